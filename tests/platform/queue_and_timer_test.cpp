@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "platform/serial_queue.h"
+#include "platform/timer_source.h"
+
+using namespace crestline;
+
+TEST(SerialQueue, RunsTasksInOrderOnOneThreadWithItsLabel) {
+    SerialQueue queue("app.test.audio");
+    std::vector<int> order;
+    std::string label;
+    for (int i = 0; i < 100; ++i) queue.async([&order, i] { order.push_back(i); });
+    queue.sync([&] { label = SerialQueue::currentLabel(); });
+    ASSERT_EQ(order.size(), 100u);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(order[static_cast<size_t>(i)], i);
+    EXPECT_EQ(label, "app.test.audio");
+    EXPECT_EQ(SerialQueue::currentLabel(), "");
+}
+
+TEST(SerialQueue, SyncFromItsOwnThreadRunsInlineInsteadOfDeadlocking) {
+    SerialQueue queue("q");
+    bool inner = false;
+    queue.sync([&] { queue.sync([&] { inner = true; }); });
+    EXPECT_TRUE(inner);
+}
+
+TEST(SerialQueue, StopFinishesTheRunningTaskAndDropsTheRest) {
+    SerialQueue queue("q");
+    std::atomic<bool> started{false};
+    std::atomic<bool> finished{false};
+    std::atomic<int> later{0};
+    queue.async([&] {
+        started = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        finished = true;
+    });
+    for (int i = 0; i < 10; ++i) queue.async([&] { ++later; });
+    while (!started) std::this_thread::yield();
+    queue.stop();
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(later, 0);
+    EXPECT_FALSE(queue.sync([&] { ++later; }));
+    queue.async([&] { ++later; });
+    EXPECT_EQ(later, 0);
+    queue.stop();  // twice is harmless
+}
+
+TEST(TimerSource, FiresAtOnceThenRepeatsAndCancelWaitsForTheHandler) {
+    SerialQueue queue("timer");
+    std::atomic<int> fires{0};
+    std::atomic<bool> inHandler{false};
+    TimerSource timer(queue, 0.005, 0.001, [&] {
+        inHandler = true;
+        ++fires;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        inHandler = false;
+    });
+    timer.start();
+    queue.drain();
+    while (fires < 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    timer.cancel();
+    EXPECT_FALSE(inHandler);
+    const int after = fires;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(fires, after);
+    EXPECT_FALSE(timer.isRunning());
+}
+
+TEST(TimerSource, CancelFromItsOwnHandlerStopsLaterFires) {
+    SerialQueue queue("timer");
+    std::atomic<int> fires{0};
+    std::unique_ptr<TimerSource> timer;
+    timer = std::make_unique<TimerSource>(queue, 0.002, 0.0, [&] {
+        ++fires;
+        timer->cancel();
+    });
+    timer->start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(fires, 1);
+    timer.reset();
+}
+
+TEST(FakeClock, MovesOnlyWhenAdvancedAndKeepsDateInStep) {
+    FakeClock clock(50.0);
+    const auto date = clock.date();
+    EXPECT_EQ(clock.now(), 50.0);
+    clock.advance(4.1);
+    EXPECT_DOUBLE_EQ(clock.now(), 54.1);
+    EXPECT_NEAR(std::chrono::duration<double>(clock.date() - date).count(), 4.1, 1e-6);
+    EXPECT_GT(systemClock().now(), 0.0);
+}
+
+TEST(Log, CaptureTakesLinesFromEveryThreadAndRestoresTheSink) {
+    {
+        LogCapture capture;
+        std::thread other([] { log("Crestline: from another thread"); });
+        other.join();
+        log("Crestline: samplerate gewijzigd naar 48000");
+        EXPECT_EQ(capture.lines().size(), 2u);
+        EXPECT_TRUE(capture.contains("gewijzigd"));
+        {
+            LogCapture inner;
+            log("Crestline: inner");
+            EXPECT_EQ(inner.count("inner"), 1);
+        }
+        log("Crestline: outer again");
+        EXPECT_EQ(capture.count("outer again"), 1);
+        EXPECT_EQ(capture.count("inner"), 0);
+    }
+}
