@@ -2,15 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
+#include "analysis/simd.h"
 #include "platform/log.h"
 
 namespace crestline {
 namespace {
-
-using Float8 = float __attribute__((vector_size(32)));
-constexpr int kLanes = 8;
 
 void copyFinite(const float* in, float* out, int frames) {
     for (int i = 0; i < frames; ++i) out[i] = std::isfinite(in[i]) ? in[i] : 0.0f;
@@ -19,16 +16,16 @@ void copyFinite(const float* in, float* out, int frames) {
 }  // namespace
 
 bool allFinite(const float* x, int frames) {
+    using namespace simd;
     // x·0 is 0 for every finite x and NaN otherwise; a sum of them says it all.
-    Float8 lanes{};
+    Float4 a{}, b{};
     int i = 0;
-    for (; i + kLanes <= frames; i += kLanes) {
-        Float8 v;
-        std::memcpy(&v, x + i, sizeof v);
-        lanes += v * 0.0f;
+    for (; i + 8 <= frames; i += 8) {
+        a += load4(x + i) * 0.0f;
+        b += load4(x + i + 4) * 0.0f;
     }
-    float sum = 0.0f;
-    for (int k = 0; k < kLanes; ++k) sum += lanes[k];
+    const Float4 lanes = a + b;
+    float sum = lanes[0] + lanes[1] + lanes[2] + lanes[3];
     for (; i < frames; ++i) sum += x[i] * 0.0f;
     return sum == 0.0f;
 }

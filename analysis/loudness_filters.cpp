@@ -3,16 +3,14 @@
 #include <cmath>
 #include <cstring>
 
+#include "analysis/simd.h"
+
 namespace crestline {
 namespace {
 
-// GCC vector types: every lane does exactly the scalar IEEE operation (no
-// contraction under ISO C++), so vector and scalar paths agree bit for bit.
-using Double2 = double __attribute__((vector_size(16)));
-using Float8 = float __attribute__((vector_size(32)));
-using Int8 = int __attribute__((vector_size(32)));
+using Double2 = double __attribute__((vector_size(16)));  // both channels of one frame
+using simd::Float4;
 
-constexpr int kLanes = 8;
 constexpr int kChunk = 256;  // frames per pass of pushBlock; its buffer lives on the stack
 constexpr int kPrefix = TruePeakDetector::kTaps - 1;
 
@@ -45,32 +43,46 @@ inline float evaluateWindow(const float* window, float x) {
 }
 
 // buffer holds kPrefix older samples followed by `frames` new ones.
+// The coefficients, each repeated over four lanes.
+struct BroadcastTable {
+    Float4 c[TruePeakDetector::kTaps * TruePeakDetector::kPhases];
+};
+constexpr BroadcastTable broadcast() {
+    BroadcastTable t{};
+    for (std::size_t k = 0; k < kC.size(); ++k) t.c[k] = Float4{kC[k], kC[k], kC[k], kC[k]};
+    return t;
+}
+constexpr BroadcastTable kBroadcast = broadcast();
+
 void interpolate(const float* buffer, int frames, float* results) {
-    // Eight frames side by side; each lane sums its taps in the order
-    // j = 0...11. Vectors stay local: 32-byte values must not cross a call
-    // in a build without AVX.
+    using simd::abs4;
+    using simd::load4;
+    using simd::max4;
+    constexpr int kTaps = TruePeakDetector::kTaps;
+    const Float4* c = kBroadcast.c;
+    // Eight frames side by side in two groups of four lanes; each lane sums
+    // its taps in the order j = 0...11.
     int i = 0;
-    for (; i + kLanes <= frames; i += kLanes) {
-        Float8 s[TruePeakDetector::kPhases]{};
-        for (int j = 0; j < TruePeakDetector::kTaps; ++j) {
-            Float8 w;
-            std::memcpy(&w, buffer + i + j, sizeof w);
-            for (int p = 0; p < TruePeakDetector::kPhases; ++p) s[p] += kC[p * TruePeakDetector::kTaps + j] * w;
+    for (; i + 8 <= frames; i += 8) {
+        Float4 p0a{}, p0b{}, p1a{}, p1b{}, p2a{}, p2b{}, p3a{}, p3b{};
+        for (int j = 0; j < kTaps; ++j) {
+            const Float4 wa = load4(buffer + i + j);
+            const Float4 wb = load4(buffer + i + 4 + j);
+            p0a += c[j] * wa;
+            p0b += c[j] * wb;
+            p1a += c[kTaps + j] * wa;
+            p1b += c[kTaps + j] * wb;
+            p2a += c[2 * kTaps + j] * wa;
+            p2b += c[2 * kTaps + j] * wb;
+            p3a += c[3 * kTaps + j] * wa;
+            p3b += c[3 * kTaps + j] * wb;
         }
-        Float8 m;
-        std::memcpy(&m, buffer + i + kPrefix, sizeof m);
-        Int8 bits;
-        std::memcpy(&bits, &m, sizeof m);
-        bits &= 0x7fffffff;
-        std::memcpy(&m, &bits, sizeof m);
-        for (const Float8& v : s) {
-            Float8 a;
-            std::memcpy(&bits, &v, sizeof v);
-            bits &= 0x7fffffff;
-            std::memcpy(&a, &bits, sizeof a);
-            m = m < a ? a : m;
-        }
-        std::memcpy(results + i, &m, sizeof m);
+        Float4 ma = abs4(load4(buffer + i + kPrefix));
+        Float4 mb = abs4(load4(buffer + i + 4 + kPrefix));
+        ma = max4(max4(max4(max4(ma, abs4(p0a)), abs4(p1a)), abs4(p2a)), abs4(p3a));
+        mb = max4(max4(max4(max4(mb, abs4(p0b)), abs4(p1b)), abs4(p2b)), abs4(p3b));
+        simd::store4(results + i, ma);
+        simd::store4(results + i + 4, mb);
     }
     for (; i < frames; ++i) results[i] = evaluateWindow(buffer + i, buffer[i + kPrefix]);
 }

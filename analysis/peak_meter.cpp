@@ -1,15 +1,12 @@
 #include "analysis/peak_meter.h"
 
 #include <cmath>
-#include <cstring>
 #include <limits>
+
+#include "analysis/simd.h"
 
 namespace crestline {
 namespace {
-
-using Float8 = float __attribute__((vector_size(32)));
-using Int8 = int __attribute__((vector_size(32)));
-constexpr int kLanes = 8;
 
 double decibels(float amplitude) {
     return amplitude > 0.0f ? 20.0 * std::log10(static_cast<double>(amplitude))
@@ -19,24 +16,18 @@ double decibels(float amplitude) {
 }  // namespace
 
 float maxMagnitude(const float* x, int frames) {
-    // Eight running maxima side by side, folded at the end; `m < a ? a : m`
-    // keeps m when a is NaN.
-    Float8 lanes{};
+    using namespace simd;
+    // Eight running maxima in two vectors, folded at the end.
+    Float4 a{}, b{};
     int i = 0;
-    for (; i + kLanes <= frames; i += kLanes) {
-        Float8 v;
-        std::memcpy(&v, x + i, sizeof v);
-        Int8 bits;
-        std::memcpy(&bits, &v, sizeof v);
-        bits &= 0x7fffffff;
-        std::memcpy(&v, &bits, sizeof v);
-        lanes = lanes < v ? v : lanes;
+    for (; i + 8 <= frames; i += 8) {
+        a = max4(a, abs4(load4(x + i)));
+        b = max4(b, abs4(load4(x + i + 4)));
     }
-    float m = 0.0f;
-    for (int k = 0; k < kLanes; ++k) m = m < lanes[k] ? lanes[k] : m;
+    float m = maxLanes(max4(a, b), 0.0f);
     for (; i < frames; ++i) {
-        const float a = std::fabs(x[i]);
-        m = m < a ? a : m;
+        const float v = std::fabs(x[i]);
+        m = m < v ? v : m;
     }
     return m;
 }
