@@ -1,0 +1,105 @@
+#include "platform/running_processes.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string_view>
+
+namespace crestline {
+namespace {
+
+constexpr std::string_view kLivePrefix = "ableton live";
+// Neither file is long; a huge one is not a process entry we understand.
+constexpr std::streamsize kMaxProcFileBytes = 64 * 1024;
+
+std::string readSmall(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {};
+    std::string text(static_cast<size_t>(kMaxProcFileBytes), '\0');
+    in.read(text.data(), kMaxProcFileBytes);
+    text.resize(static_cast<size_t>(in.gcount()));
+    return text;
+}
+
+bool startsWithFolded(std::string_view text, std::string_view lowerPrefix) {
+    if (text.size() < lowerPrefix.size()) return false;
+    for (size_t i = 0; i < lowerPrefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != lowerPrefix[i]) return false;
+    }
+    return true;
+}
+
+std::string baseName(std::string_view path) {
+    const auto slash = path.find_last_of("/\\");
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::mutex& listMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::shared_ptr<ProcessList>& installedList() {
+    static std::shared_ptr<ProcessList> list;
+    return list;
+}
+
+}  // namespace
+
+std::vector<RunningProcess> ProcFsProcessList::running() {
+    std::vector<RunningProcess> result;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(root_, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        int pid = 0;
+        const auto parsed = std::from_chars(name.data(), name.data() + name.size(), pid);
+        if (parsed.ec != std::errc() || parsed.ptr != name.data() + name.size() || pid <= 0) continue;
+        // A process may exit between the listing and the reads: it then
+        // simply has no names and is not the DAW.
+        const std::string stat = readSmall(it->path() / "stat");
+        const auto close = stat.rfind(')');
+        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z') continue;
+        RunningProcess process;
+        process.pid = pid;
+        process.command = readSmall(it->path() / "comm");
+        while (!process.command.empty() && process.command.back() == '\n') process.command.pop_back();
+        const std::string cmdline = readSmall(it->path() / "cmdline");
+        process.executable = baseName(std::string_view(cmdline.c_str()));
+        result.push_back(std::move(process));
+    }
+    std::sort(result.begin(), result.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
+    return result;
+}
+
+bool isAbleton(const RunningProcess& process) {
+    return startsWithFolded(process.executable, kLivePrefix) || startsWithFolded(process.command, kLivePrefix);
+}
+
+std::optional<RunningProcess> findLive(ProcessList& list) {
+    for (auto& process : list.running()) {
+        if (isAbleton(process)) return process;
+    }
+    return std::nullopt;
+}
+
+ProcessList& processList() {
+    std::scoped_lock lock(listMutex());
+    auto& list = installedList();
+    if (!list) list = std::make_shared<ProcFsProcessList>();
+    return *list;
+}
+
+std::shared_ptr<ProcessList> setProcessList(std::shared_ptr<ProcessList> list) {
+    std::scoped_lock lock(listMutex());
+    auto previous = std::move(installedList());
+    installedList() = std::move(list);
+    return previous;
+}
+
+std::optional<RunningProcess> findLive() { return findLive(processList()); }
+
+}  // namespace crestline
