@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/daw_root.h"
+#include "platform/fake_accessibility.h"
+#include "platform/files.h"
+#include "platform/running_processes.h"
+
+using namespace crestline;
+
+namespace {
+
+class Scratch {
+public:
+    Scratch() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "crestline-platform-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) path = pattern;
+    }
+    ~Scratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::filesystem::path path;
+};
+
+void write(const std::filesystem::path& file, const std::string& text) {
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+void fakeProcess(const std::filesystem::path& proc, int pid, const std::string& comm, const std::string& cmdline,
+                 char state = 'S') {
+    const auto dir = proc / std::to_string(pid);
+    write(dir / "comm", comm + "\n");
+    write(dir / "cmdline", cmdline);
+    write(dir / "stat", std::to_string(pid) + " (" + comm + ") " + state + " 1 1 1");
+}
+
+}  // namespace
+
+TEST(RunningProcesses, FindsLiveByCommandOrProgramNameIgnoringCase) {
+    Scratch proc;
+    fakeProcess(proc.path, 300, "bash", std::string("/bin/bash\0-l", 12));
+    fakeProcess(proc.path, 1200, "Live 12 Suite.e",
+                std::string("C:\\ProgramData\\Ableton\\Live 12 Suite\\Program\\Ableton Live 12 Suite.exe\0--x", 74));
+    fakeProcess(proc.path, 900, "ableton live 11", "", 'Z');  // a zombie is gone
+    fakeProcess(proc.path, 1500, "ABLETON LIVE 9", "/opt/x");
+    write(proc.path / "self" / "comm", "Ableton Live\n");  // not a pid
+    write(proc.path / "version", "Linux");
+
+    ProcFsProcessList list(proc.path.string());
+    const auto all = list.running();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].pid, 300);
+    EXPECT_EQ(all[0].executable, "bash");
+    EXPECT_EQ(all[1].executable, "Ableton Live 12 Suite.exe");
+    const auto live = findLive(list);
+    ASSERT_TRUE(live);
+    EXPECT_EQ(live->pid, 1200);
+
+    EXPECT_TRUE(isAbleton({1, "ableton live 1", ""}));
+    EXPECT_FALSE(isAbleton({1, "Ableton", "Ableton Index"}));
+    EXPECT_FALSE(isAbleton({1, "", ""}));
+    EXPECT_FALSE(isAbleton({1, "my Ableton Live", "/usr/bin/x"}));
+}
+
+TEST(RunningProcesses, TheProcessWideListCanBeReplaced) {
+    auto fake = std::make_shared<FakeProcessList>();
+    fake->processes = {{10, "x", "x"}, {11, "Ableton Live 1", ""}};
+    auto previous = setProcessList(fake);
+    EXPECT_EQ(findLive()->pid, 11);
+    fake->processes.pop_back();
+    EXPECT_FALSE(findLive());
+    setProcessList(previous);
+    // The real /proc: this test process is never Live, and it is listed.
+    const auto real = processList().running();
+    EXPECT_TRUE(std::any_of(real.begin(), real.end(), [](const auto& p) { return p.pid == getpid(); }));
+}
+
+TEST(DawRoot, EnvironmentBeatsSettingBeatsHome) {
+    const char* old = std::getenv("CRESTLINE_LIVE_ROOT");
+    const std::string saved = old ? old : "";
+    unsetenv("CRESTLINE_LIVE_ROOT");
+    EXPECT_EQ(resolveDawRoot("/from/setting"), "/from/setting");
+    EXPECT_EQ(resolveDawRoot(""), std::getenv("HOME"));
+    setenv("CRESTLINE_LIVE_ROOT", "/from/env", 1);
+    EXPECT_EQ(resolveDawRoot("/from/setting"), "/from/env");
+    if (old) {
+        setenv("CRESTLINE_LIVE_ROOT", saved.c_str(), 1);
+    } else {
+        unsetenv("CRESTLINE_LIVE_ROOT");
+    }
+    EXPECT_EQ(dawPreferencesFolder("/r"), "/r/Library/Preferences/Ableton");
+    EXPECT_EQ(dawDefaultUserLibrary("/r"), "/r/Music/Ableton/User Library");
+    EXPECT_EQ(dawThemesFolder("/A/Live.app"), "/A/Live.app/Contents/App-Resources/Themes");
+}
+
+TEST(DawRoot, PicksTheNewestLiveApplicationThatHasContents) {
+    Scratch root;
+    EXPECT_FALSE(dawApplication(root.path));
+    std::filesystem::create_directories(root.path / "Applications" / "Ableton Live 9 Suite.app" / "Contents");
+    std::filesystem::create_directories(root.path / "Applications" / "Ableton Live 12 Suite.app" / "Contents");
+    std::filesystem::create_directories(root.path / "Applications" / "Ableton Live 13 Beta.app");  // no Contents
+    std::filesystem::create_directories(root.path / "Applications" / "Other.app" / "Contents");
+    EXPECT_EQ(dawApplication(root.path), root.path / "Applications" / "Ableton Live 12 Suite.app");
+    EXPECT_TRUE(versionLess("Live 9", "Live 12"));
+    EXPECT_TRUE(versionLess("Live 012", "Live 13"));
+    EXPECT_FALSE(versionLess("Live 12", "Live 12"));
+    EXPECT_TRUE(versionLess("Live 12", "Live 12 Suite"));
+}
+
+TEST(Files, AtomicWritesKeepModeAndNeverOverwriteWhenAskedNotTo) {
+    Scratch folder;
+    const auto file = folder.path / "Preferences.cfg";
+    ASSERT_TRUE(writeFileAtomically(file, "first", 0640));
+    auto stamp = fileStamp(file);
+    ASSERT_TRUE(stamp);
+    EXPECT_EQ(stamp->mode, 0640u);
+    EXPECT_EQ(stamp->size, 5u);
+    EXPECT_FALSE(writeFileAtomically(file, "second", 0600, false));
+    EXPECT_EQ(readFileBytes(file, 100), "first");
+    ASSERT_TRUE(writeFileAtomically(file, "second", 0600));
+    EXPECT_EQ(readFileBytes(file, 100), "second");
+    EXPECT_EQ(fileStamp(file)->mode, 0600u);
+    // No temporary files are left behind.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}), 1);
+    EXPECT_FALSE(writeFileAtomically(folder.path / "missing" / "x", "y", 0600));
+    EXPECT_FALSE(readFileBytes(file, 5));
+    EXPECT_FALSE(readFileBytes(folder.path, 5));
+    EXPECT_FALSE(fileStamp(folder.path));
+    FileStamp read;
+    EXPECT_EQ(readFileBytes(file, 6, &read), "second");
+    EXPECT_EQ(read, *fileStamp(file));
+}
+
+TEST(FakeAccessibility, ScriptsValuesFailuresTimeoutsAndNotifications) {
+    FakeAccessibility ax;
+    auto window = ax.addWindow(5, "Settings");
+    auto control = window->addChild();
+    control->set("AXDescription", std::string("Theme"));
+    control->set("AXValue", std::string("Default"));
+    auto list = axElements(*ax.application(5), "AXWindows");
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->size(), 1u);
+    EXPECT_EQ(axString(*list->front(), "AXTitle"), "Settings");
+    EXPECT_FALSE(axBool(*list->front(), "AXTitle"));
+    EXPECT_FALSE(axString(*list->front(), "AXDocument"));
+    control->fail("AXValue", AXError::invalidElement);
+    AXValue value;
+    EXPECT_EQ(control->copyAttribute("AXValue", value), AXError::invalidElement);
+
+    // The application's time-out bounds its windows' requests.
+    ax.setResponseDelay(5, 1.0);
+    EXPECT_EQ(axString(*window, "AXTitle"), "Settings");  // within the default
+    ax.app(5)->setMessagingTimeout(0.5);
+    EXPECT_FALSE(axString(*window, "AXTitle"));
+    ax.app(5)->setMessagingTimeout(2.0);
+    EXPECT_EQ(axString(*window, "AXTitle"), "Settings");
+    window->setMessagingTimeout(0.25);
+    EXPECT_FALSE(axString(*window, "AXTitle"));
+
+    int calls = 0;
+    {
+        auto observer = ax.createObserver(5, [&](const AXElementRef&, const std::string& n) {
+            EXPECT_EQ(n, "AXValueChanged");
+            ++calls;
+        });
+        ASSERT_TRUE(observer);
+        EXPECT_EQ(observer->addNotification(control, "AXValueChanged"), AXError::success);
+        EXPECT_EQ(ax.post(control, "AXValueChanged"), 1);
+        EXPECT_EQ(ax.post(window, "AXValueChanged"), 0);
+        EXPECT_EQ(ax.liveObservers(), 1);
+    }
+    EXPECT_EQ(ax.post(control, "AXValueChanged"), 0);
+    EXPECT_EQ(calls, 1);
+
+    window->allowWrites("AXPosition");
+    EXPECT_EQ(window->setAttribute("AXPosition", AXPoint{10, 20}), AXError::success);
+    EXPECT_EQ(window->setAttribute("AXTitle", std::string("x")), AXError::attributeUnsupported);
+    ax.setResponseDelay(5, 0);
+    EXPECT_EQ(axPoint(*window, "AXPosition"), (AXPoint{10, 20}));
+    EXPECT_EQ(axText(100.0), "100");
+    EXPECT_EQ(axText(0.5), "0.5");
+    EXPECT_EQ(axText(true), "1");
+    EXPECT_FALSE(axText(AXSize{1, 2}));
+}
