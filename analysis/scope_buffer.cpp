@@ -166,7 +166,10 @@ void ScopeBuffer::finishChunkLocked() {
 
 std::uint64_t ScopeBuffer::copyLatest(int count, std::span<float> left, std::span<float> right,
                                       std::span<float> trigger) const {
-    const std::size_t room = std::min({left.size(), right.size(), trigger.size()});
+    std::size_t room = static_cast<std::size_t>(capacity_);
+    for (const std::span<float> out : {left, right, trigger}) {
+        if (!out.empty()) room = std::min(room, out.size());
+    }
     const int n = static_cast<int>(std::min<std::size_t>(
         static_cast<std::size_t>(std::clamp(count, 0, capacity_)), room));
     std::scoped_lock lock(mutex_);
@@ -174,6 +177,7 @@ std::uint64_t ScopeBuffer::copyLatest(int count, std::span<float> left, std::spa
     if (start < 0) start += capacity_;
     const int first = std::min(n, capacity_ - start);  // up to the end of the rings
     const auto copyRing = [&](const std::vector<float>& ring, std::span<float> out) {
+        if (out.empty()) return;
         std::copy_n(ring.begin() + start, first, out.begin());
         std::copy_n(ring.begin(), n - first, out.begin() + first);
     };

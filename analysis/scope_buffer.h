@@ -54,8 +54,9 @@ public:
 
     // Copies the newest min(count, capacity) frames of the three rings, oldest
     // first, into the front of the three outputs; never more than the
-    // shortest output holds. Returns `totalFrames`, the absolute frame number
-    // just after the newest copied frame.
+    // shortest output holds. An empty output skips its ring (the spectrum has
+    // no use for the trigger). Returns `totalFrames`, the absolute frame
+    // number just after the newest copied frame.
     std::uint64_t copyLatest(int count, std::span<float> left, std::span<float> right,
                              std::span<float> trigger) const;
 

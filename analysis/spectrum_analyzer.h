@@ -83,7 +83,7 @@ private:
     std::vector<float> window_;
     float scale_ = 1.0f;  // 1 / Σ window
     double sampleRate_ = 48000.0;
-    std::vector<float> left_, right_, trigger_;
+    std::vector<float> left_, right_;  // the newest samples of the scope
     std::vector<float> power_;  // Σ |bin|² over the transformed channels
     std::vector<float> levels_;
     bool holding_ = false;

@@ -32,8 +32,29 @@ void TimerSource::start() {
         std::scoped_lock lock(state_->mutex);
         if (state_->running || state_->cancelled) return;
         state_->running = true;
+        // The first fire is queued here rather than by the ticker, so that a
+        // `drain()` of the queue right after `start()` has seen it run.
+        postLocked();
     }
     ticker_ = std::thread([this] { tick(); });
+}
+
+void TimerSource::postLocked() {
+    if (state_->pending) return;  // late fires are skipped, never bunched
+    state_->pending = true;
+    std::weak_ptr<State> weak = state_;
+    queue_.async([weak] {
+        auto state = weak.lock();
+        if (!state) return;
+        std::function<void()> handler;
+        {
+            std::scoped_lock inner(state->mutex);
+            state->pending = false;
+            if (state->cancelled) return;
+            handler = state->handler;
+        }
+        handler();
+    });
 }
 
 bool TimerSource::isRunning() const {
@@ -45,29 +66,14 @@ void TimerSource::tick() {
     using clock = std::chrono::steady_clock;
     const auto interval = std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(interval_));
     const auto leeway = std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(leeway_));
-    auto deadline = clock::now();
+    auto deadline = clock::now() + interval;
     std::unique_lock lock(state_->mutex);
     for (;;) {
         state_->wake.wait_until(lock, deadline, [this] { return state_->cancelled; });
         if (state_->cancelled) return;
-        if (clock::now() + leeway < deadline) continue;  // woken early
-        if (!state_->pending) {
-            state_->pending = true;
-            std::weak_ptr<State> weak = state_;
-            queue_.async([weak] {
-                auto state = weak.lock();
-                if (!state) return;
-                std::function<void()> handler;
-                {
-                    std::scoped_lock inner(state->mutex);
-                    state->pending = false;
-                    if (state->cancelled) return;
-                    handler = state->handler;
-                }
-                handler();
-            });
-        }
         const auto now = clock::now();
+        if (now + leeway < deadline) continue;  // woken early
+        postLocked();
         deadline += interval;
         if (deadline < now) {
             const auto missed = (now - deadline) / interval + 1;

@@ -1,6 +1,6 @@
 // A repeating timer whose handler runs on a serial queue: fires once at
-// `start()`, then every `interval` seconds on a fixed grid (late fires are
-// skipped, never bunched). `leeway` is the slack the caller allows; we fire
+// `start()` (queued before `start()` returns), then every `interval` seconds
+// on a fixed grid (late fires are skipped, never bunched). `leeway` is the slack the caller allows; we fire
 // as close to the deadline as the scheduler lets us and use it only to
 // coalesce a fire that is already due.
 //
@@ -33,6 +33,7 @@ public:
 private:
     struct State;
     void tick();
+    void postLocked();  // queues one fire unless one is waiting; state mutex held
 
     SerialQueue& queue_;
     const double interval_;

@@ -157,6 +157,12 @@ TEST(ScopeBuffer, CopyLatestClampsToCapacityAndToTheOutputs) {
     std::fill(left.begin(), left.end(), kUntouched);
     EXPECT_EQ(scope.copyLatest(-4, left, right, trigger), 2500u);
     EXPECT_EQ(left[0], kUntouched);
+
+    // An empty output is skipped rather than limiting the others.
+    EXPECT_EQ(scope.copyLatest(10, left, right, {}), 2500u);
+    EXPECT_EQ(left[0], 2490.0f);
+    EXPECT_EQ(right[9], 12499.0f);
+    EXPECT_EQ(left[10], kUntouched);
 }
 
 TEST(ScopeBuffer, CapacityIsAtLeastOneFrame) {

@@ -115,3 +115,20 @@ TEST(Log, CaptureTakesLinesFromEveryThreadAndRestoresTheSink) {
         EXPECT_EQ(capture.count("inner"), 0);
     }
 }
+
+TEST(TimerSource, TheFirstFireIsQueuedBeforeStartReturns) {
+    SerialQueue queue("timer");
+    int fires = 0;  // touched only on the queue and after drain()
+    TimerSource timer(queue, 60.0, 0.004, [&] { ++fires; });
+    timer.start();
+    timer.start();  // a second start changes nothing
+    queue.drain();
+    EXPECT_EQ(fires, 1);
+    EXPECT_TRUE(timer.isRunning());
+    timer.cancel();  // wakes the ticker instead of waiting out the minute
+    queue.drain();
+    EXPECT_EQ(fires, 1);
+    timer.start();  // a cancelled timer stays cancelled
+    queue.drain();
+    EXPECT_EQ(fires, 1);
+}
