@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "analysis/spectrum_analyzer.h"
-#include "analysis/spectrum_channel.h"
+#include "settings/module_options.h"  // SpectrumChannel
 #include "platform/serial_queue.h"
 #include "platform/timer_source.h"
 

@@ -18,7 +18,7 @@
 #include <span>
 #include <vector>
 
-#include "analysis/spectrum_channel.h"
+#include "settings/module_options.h"  // SpectrumChannel
 #include "platform/clock.h"
 
 namespace crestline {
