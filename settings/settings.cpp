@@ -533,7 +533,9 @@ void Settings::setShown(GraphKind kind, bool shown) {
 bool Settings::showMeter() const { return store_.boolean("showMeter").value_or(true); }
 
 bool Settings::showMeterPart(MeterPart part) const {
-    if (!showMeter()) return false;
+    return showMeter() && meterPartChosen(part);
+}
+bool Settings::meterPartChosen(MeterPart part) const {
     return store_.boolean(key("meterPart.", rawValue(part))).value_or(true);
 }
 void Settings::setShowMeterPart(MeterPart part, bool on) { store_.setBool(key("meterPart.", rawValue(part)), on); }

@@ -211,6 +211,7 @@ public:
     void setShown(GraphKind kind, bool shown);
     bool showMeter() const;
     bool showMeterPart(MeterPart part) const;  // false while the meter is hidden
+    bool meterPartChosen(MeterPart part) const;  // the part's own key, true when absent
     void setShowMeterPart(MeterPart part, bool on);
     bool showMomentary() const { return showMeterPart(MeterPart::momentary); }
     bool showShortTerm() const { return showMeterPart(MeterPart::shortTerm); }

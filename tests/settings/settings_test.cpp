@@ -62,30 +62,9 @@ TEST_F(SettingsTest, AFreshStoreYieldsTheDocumentedDefaults) {
     EXPECT_FALSE(s.targetLUFS());
     EXPECT_FALSE(s.historyTargetLUFS());
     EXPECT_FALSE(s.customTargetLUFS());
-    EXPECT_TRUE(s.fitAbleton());
-    EXPECT_TRUE(s.followAbleton());
-    EXPECT_FALSE(s.quitWithAbleton());
-    EXPECT_FALSE(s.showHints());
-    EXPECT_TRUE(s.showTimelineMarks());
-    EXPECT_TRUE(s.autoResetAfterSilence());
-    EXPECT_TRUE(s.historyPeakMarks());
-    EXPECT_FALSE(s.historyDynamics());
-    EXPECT_EQ(s.spectrumTilt(), 0.0);
-    EXPECT_EQ(s.spectrogramTilt(), 0.0);
-    EXPECT_FALSE(s.spectrumPeakHold());
-    for (ColorArea area : allCases<ColorArea>()) {
-        EXPECT_FALSE(s.freezeOnHover(area));
-        EXPECT_FALSE(s.accentColor(area));
-        EXPECT_FALSE(s.moduleWidth(area));
-    }
-    for (int slot = 1; slot <= 5; ++slot) EXPECT_EQ(s.windowWeight(slot), 1.0);
-    EXPECT_FALSE(s.meterIndex());
-    EXPECT_TRUE(s.showMomentary() && s.showShortTerm() && s.showIntegrated() && s.showLoudnessRange() &&
-                s.showTruePeak() && s.showPSR() && s.showPeak());
-    EXPECT_FALSE(s.liveMinimumHeight() || s.graphSplit() || s.meterWidth() || s.meterSpread());
-    EXPECT_FALSE(s.firstLaunch());
-    EXPECT_FALSE(s.liveThemeChoice());
-    EXPECT_FALSE(s.outputSource("any"));
+    EXPECT_TRUE(s.fitAbleton() && s.followAbleton() && s.showTimelineMarks() && s.autoResetAfterSilence());
+    EXPECT_FALSE(s.quitWithAbleton() || s.showHints() || s.spectrumPeakHold() || s.historyDynamics());
+    EXPECT_TRUE(s.showMomentary() && s.showTruePeak() && s.showPeak());
 }
 
 TEST_F(SettingsTest, TheOlderMillisecondScopeKeyPicksTheNearestTriggeredWindow) {
@@ -229,15 +208,11 @@ TEST_F(SettingsTest, NumbersOutsideTheirRangesReadAsAbsent) {
     EXPECT_FALSE(s->floatingOrigin());
     EXPECT_FALSE(s->liveMinimumHeight());
 
-    auto edges = over(R"({"barHeight": 2000, "floatingWidth": 320, "floatingHeight": 28, "historyMinutes": 10,
-                          "spectrogramSeconds": 600, "windowWeight1": 1000, "meterSpread": 0, "targetLUFS": 0,
-                          "customTargetLUFS": -70, "accentColor.scope": [0, 1, 0.5], "floatingX": 10})");
+    auto edges = over(R"({"barHeight": 2000, "historyMinutes": 10, "spectrogramSeconds": 600, "meterSpread": 0,
+                          "targetLUFS": 0, "customTargetLUFS": -70, "accentColor.scope": [0, 1, 0.5], "floatingX": 10})");
     EXPECT_EQ(edges->barHeight(), 2000.0);
-    EXPECT_EQ(edges->floatingWidth(), 320.0);
-    EXPECT_EQ(edges->floatingHeight(), 28.0);
     EXPECT_EQ(edges->historyMinutes(), 10.0);
     EXPECT_EQ(edges->spectrogramSeconds(), 600.0);
-    EXPECT_EQ(edges->windowWeight(1), 1000.0);
     EXPECT_EQ(edges->meterSpread(), 0.0);
     EXPECT_EQ(edges->targetLUFS(), 0.0);
     EXPECT_EQ(edges->customTargetLUFS(), -70.0);
@@ -426,21 +401,12 @@ TEST_F(SettingsTest, SharedCanBePointedAtATestStore) {
 }
 
 TEST(ModuleOptions, RawValuesAndTitlesRoundTrip) {
-    EXPECT_EQ(rawValue(ColorArea::spectrogram), "spectrogram");
-    EXPECT_EQ(title(ColorArea::scope), "Oscilloscope");
     EXPECT_EQ(title(ColorArea::history), "Loudness History");
-    EXPECT_EQ(title(ScopeWindow::s1), "1 Second");
-    EXPECT_EQ(title(ImagerMode::polarSample), "Polar Sample");
     EXPECT_EQ(title(HistorySource::shortTerm), "Short-term");
-    EXPECT_EQ(rawValue(HistorySource::truePeak), "truePeak");
     EXPECT_EQ(graphKind(ColorArea::imager), GraphKind::imager);
     EXPECT_FALSE(graphKind(ColorArea::meter));
-    EXPECT_EQ(colorArea(GraphKind::history), ColorArea::history);
     EXPECT_FALSE(fromRawValue<ScopeMode>("Mid"));
-    EXPECT_EQ(allCases<ScopeWindow>().size(), 13u);
     for (ScopeWindow w : allCases<ScopeWindow>()) EXPECT_EQ(fromRawValue<ScopeWindow>(rawValue(w)), w);
     EXPECT_EQ(span(ScopeWindow::ms250).amount, 0.25);
     EXPECT_TRUE(isSyncedToLive(ScopeWindow::beat1));
-    EXPECT_FALSE(isSyncedToLive(ScopeWindow::s30));
-    EXPECT_EQ(span(ScopeWindow::bars16).unit, ScopeSpan::Unit::bars);
 }
