@@ -1,0 +1,31 @@
+// crestline-meter: the product's loudness and peak meters on audio files,
+// one JSON object per line on stdout. Exit 0 when every file was metered,
+// 2 for a usage error or a single file that failed, 1 when some of several
+// files failed (the others are still metered).
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/meter/meter_file.h"
+#include "tools/meter/meter_options.h"
+
+int main(int argc, char** argv) {
+    using namespace crestline::meter_tool;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const ParsedOptions parsed = parseMeterOptions(args);
+    if (!parsed.options) {
+        std::fprintf(stderr, "crestline-meter: %s\n", parsed.error.c_str());
+        return 2;
+    }
+    const MeterOptions& options = *parsed.options;
+    if (options.help) {
+        std::printf("%s\n", meterUsage().c_str());
+        return 0;
+    }
+    std::size_t failed = 0;
+    for (const std::string& file : options.files) {
+        if (!meterFile(file, options, stdout, stderr)) ++failed;
+    }
+    if (failed == 0) return 0;
+    return options.files.size() == 1 ? 2 : 1;
+}

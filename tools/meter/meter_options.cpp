@@ -1,0 +1,93 @@
+#include "tools/meter/meter_options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+
+namespace crestline::meter_tool {
+namespace {
+
+// Whole-string, finite, positive; no locale surprises for plain numbers.
+std::optional<double> positiveSeconds(const std::string& text) {
+    if (text.empty() || text.size() > 64) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) || v <= 0.0) return std::nullopt;
+    return v;
+}
+
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+    // Applies the option; returns an error text or "" on success.
+    std::function<std::string(MeterOptions&, const std::string& value)> apply;
+};
+
+const std::vector<OptionSpec>& optionTable() {
+    static const std::vector<OptionSpec> table{
+        {"--every", true,
+         [](MeterOptions& o, const std::string& value) -> std::string {
+             const auto seconds = positiveSeconds(value);
+             if (!seconds) return "--every: expected a positive number of seconds, got '" + value + "'";
+             o.every = seconds;
+             return {};
+         }},
+        {"--no-auto-reset", false,
+         [](MeterOptions& o, const std::string&) -> std::string {
+             o.autoReset = false;
+             return {};
+         }},
+        {"--help", false,
+         [](MeterOptions& o, const std::string&) -> std::string {
+             o.help = true;
+             return {};
+         }},
+    };
+    return table;
+}
+
+}  // namespace
+
+std::string meterUsage() { return "usage: crestline-meter [--every SECONDS] [--no-auto-reset] FILE..."; }
+
+ParsedOptions parseMeterOptions(std::span<const std::string> args) {
+    MeterOptions options;
+    bool onlyFiles = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (onlyFiles || arg.size() < 2 || arg[0] != '-') {
+            options.files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyFiles = true;
+            continue;
+        }
+        const std::size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& s : optionTable()) {
+            if (name == s.name) spec = &s;
+        }
+        if (spec == nullptr) return {std::nullopt, "unknown option " + name + " (" + meterUsage() + ")"};
+        std::string value;
+        if (spec->takesValue) {
+            if (equals != std::string::npos) {
+                value = arg.substr(equals + 1);
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                return {std::nullopt, name + ": missing value (" + meterUsage() + ")"};
+            }
+        } else if (equals != std::string::npos) {
+            return {std::nullopt, name + " takes no value"};
+        }
+        if (std::string error = spec->apply(options, value); !error.empty()) return {std::nullopt, error};
+    }
+    if (options.files.empty() && !options.help) return {std::nullopt, "no input file (" + meterUsage() + ")"};
+    return {options, {}};
+}
+
+}  // namespace crestline::meter_tool

@@ -1,0 +1,31 @@
+// Command line of crestline-meter:
+//   crestline-meter [--every SECONDS] [--no-auto-reset] FILE...
+// Parsing only: no I/O, so tests and later options (other sources, image
+// output) add a table entry and a field without touching the rest.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace crestline::meter_tool {
+
+struct MeterOptions {
+    std::optional<double> every;  // seconds of audio between periodic readings
+    bool autoReset = true;        // restart integrated and true peak after 3 s of silence
+    bool help = false;
+    std::vector<std::string> files;
+};
+
+struct ParsedOptions {
+    std::optional<MeterOptions> options;  // absent on error
+    std::string error;                    // one line, without the program name
+};
+
+// `args` excludes the program name.
+ParsedOptions parseMeterOptions(std::span<const std::string> args);
+
+std::string meterUsage();
+
+}  // namespace crestline::meter_tool
