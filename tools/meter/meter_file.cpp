@@ -33,12 +33,17 @@ public:
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
+    // Takes the line away, for good or (erase) until the next update.
     void clear() {
+        erase();
+        active_ = false;
+    }
+    void erase() {
         if (active_ && shown_ >= 0) {
             std::fputs("\r\033[K", stream_);
             std::fflush(stream_);
         }
-        active_ = false;
+        shown_ = -1;
     }
     void update(long long frames) {
         if (!active_) return;
@@ -65,8 +70,13 @@ bool meterFile(const std::string& path, const MeterOptions& options, std::FILE* 
         fail(errors, path, file.error());
         return false;
     }
-    MeterSession session(options.autoReset, options.every,
-                         [out](const MeterReport& report) { writeLine(out, formatReport(report)); });
+    // Periodic lines may share the terminal with the progress line: take it
+    // away first so that every object starts on a line of its own.
+    Progress progress(errors, path, file.framesHint(), file.sampleRate());
+    MeterSession session(options.autoReset, options.every, [out, &progress](const MeterReport& report) {
+        progress.erase();
+        writeLine(out, formatReport(report));
+    });
     if (!session.start(file.sampleRate())) {
         char reason[128];
         std::snprintf(reason, sizeof reason, "unsupported sample rate %g Hz (%g to %g Hz are metered)",
@@ -75,20 +85,18 @@ bool meterFile(const std::string& path, const MeterOptions& options, std::FILE* 
         return false;
     }
     std::vector<float> left(kBlockFrames), right(kBlockFrames);
-    {
-        Progress progress(errors, path, file.framesHint(), file.sampleRate());
-        for (;;) {
-            const int n = file.read(left.data(), right.data());
-            if (n < 0) {
-                progress.clear();
-                fail(errors, path, file.error());
-                return false;
-            }
-            if (n == 0) break;
-            session.feed(left.data(), right.data(), n);
-            progress.update(session.frames());
+    for (;;) {
+        const int n = file.read(left.data(), right.data());
+        if (n < 0) {
+            progress.clear();
+            fail(errors, path, file.error());
+            return false;
         }
+        if (n == 0) break;
+        session.feed(left.data(), right.data(), n);
+        progress.update(session.frames());
     }
+    progress.clear();
     if (!writeLine(out, formatReport(session.finish("file", path)))) {
         fail(errors, path, "could not write the result");
         return false;
