@@ -1,21 +1,19 @@
-// The EBU test signals that can be synthesised: Tech 3341 (loudness meters)
-// and Tech 3342 (loudness range), stereo, 1 kHz unless the case says
-// otherwise, at 48 kHz. Each case prints its figures.
+// The EBU test signals that can be synthesised, stereo at 48 kHz: Tech 3341
+// (loudness meters) and Tech 3342 (loudness range). Each case prints its
+// figures.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
-#include <numbers>
 #include <initializer_list>
+#include <numbers>
 #include <utility>
 
 #include "analysis/loudness_meter.h"
 #include "tests/analysis/loudness_signals.h"
 
 using namespace crestline;
-using crestline::test::feed;
-using crestline::test::sine;
-using crestline::test::Stereo;
+using namespace crestline::test;
 
 namespace {
 
@@ -28,53 +26,28 @@ Stereo segments(std::initializer_list<std::pair<double, double>> parts) {
     return s;
 }
 
-LoudnessReading run(const Stereo& s) {
+LoudnessReading run(const char* name, const Stereo& s) {
     LoudnessMeter meter;
     meter.configure(kRate);
     feed(meter, s);
-    return meter.reading();
-}
-
-// A 20 ms raised-cosine fade-in: an abrupt start rings above the sine's own
-// peak in any band-limited reconstruction, which is not what these cases test.
-Stereo fadedIn(Stereo s) {
-    const int n = static_cast<int>(0.02 * kRate);
-    for (int i = 0; i < n && i < s.frames(); ++i) {
-        const auto g = static_cast<float>(0.5 - 0.5 * std::cos(std::numbers::pi * i / n));
-        s.left[static_cast<std::size_t>(i)] *= g;
-        s.right[static_cast<std::size_t>(i)] *= g;
-    }
-    return s;
-}
-
-void report(const char* name, const LoudnessReading& r) {
+    const LoudnessReading r = meter.reading();
     std::printf("[conformance] %s: M %.2f S %.2f I %.2f LRA %.2f TP %.2f\n", name, r.momentary, r.shortTerm,
                 r.integrated, r.loudnessRange, r.truePeak);
+    return r;
 }
 
 }  // namespace
 
-TEST(Tech3341, Cases1And2SteadySinesReadTheirLevel) {
-    for (double level : {-23.0, -33.0}) {
-        const LoudnessReading r = run(segments({{level, 20.0}}));
-        report(level == -23.0 ? "3341 case 1" : "3341 case 2", r);
-        EXPECT_NEAR(r.momentary, level, 0.1);
-        EXPECT_NEAR(r.shortTerm, level, 0.1);
-        EXPECT_NEAR(r.integrated, level, 0.1);
-    }
-}
-
-TEST(Tech3341, Cases3To5GatingKeepsTheIntegratedValueAtMinus23) {
-    const std::pair<const char*, Stereo> cases[] = {
-        {"3341 case 3", segments({{-36.0, 10.0}, {-23.0, 60.0}, {-36.0, 10.0}})},
-        {"3341 case 4", segments({{-72.0, 10.0}, {-36.0, 10.0}, {-23.0, 60.0}, {-36.0, 10.0}, {-72.0, 10.0}})},
-        {"3341 case 5", segments({{-26.0, 20.0}, {-20.0, 20.1}, {-26.0, 20.0}})},
-    };
-    for (const auto& [name, signal] : cases) {
-        const LoudnessReading r = run(signal);
-        report(name, r);
-        EXPECT_NEAR(r.integrated, -23.0, 0.1) << name;
-    }
+TEST(Tech3341, Cases1To5SteadyLevelsAndGating) {
+    EXPECT_NEAR(run("3341 case 1", segments({{-23.0, 20.0}})).momentary, -23.0, 0.1);
+    const LoudnessReading two = run("3341 case 2", segments({{-33.0, 20.0}}));
+    EXPECT_NEAR(two.shortTerm, -33.0, 0.1);
+    EXPECT_NEAR(two.integrated, -33.0, 0.1);
+    EXPECT_NEAR(run("3341 case 3", segments({{-36.0, 10.0}, {-23.0, 60.0}, {-36.0, 10.0}})).integrated, -23.0, 0.1);
+    EXPECT_NEAR(run("3341 case 4", segments({{-72.0, 10.0}, {-36.0, 10.0}, {-23.0, 60.0}, {-36.0, 10.0}, {-72.0, 10.0}}))
+                    .integrated,
+                -23.0, 0.1);
+    EXPECT_NEAR(run("3341 case 5", segments({{-26.0, 20.0}, {-20.0, 20.1}, {-26.0, 20.0}})).integrated, -23.0, 0.1);
 }
 
 TEST(Tech3341, Case9ShortTermOfAThreeSecondPatternIsSteady) {
@@ -83,14 +56,11 @@ TEST(Tech3341, Case9ShortTermOfAThreeSecondPatternIsSteady) {
     LoudnessMeter meter;
     meter.configure(kRate);
     double lowest = 0.0, highest = -100.0;
-    const int hop = 4800;
-    for (int done = 0; done < s.frames(); done += hop) {
-        meter.process(s.left.data() + done, s.right.data() + done, std::min(hop, s.frames() - done));
-        if (done >= 3 * 48000) {
-            const double st = meter.reading().shortTerm;
-            lowest = std::min(lowest, st);
-            highest = std::max(highest, st);
-        }
+    for (int done = 0; done < s.frames(); done += 4800) {
+        meter.process(s.left.data() + done, s.right.data() + done, std::min(4800, s.frames() - done));
+        if (done < 3 * 48000) continue;
+        lowest = std::min(lowest, meter.reading().shortTerm);
+        highest = std::max(highest, meter.reading().shortTerm);
     }
     std::printf("[conformance] 3341 case 9: S between %.3f and %.3f\n", lowest, highest);
     EXPECT_NEAR(lowest, -23.0, 0.1);
@@ -98,44 +68,36 @@ TEST(Tech3341, Case9ShortTermOfAThreeSecondPatternIsSteady) {
 }
 
 TEST(Tech3341, Cases15To18TruePeakOfMinus6DbfsSines) {
-    struct Case {
-        const char* name;
-        double frequency;
-        double phase;
+    // A 20 ms fade-in: an abrupt start rings above the sine's own peak in any
+    // band-limited reconstruction, which is not what these cases test.
+    const auto measure = [](const char* name, double frequency, double dbfs, double phase) {
+        Stereo s = sine(kRate, frequency, dbfs, 1.0, phase);
+        for (int i = 0; i < 960; ++i) {
+            const auto g = static_cast<float>(0.5 - 0.5 * std::cos(std::numbers::pi * i / 960));
+            s.left[static_cast<std::size_t>(i)] *= g;
+            s.right[static_cast<std::size_t>(i)] *= g;
+        }
+        return run(name, s).truePeak;
     };
-    for (const Case& c : {Case{"3341 case 15", kRate / 4, 0.0}, Case{"3341 case 16", kRate / 4, 45.0},
-                          Case{"3341 case 17", kRate / 6, 60.0}, Case{"3341 case 18", kRate / 8, 67.5}}) {
-        LoudnessMeter meter;
-        meter.configure(kRate);
-        feed(meter, fadedIn(sine(kRate, c.frequency, -6.0, 1.0, c.phase)));
-        const double tp = meter.reading().truePeak;
-        std::printf("[conformance] %s: TP %.3f dBTP\n", c.name, tp);
-        EXPECT_GE(tp, -6.4) << c.name;
-        EXPECT_LE(tp, -5.8) << c.name;
+    for (const auto& [name, frequency, phase] : {std::tuple{"3341 case 15", kRate / 4, 0.0},
+                                                 {"3341 case 16", kRate / 4, 45.0},
+                                                 {"3341 case 17", kRate / 6, 60.0},
+                                                 {"3341 case 18", kRate / 8, 67.5}}) {
+        const double tp = measure(name, frequency, -6.0, phase);
+        EXPECT_GE(tp, -6.4) << name;
+        EXPECT_LE(tp, -5.8) << name;
     }
-    // Samples at 0 dBFS of a quarter-rate sine at 45°: the wave itself peaks at +3 dBTP.
-    LoudnessMeter meter;
-    meter.configure(kRate);
-    feed(meter, fadedIn(sine(kRate, kRate / 4, 20.0 * std::log10(std::sqrt(2.0)), 1.0, 45.0)));
-    std::printf("[conformance] quarter-rate 45 degrees, 0 dBFS samples: TP %.3f dBTP\n", meter.reading().truePeak);
-    EXPECT_GE(meter.reading().truePeak, 2.6);
-    EXPECT_LE(meter.reading().truePeak, 3.2);
+    // Samples at 0 dBFS of a quarter-rate sine at 45°: the wave peaks at +3 dBTP.
+    const double over = measure("fs/4 at 45 degrees, samples at 0 dBFS", kRate / 4, 20.0 * std::log10(std::sqrt(2.0)), 45.0);
+    EXPECT_GE(over, 2.6);
+    EXPECT_LE(over, 3.2);
 }
 
 TEST(Tech3342, Cases1To4LoudnessRange) {
-    const struct {
-        const char* name;
-        Stereo signal;
-        double expected;
-    } cases[] = {
-        {"3342 case 1", segments({{-20.0, 20.0}, {-30.0, 20.0}}), 10.0},
-        {"3342 case 2", segments({{-20.0, 20.0}, {-15.0, 20.0}}), 5.0},
-        {"3342 case 3", segments({{-40.0, 20.0}, {-20.0, 20.0}}), 20.0},
-        {"3342 case 4", segments({{-50.0, 20.0}, {-35.0, 20.0}, {-20.0, 20.0}, {-35.0, 20.0}, {-50.0, 20.0}}), 15.0},
-    };
-    for (const auto& c : cases) {
-        const LoudnessReading r = run(c.signal);
-        report(c.name, r);
-        EXPECT_NEAR(r.loudnessRange, c.expected, 1.0) << c.name;
-    }
+    EXPECT_NEAR(run("3342 case 1", segments({{-20.0, 20.0}, {-30.0, 20.0}})).loudnessRange, 10.0, 1.0);
+    EXPECT_NEAR(run("3342 case 2", segments({{-20.0, 20.0}, {-15.0, 20.0}})).loudnessRange, 5.0, 1.0);
+    EXPECT_NEAR(run("3342 case 3", segments({{-40.0, 20.0}, {-20.0, 20.0}})).loudnessRange, 20.0, 1.0);
+    EXPECT_NEAR(run("3342 case 4", segments({{-50.0, 20.0}, {-35.0, 20.0}, {-20.0, 20.0}, {-35.0, 20.0}, {-50.0, 20.0}}))
+                    .loudnessRange,
+                15.0, 1.0);
 }

@@ -24,11 +24,9 @@ struct Stereo {
     }
 };
 
-inline double amplitudeOf(double dbfs) { return std::pow(10.0, dbfs / 20.0); }
-
 inline Stereo sine(double rate, double frequency, double dbfs, double seconds, double phaseDegrees = 0.0) {
     const auto n = static_cast<std::size_t>(std::lround(seconds * rate));
-    const double a = amplitudeOf(dbfs);
+    const double a = std::pow(10.0, dbfs / 20.0);
     Stereo s{std::vector<float>(n), std::vector<float>(n)};
     for (std::size_t i = 0; i < n; ++i) {
         const double x = a * std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(i) / rate +
