@@ -34,6 +34,14 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // ctest hands over only part of the environment; fill in the rest.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+#ifdef CRESTLINE_TEST_SOURCE_DIR
+    setenv("CRESTLINE_SOURCE_DIR", CRESTLINE_TEST_SOURCE_DIR, 0);
+#endif
+#ifdef CRESTLINE_TEST_BIN_DIR
+    setenv("CRESTLINE_BIN_DIR", CRESTLINE_TEST_BIN_DIR, 0);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::AddGlobalTestEnvironment(new IsolatedFolders);
     return RUN_ALL_TESTS();
