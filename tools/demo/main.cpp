@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
             errno = 0;
             seconds = std::strtod(value.c_str(), &end);
             if (errno != 0 || end != value.c_str() + value.size() || !std::isfinite(seconds) || seconds <= 0.0 ||
-                seconds > 3600.0) {
-                return failUsage("--seconds: expected a number of seconds up to 3600, got '" + value + "'");
+                seconds > 600.0) {
+                return failUsage("--seconds: expected a number of seconds up to 600, got '" + value + "'");
             }
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             return failUsage("unknown option " + arg);

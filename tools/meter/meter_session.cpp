@@ -1,6 +1,7 @@
 #include "tools/meter/meter_session.h"
 
 #include <cmath>
+#include <limits>
 
 namespace crestline::meter_tool {
 
@@ -27,9 +28,10 @@ void MeterSession::feed(const float* left, const float* right, int frames) {
     if (!every_ || !emitPeriodic_) return;
     // Counted in whole intervals from the start, so rounding never drifts.
     const double seconds = static_cast<double>(frames_) / sampleRate_;
-    const auto due = static_cast<long long>(std::floor(seconds / *every_ + 1e-9));
-    if (due <= periodsEmitted_) return;
-    periodsEmitted_ = due;
+    // In floating point first: a tiny interval makes the count overflow.
+    const double due = std::floor(seconds / *every_ + 1e-9);
+    if (!(due > static_cast<double>(periodsEmitted_))) return;
+    periodsEmitted_ = due < 9e18 ? static_cast<long long>(due) : std::numeric_limits<long long>::max();
     MeterReport report = snapshot();
     report.t = seconds;
     emitPeriodic_(report);
