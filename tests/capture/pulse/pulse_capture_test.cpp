@@ -1,0 +1,244 @@
+// The capture against a real PulseAudio server that each test starts itself.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <mutex>
+
+#include "capture/process_tap.h"
+#include "platform/log.h"
+#include "platform/pulse_audio_service.h"
+#include "tests/capture/pulse/pulse_server.h"
+
+using namespace crestline;
+using namespace crestline::testing;
+
+namespace {
+
+constexpr int kRate = 48000;
+
+// Mean square per channel of what the tap delivers while measuring.
+class LevelMeter {
+public:
+    ProcessTap::Handler handler() {
+        return [this](const float* left, const float* right, int frames) {
+            std::scoped_lock lock(mutex_);
+            blocks_ += 1;
+            if (!measuring_) return;
+            for (int i = 0; i < frames; ++i) {
+                sumLeft_ += static_cast<double>(left[i]) * left[i];
+                sumRight_ += static_cast<double>(right[i]) * right[i];
+            }
+            frames_ += frames;
+        };
+    }
+    void begin() {
+        std::scoped_lock lock(mutex_);
+        sumLeft_ = sumRight_ = 0.0;
+        frames_ = 0;
+        measuring_ = true;
+    }
+    std::int64_t frames() const {
+        std::scoped_lock lock(mutex_);
+        return frames_;
+    }
+    std::int64_t blocks() const {
+        std::scoped_lock lock(mutex_);
+        return blocks_;
+    }
+    // RMS in dBFS; -200 for digital silence.
+    double leftDb() const { return db(sumLeft_); }
+    double rightDb() const { return db(sumRight_); }
+
+private:
+    double db(double sum) const {
+        std::scoped_lock lock(mutex_);
+        if (frames_ == 0 || sum <= 0.0) return -200.0;
+        return 10.0 * std::log10(sum / static_cast<double>(frames_));
+    }
+
+    mutable std::mutex mutex_;
+    bool measuring_ = false;
+    double sumLeft_ = 0.0;
+    double sumRight_ = 0.0;
+    std::int64_t frames_ = 0;
+    std::int64_t blocks_ = 0;
+};
+
+class PulseCapture : public ::testing::Test {
+protected:
+    explicit PulseCapture(std::vector<std::string> sinks = {"sink_name=test format=float32le rate=48000 channels=2"})
+        : server(sinks) {}
+
+    void SetUp() override {
+        ASSERT_TRUE(server.ready()) << server.log();
+    }
+
+    // Waits until the player's stream exists on the server.
+    static void awaitStream(const Player& player) {
+        ASSERT_TRUE(eventually(10.0, [&] {
+            try {
+                CA::processObject(player.pid());
+                return true;
+            } catch (const CoreAudioError&) {
+                return false;
+            }
+        })) << "no stream of paplay " << player.pid();
+    }
+
+    // Starts a tap, lets the players' buffers settle, then measures one second.
+    std::unique_ptr<ProcessTap> measure(std::int32_t pid, TapSource source, LevelMeter& meter) {
+        auto tap = std::make_unique<ProcessTap>(pid, TapMode::tapOnly, source);
+        tap->prepare();
+        tap->start(meter.handler());
+        EXPECT_TRUE(eventually(5.0, [&] { return meter.blocks() >= 50; }));
+        meter.begin();
+        EXPECT_TRUE(eventually(10.0, [&] { return meter.frames() >= kRate; }));
+        return tap;
+    }
+
+    PulseServer server;
+    std::shared_ptr<PulseAudioService> service = std::make_shared<PulseAudioService>();
+    ScopedAudioService scoped{service};
+    LogCapture logs;
+};
+
+// Left only at 0.25, or right only.
+std::string sideTone(const std::string& name, int side) {
+    return writeWav(name, 2, kRate, 20.0, [side](int c, std::int64_t f) {
+        return c == side ? sine(0.25, 1000.0, kRate, f) : 0.0f;
+    });
+}
+
+constexpr double kQuarterSineDb = -15.05;  // RMS of a sine of amplitude 0.25
+
+}  // namespace
+
+TEST_F(PulseCapture, LevelsComeThroughExactly) {
+    const auto file = writeWav("half.wav", 2, kRate, 20.0, [](int, std::int64_t f) { return sine(0.5, 1000.0, kRate, f); });
+    Player player(file, "test");
+    awaitStream(player);
+    LevelMeter meter;
+    auto tap = measure(player.pid(), TapSource::automatic(), meter);
+    EXPECT_FALSE(tap->usingMixdown());
+    EXPECT_DOUBLE_EQ(tap->sampleRate(), 48000.0);
+    ASSERT_TRUE(tap->device());
+    EXPECT_EQ(tap->device()->uid, "test");
+    EXPECT_EQ(tap->device()->streamChannels, std::vector<int>{2});
+    EXPECT_NEAR(meter.leftDb(), -9.03, 0.05);
+    EXPECT_NEAR(meter.rightDb(), -9.03, 0.05);
+    EXPECT_TRUE(logs.contains("Crestline: 1 buffers [2ch/"));
+    EXPECT_TRUE(logs.contains("b], skip 0, mode tapOnly, per stream, 1 paren, 48000.0 Hz"));
+}
+
+TEST_F(PulseCapture, TapOfOnePlayerLeavesTheOtherOut) {
+    Player left(sideTone("left.wav", 0), "test");
+    Player right(sideTone("right.wav", 1), "test");
+    awaitStream(left);
+    awaitStream(right);
+    LevelMeter meter;
+    auto tap = measure(left.pid(), TapSource::automatic(), meter);
+    EXPECT_NEAR(meter.leftDb(), kQuarterSineDb, 0.05);
+    EXPECT_LT(meter.rightDb(), -70.0);
+}
+
+TEST_F(PulseCapture, AllSoundCapturesEveryPlayer) {
+    Player left(sideTone("left.wav", 0), "test");
+    Player right(sideTone("right.wav", 1), "test");
+    awaitStream(left);
+    awaitStream(right);
+    LevelMeter meter;
+    auto tap = measure(0, TapSource::automatic(), meter);
+    EXPECT_EQ(tap->processObjectID(), 0u);
+    EXPECT_NEAR(meter.leftDb(), kQuarterSineDb, 0.05);
+    EXPECT_NEAR(meter.rightDb(), kQuarterSineDb, 0.05);
+
+    LevelMeter mixed;
+    auto mixdown = measure(0, TapSource::mixdown(), mixed);
+    EXPECT_TRUE(mixdown->usingMixdown());
+    EXPECT_NEAR(mixed.leftDb(), kQuarterSineDb, 0.05);
+    EXPECT_NEAR(mixed.rightDb(), kQuarterSineDb, 0.05);
+}
+
+TEST_F(PulseCapture, PlayerQuittingStopsTheTapAndIsReported) {
+    Player player(sideTone("left.wav", 0), "test");
+    awaitStream(player);
+    LevelMeter meter;
+    auto tap = measure(player.pid(), TapSource::automatic(), meter);
+    EXPECT_FALSE(tap->streamFailed());
+    player.quit();
+    ASSERT_TRUE(eventually(5.0, [&] { return tap->streamFailed(); }));
+    EXPECT_TRUE(logs.contains("Crestline: audiostream gestopt ("));
+    const auto count = tap->callbackCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(tap->callbackCount(), count);
+    tap->stop();
+}
+
+TEST_F(PulseCapture, PidWithoutSoundFailsWithTheProcessText) {
+    ProcessTap tap(getpid(), TapMode::tapOnly, TapSource::automatic());
+    try {
+        tap.prepare();
+        FAIL() << "prepare succeeded";
+    } catch (const CoreAudioError& error) {
+        EXPECT_EQ(error.description(), "Ableton heeft nog geen actief audioproces (OSStatus 0)");
+    }
+}
+
+TEST_F(PulseCapture, WithoutAServerEveryReadFailsAsNotRunning) {
+    server.stop();
+    try {
+        CA::processObject(1234);
+        FAIL() << "no failure";
+    } catch (const CoreAudioError& error) {
+        EXPECT_EQ(error.status(), kAudioHardwareNotRunningError);
+    }
+    EXPECT_EQ(logs.count("Crestline: geluidsserver niet bereikbaar ("), 1);
+    ProcessTap tap(0, TapMode::tapOnly, TapSource::automatic());
+    EXPECT_THROW(tap.prepare(), CoreAudioError);
+    EXPECT_EQ(logs.count("Crestline: geluidsserver niet bereikbaar ("), 1);  // once, not per call
+}
+
+namespace {
+
+class PulseEightChannels : public PulseCapture {
+protected:
+    PulseEightChannels()
+        : PulseCapture({"sink_name=octo format=float32le rate=48000 channels=8 "
+                        "channel_map=aux0,aux1,aux2,aux3,aux4,aux5,aux6,aux7"}) {}
+
+    static constexpr const char* kMap = "aux0,aux1,aux2,aux3,aux4,aux5,aux6,aux7";
+
+    // Channel c carries a sine of amplitude (c + 1) / 16.
+    static std::string graded() {
+        return writeWav("graded.wav", 8, kRate, 20.0, [](int c, std::int64_t f) {
+            return sine((c + 1) / 16.0, 1000.0, kRate, f);
+        });
+    }
+    static double sineDb(double amplitude) { return 20.0 * std::log10(amplitude / std::sqrt(2.0)); }
+};
+
+}  // namespace
+
+TEST_F(PulseEightChannels, DeliversTheChosenPairWithoutRemixing) {
+    Player player(graded(), "octo", kMap);
+    awaitStream(player);
+    LevelMeter meter;
+    auto tap = measure(player.pid(), TapSource::pair(2), meter);
+    ASSERT_EQ(tap->pairMap().size(), 4u);
+    EXPECT_EQ(tap->pairMap()[2], (ProcessTap::Pair{0, 4}));
+    EXPECT_NEAR(meter.leftDb(), sineDb(5 / 16.0), 0.05);
+    EXPECT_NEAR(meter.rightDb(), sineDb(6 / 16.0), 0.05);
+}
+
+TEST_F(PulseEightChannels, MixdownSumsThePairsAfterItsGain) {
+    Player player(graded(), "octo", kMap);
+    awaitStream(player);
+    LevelMeter meter;
+    auto tap = measure(player.pid(), TapSource::mixdown(), meter);
+    EXPECT_DOUBLE_EQ(tap->mixdownScale(), 4.0);
+    EXPECT_TRUE(logs.contains("Crestline: mixdown corrigeert +12.04 dB voor 8 kanalen"));
+    // In phase: left = (1 + 3 + 5 + 7) / 16, right = (2 + 4 + 6 + 8) / 16.
+    EXPECT_NEAR(meter.leftDb(), sineDb(1.0), 0.05);
+    EXPECT_NEAR(meter.rightDb(), sineDb(1.25), 0.05);
+}
