@@ -30,8 +30,8 @@ bool allFinite(const float* x, int frames) {
     return sum == 0.0f;
 }
 
-BlockHandler::BlockHandler(LoudnessMeter& meter, PeakMeter& peaks)
-    : meter_(&meter), peaks_(&peaks), scratchLeft_(kScratchFrames), scratchRight_(kScratchFrames) {}
+BlockHandler::BlockHandler(LoudnessMeter& meter, PeakMeter& peaks, ScopeBuffer* scope)
+    : meter_(&meter), peaks_(&peaks), scope_(scope), scratchLeft_(kScratchFrames), scratchRight_(kScratchFrames) {}
 
 void BlockHandler::operator()(const float* left, const float* right, int frames) {
     if (frames < 1) return;
@@ -54,6 +54,7 @@ void BlockHandler::operator()(const float* left, const float* right, int frames)
 void BlockHandler::feed(const float* left, const float* right, int frames) {
     meter_->process(left, right, frames);
     peaks_->process(left, right, frames);
+    if (scope_) scope_->write(left, right, frames);
 }
 
 }  // namespace crestline
