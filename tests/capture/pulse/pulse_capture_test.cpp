@@ -23,7 +23,12 @@ public:
     ProcessTap::Handler handler() {
         return [this](const float* left, const float* right, int frames) {
             std::scoped_lock lock(mutex_);
-            blocks_ += 1;
+            for (int i = 0; i < frames; ++i) {
+                if (std::fabs(left[i]) > 0.01f || std::fabs(right[i]) > 0.01f) {
+                    soundBlocks_ += 1;
+                    break;
+                }
+            }
             if (!measuring_) return;
             for (int i = 0; i < frames; ++i) {
                 sumLeft_ += static_cast<double>(left[i]) * left[i];
@@ -42,9 +47,11 @@ public:
         std::scoped_lock lock(mutex_);
         return frames_;
     }
-    std::int64_t blocks() const {
+    // Blocks that carried sound: a player's stream starts only once its
+    // buffer is full, later still on a busy machine.
+    std::int64_t soundBlocks() const {
         std::scoped_lock lock(mutex_);
-        return blocks_;
+        return soundBlocks_;
     }
     // RMS in dBFS; -200 for digital silence.
     double leftDb() const { return db(sumLeft_); }
@@ -62,7 +69,7 @@ private:
     double sumLeft_ = 0.0;
     double sumRight_ = 0.0;
     std::int64_t frames_ = 0;
-    std::int64_t blocks_ = 0;
+    std::int64_t soundBlocks_ = 0;
 };
 
 class PulseCapture : public ::testing::Test {
@@ -86,12 +93,12 @@ protected:
         })) << "no stream of paplay " << player.pid();
     }
 
-    // Starts a tap, lets the players' buffers settle, then measures one second.
+    // Starts a tap, waits for a quarter second of sound, then measures one second.
     std::unique_ptr<ProcessTap> measure(std::int32_t pid, TapSource source, LevelMeter& meter) {
         auto tap = std::make_unique<ProcessTap>(pid, TapMode::tapOnly, source);
         tap->prepare();
         tap->start(meter.handler());
-        EXPECT_TRUE(eventually(5.0, [&] { return meter.blocks() >= 50; }));
+        EXPECT_TRUE(eventually(10.0, [&] { return meter.soundBlocks() >= 25; }));
         meter.begin();
         EXPECT_TRUE(eventually(10.0, [&] { return meter.frames() >= kRate; }));
         return tap;
