@@ -39,7 +39,9 @@ const Bands& bands() {
 // loudest[i] = max(loudest[i], column[i]) for every band. Kept out of line:
 // inlined, the compiler fuses it with the loop over columns and no longer
 // vectorises it.
-[[gnu::noinline]] void raiseTo(std::array<std::uint8_t, SpectrogramRecorder::kBands>& loudest, const std::uint8_t* column) {
+using Loudest = std::array<std::uint8_t, SpectrogramRecorder::kBands>;
+
+[[gnu::noinline]] void raiseTo(Loudest& loudest, const std::uint8_t* column) {
     for (std::size_t i = 0; i < SpectrogramRecorder::kBands; ++i) {
         const std::uint8_t a = loudest[i], c = column[i];
         loudest[i] = a > c ? a : c;
@@ -60,7 +62,9 @@ SpectrogramRecorder::SpectrogramRecorder()
 
 SpectrogramRecorder::~SpectrogramRecorder() { stop(); }
 
-double SpectrogramRecorder::bandEdge(int i) { return bands().edges[static_cast<std::size_t>(std::clamp(i, 0, kBands))]; }
+double SpectrogramRecorder::bandEdge(int i) {
+    return bands().edges[static_cast<std::size_t>(std::clamp(i, 0, kBands))];
+}
 
 void SpectrogramRecorder::start(const ScopeBuffer& scope) {
     if (timer_ || queue_.isStopped()) return;
@@ -109,7 +113,8 @@ void SpectrogramRecorder::render(int span, int width, int height, double tilt, s
     std::array<int, kBands> offset{};
     const double dbPerOctave = std::isfinite(tilt) ? tilt : 0.0;
     for (std::size_t i = 0; i < kBands; ++i) {
-        offset[i] = static_cast<int>(std::lround(std::clamp(kStepsPerDb * dbPerOctave * b.octavesFromKilohertz[i], -512.0, 512.0)));
+        const double steps = kStepsPerDb * dbPerOctave * b.octavesFromKilohertz[i];
+        offset[i] = static_cast<int>(std::lround(std::clamp(steps, -512.0, 512.0)));
     }
 
     if (pixels.size() != count) pixels.assign(count, 0u);
@@ -132,7 +137,7 @@ void SpectrogramRecorder::render(int span, int width, int height, double tilt, s
     std::array<std::uint8_t, kTile * kBands> indices;  // column t's band i at t·160 + i
 
     const std::int64_t s = std::max(span, 0);
-    std::array<std::uint8_t, kBands> loudest{};
+    Loudest loudest{};
     std::scoped_lock lock(mutex_);
     const std::int64_t n = std::min<std::int64_t>(filled_, s);
     const std::int64_t empty = s - n;  // columns of no history before the stored ones

@@ -87,7 +87,9 @@ void BM_SpectrogramRender1500x160(benchmark::State& state) {
         recorder.appendColumn(column);
     }
     std::vector<std::uint32_t> colours(256), pixels;
-    for (std::size_t i = 0; i < colours.size(); ++i) colours[i] = 0xff000000u | static_cast<std::uint32_t>(i * 0x010101u);
+    for (std::size_t i = 0; i < colours.size(); ++i) {
+        colours[i] = 0xff000000u | static_cast<std::uint32_t>(i * 0x010101u);
+    }
     const int span = static_cast<int>(state.range(0));
     for (auto _ : state) {
         recorder.render(span, 1500, 160, 3.0, colours, pixels);
