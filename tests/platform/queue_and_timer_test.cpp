@@ -75,16 +75,20 @@ TEST(TimerSource, FiresAtOnceThenRepeatsAndCancelWaitsForTheHandler) {
 
 TEST(TimerSource, CancelFromItsOwnHandlerStopsLaterFires) {
     SerialQueue queue("timer");
-    std::atomic<int> fires{0};
-    std::unique_ptr<TimerSource> timer;
-    timer = std::make_unique<TimerSource>(queue, 0.002, 0.0, [&] {
+    int fires = 0;  // touched only on the queue and after drain()
+    TimerSource* self = nullptr;
+    auto timer = std::make_unique<TimerSource>(queue, 0.002, 0.0, [&] {
         ++fires;
-        timer->cancel();
+        self->cancel();
     });
+    self = timer.get();
     timer->start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    queue.drain();
     EXPECT_EQ(fires, 1);
+    EXPECT_FALSE(timer->isRunning());
     timer.reset();
+    queue.drain();
+    EXPECT_EQ(fires, 1);
 }
 
 TEST(FakeClock, MovesOnlyWhenAdvancedAndKeepsDateInStep) {
