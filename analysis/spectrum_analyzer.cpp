@@ -120,7 +120,10 @@ void SpectrumAnalyzer::update(const ScopeBuffer& scope) {
 
     const std::size_t copied =
         std::min(static_cast<std::size_t>(size_), static_cast<std::size_t>(scope.capacity()));
-    scope.copyLatest(size_, left_, right_, {});
+    // A single channel needs only its own ring.
+    const bool needsLeft = channel_ != SpectrumChannel::right, needsRight = channel_ != SpectrumChannel::left;
+    scope.copyLatest(size_, needsLeft ? std::span<float>(left_) : std::span<float>(),
+                     needsRight ? std::span<float>(right_) : std::span<float>(), {});
     // A buffer shorter than the window leaves no stale audio behind.
     std::fill(left_.begin() + static_cast<std::ptrdiff_t>(copied), left_.end(), 0.0f);
     std::fill(right_.begin() + static_cast<std::ptrdiff_t>(copied), right_.end(), 0.0f);
