@@ -13,6 +13,12 @@ constexpr double kTriggerRadians = 942.4777960769379;
 constexpr double kLowRadians = 1256.6370614359173;
 constexpr double kTopRadians = 15707.963267948966;
 
+std::array<float, 8> extremes(const std::array<float, ScopeBuffer::kChunkFloats>& summary) {
+    std::array<float, 8> out;
+    std::copy_n(summary.begin(), out.size(), out.begin());
+    return out;
+}
+
 void keepFinite(float& state) {
     if (!std::isfinite(state)) state = 0.0f;
 }
@@ -66,10 +72,8 @@ void ScopeBuffer::write(const float* left, const float* right, int frames) {
             pending_ = {l, l, r, r, m, m, s, s, 0.0f, 0.0f, 0.0f};
         }
         const int run = std::min({frames - i, kChunkFrames - pendingFrames_, capacity_ - w});
-        float minL = pending_[Chunk::minLeft], maxL = pending_[Chunk::maxLeft];
-        float minR = pending_[Chunk::minRight], maxR = pending_[Chunk::maxRight];
-        float minM = pending_[Chunk::minMid], maxM = pending_[Chunk::maxMid];
-        float minS = pending_[Chunk::minSide], maxS = pending_[Chunk::maxSide];
+        // The chunk's eight extremes, in summary order (min, max of L, R, M, S).
+        auto [minL, maxL, minR, maxR, minM, maxM, minS, maxS] = extremes(pending_);
         for (int j = 0; j < run; ++j) {
             const float l = left[i + j], r = right[i + j];
             ringLeft[w + j] = l;
@@ -111,14 +115,8 @@ void ScopeBuffer::write(const float* left, const float* right, int frames) {
             energyMid += mid * mid;
             energyHigh += high * high;
         }
-        pending_[Chunk::minLeft] = minL;
-        pending_[Chunk::maxLeft] = maxL;
-        pending_[Chunk::minRight] = minR;
-        pending_[Chunk::maxRight] = maxR;
-        pending_[Chunk::minMid] = minM;
-        pending_[Chunk::maxMid] = maxM;
-        pending_[Chunk::minSide] = minS;
-        pending_[Chunk::maxSide] = maxS;
+        const std::array<float, 8> extremesNow{minL, maxL, minR, maxR, minM, maxM, minS, maxS};
+        std::copy(extremesNow.begin(), extremesNow.end(), pending_.begin());
 
         i += run;
         w += run;
