@@ -43,31 +43,77 @@ inline float evaluateWindow(const float* window, float x) {
 }
 
 // buffer holds kPrefix older samples followed by `frames` new ones.
-// The coefficients, each repeated over four lanes.
-struct BroadcastTable {
-    Float4 c[TruePeakDetector::kTaps * TruePeakDetector::kPhases];
+// The interpolation over a block with `V` holding consecutive frames, two
+// vectors of them per pass; each lane sums its taps in the order j = 0...11,
+// so every width gives the bits of evaluateWindow. Everything here is
+// inlined into one function per width: vectors never cross a call, so the
+// ABI note about 32-byte vectors in a build without AVX does not apply (it
+// is reported at the end of the file, hence no pop).
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+using Float8 = float __attribute__((vector_size(32)));
+using Int8 = int __attribute__((vector_size(32)));
+
+template <class V>
+struct Broadcast {
+    V c[TruePeakDetector::kTaps * TruePeakDetector::kPhases];
 };
-constexpr BroadcastTable broadcast() {
-    BroadcastTable t{};
-    for (std::size_t k = 0; k < kC.size(); ++k) t.c[k] = Float4{kC[k], kC[k], kC[k], kC[k]};
+
+// Each coefficient repeated over all lanes (0 + c is exactly c).
+template <class V>
+constexpr Broadcast<V> broadcast() {
+    Broadcast<V> t{};
+    for (std::size_t k = 0; k < kC.size(); ++k) t.c[k] = V{} + kC[k];
     return t;
 }
-constexpr BroadcastTable kBroadcast = broadcast();
 
-void interpolate(const float* buffer, int frames, float* results) {
-    using simd::abs4;
-    using simd::load4;
-    using simd::max4;
+template <class V>
+constexpr Broadcast<V> kBroadcast = broadcast<V>();
+
+template <class V>
+__attribute__((always_inline)) inline V loadLanes(const float* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <class V, class I>
+__attribute__((always_inline)) inline V absLanes(V v) {
+    I bits;
+    std::memcpy(&bits, &v, sizeof v);
+    bits &= 0x7fffffff;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+// max(|x|, |s0|, |s1|, |s2|, |s3|) in that order, lane by lane.
+template <class V, class I>
+__attribute__((always_inline)) inline void storeResults(const float* frame, V s0, V s1, V s2, V s3, float* out) {
+    V m = absLanes<V, I>(loadLanes<V>(frame + kPrefix));
+    V a = absLanes<V, I>(s0);
+    m = m < a ? a : m;
+    a = absLanes<V, I>(s1);
+    m = m < a ? a : m;
+    a = absLanes<V, I>(s2);
+    m = m < a ? a : m;
+    a = absLanes<V, I>(s3);
+    m = m < a ? a : m;
+    std::memcpy(out, &m, sizeof m);
+}
+
+// Returns the number of frames done; the caller finishes the rest one by one.
+template <class V, class I>
+__attribute__((always_inline)) inline int interpolateLanes(const float* buffer, int frames, float* results) {
+    constexpr int kLanes = static_cast<int>(sizeof(V) / sizeof(float));
     constexpr int kTaps = TruePeakDetector::kTaps;
-    const Float4* c = kBroadcast.c;
-    // Eight frames side by side in two groups of four lanes; each lane sums
-    // its taps in the order j = 0...11.
+    const V* c = kBroadcast<V>.c;
     int i = 0;
-    for (; i + 8 <= frames; i += 8) {
-        Float4 p0a{}, p0b{}, p1a{}, p1b{}, p2a{}, p2b{}, p3a{}, p3b{};
+    // Eight named accumulators, so that they stay in registers.
+    for (; i + 2 * kLanes <= frames; i += 2 * kLanes) {
+        V p0a{}, p0b{}, p1a{}, p1b{}, p2a{}, p2b{}, p3a{}, p3b{};
         for (int j = 0; j < kTaps; ++j) {
-            const Float4 wa = load4(buffer + i + j);
-            const Float4 wb = load4(buffer + i + 4 + j);
+            const V wa = loadLanes<V>(buffer + i + j);
+            const V wb = loadLanes<V>(buffer + i + kLanes + j);
             p0a += c[j] * wa;
             p0b += c[j] * wb;
             p1a += c[kTaps + j] * wa;
@@ -77,14 +123,29 @@ void interpolate(const float* buffer, int frames, float* results) {
             p3a += c[3 * kTaps + j] * wa;
             p3b += c[3 * kTaps + j] * wb;
         }
-        Float4 ma = abs4(load4(buffer + i + kPrefix));
-        Float4 mb = abs4(load4(buffer + i + 4 + kPrefix));
-        ma = max4(max4(max4(max4(ma, abs4(p0a)), abs4(p1a)), abs4(p2a)), abs4(p3a));
-        mb = max4(max4(max4(max4(mb, abs4(p0b)), abs4(p1b)), abs4(p2b)), abs4(p3b));
-        simd::store4(results + i, ma);
-        simd::store4(results + i + 4, mb);
+        storeResults<V, I>(buffer + i, p0a, p1a, p2a, p3a, results + i);
+        storeResults<V, I>(buffer + i + kLanes, p0b, p1b, p2b, p3b, results + i + kLanes);
     }
+    return i;
+}
+
+int interpolateFourLanes(const float* buffer, int frames, float* results) {
+    return interpolateLanes<Float4, simd::Int4>(buffer, frames, results);
+}
+
+__attribute__((target("avx2"))) int interpolateEightLanes(const float* buffer, int frames, float* results) {
+    return interpolateLanes<Float8, Int8>(buffer, frames, results);
+}
+
+// buffer holds kPrefix older samples followed by `frames` new ones.
+void interpolate(const float* buffer, int frames, float* results, int lanes) {
+    int i = lanes == 8 ? interpolateEightLanes(buffer, frames, results) : interpolateFourLanes(buffer, frames, results);
     for (; i < frames; ++i) results[i] = evaluateWindow(buffer + i, buffer[i + kPrefix]);
+}
+
+int widestLanes() {
+    static const int lanes = __builtin_cpu_supports("avx2") ? 8 : 4;
+    return lanes;
 }
 
 }  // namespace
@@ -155,13 +216,19 @@ float TruePeakDetector::push(float x) {
     return result;
 }
 
+int TruePeakDetector::blockLanes() { return widestLanes(); }
+
+void TruePeakDetector::interpolateWithLanes(const float* samples, int frames, float* results, int lanes) {
+    interpolate(samples, frames, results, lanes == 8 && widestLanes() == 8 ? 8 : 4);
+}
+
 void TruePeakDetector::pushBlock(const float* x, int frames, float* results) {
     float buffer[kPrefix + kChunk];
     for (int done = 0; done < frames;) {
         const int n = frames - done < kChunk ? frames - done : kChunk;
         std::memcpy(buffer, history.data() + position + 1, kPrefix * sizeof(float));
         std::memcpy(buffer + kPrefix, x + done, static_cast<std::size_t>(n) * sizeof(float));
-        interpolate(buffer, n, results + done);
+        interpolate(buffer, n, results + done, widestLanes());
         // The newest twelve, oldest first, become the ring with its oldest at slot 0.
         std::memcpy(history.data(), buffer + n - 1, kTaps * sizeof(float));
         std::memcpy(history.data() + kTaps, buffer + n - 1, kTaps * sizeof(float));

@@ -80,6 +80,13 @@ struct TruePeakDetector {
     // the history moves on the same way, but `peak` is left to the caller
     // (the meter clears it between hops).
     void pushBlock(const float* x, int frames, float* results);
+
+    // Frames side by side in the block path: 8 where the processor has
+    // AVX2, else 4. Every width gives the same bits.
+    static int blockLanes();
+    // The block interpolation at a chosen width (8 falls back to 4 without
+    // AVX2), for tests: `samples` holds 11 older samples, then `frames` new.
+    static void interpolateWithLanes(const float* samples, int frames, float* results, int lanes);
 };
 
 }  // namespace crestline

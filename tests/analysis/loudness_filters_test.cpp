@@ -87,6 +87,12 @@ TEST(LoudnessFilters, BlockPathsMatchTheSampleBySamplePathBitForBit) {
     EXPECT_EQ(block.peak, 0.3f);         // the block path leaves peak to its caller
     EXPECT_EQ(bl.highpass.z1, sl.highpass.z1);
 
+    // Both vector widths agree (eight lanes only where the processor has AVX2).
+    std::vector<float> four(600), eight(600);
+    TruePeakDetector::interpolateWithLanes(l.data(), 589, four.data(), 4);
+    TruePeakDetector::interpolateWithLanes(l.data(), 589, eight.data(), 8);
+    EXPECT_EQ(four, eight);
+
     KWeighting poisoned(48000.0);
     poisoned.process(std::nan(""));
     poisoned.mendState();
