@@ -10,8 +10,6 @@
 #include <vector>
 
 #include "live/live_helper_receiver.h"
-#include "live/live_sync.h"
-#include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/udp_socket.h"
 
@@ -39,13 +37,6 @@ public:
     bool waitFor(std::size_t count, std::chrono::seconds deadline = 10s) {
         std::unique_lock held(mutex_);
         return arrived_.wait_for(held, deadline, [&] { return messages_.size() >= count; });
-    }
-
-    bool waitForType(const std::string& type, std::chrono::seconds deadline = 10s) {
-        std::unique_lock held(mutex_);
-        return arrived_.wait_for(held, deadline, [&] {
-            return !messages_.empty() && messages_.back().value("type", "") == type;
-        });
     }
 
     std::vector<json> messages() const {
@@ -274,35 +265,6 @@ TEST(LiveHelperReceiver, AFloodLeavesMemoryBoundedAndTheReceiverAlive) {
     const auto stats = receiver.statistics();
     EXPECT_LE(stats.delivered + stats.dropped, stats.reads * LiveHelperReceiver::kMaxDatagramsPerRead);
     EXPECT_TRUE(receiver.isStarted());
-}
-
-TEST(LiveHelperReceiver, MessagesStampedAndAppliedMoveTheSync) {
-    FakeClock clock;
-    LiveSync sync(clock, nullptr);
-    Inbox inbox;
-    LiveHelperReceiver receiver(
-        [&](const json& message) {
-            {
-                std::scoped_lock held(sync.lock());
-                sync.applyHelper(message, clock.now());
-            }
-            inbox(message);
-        },
-        0);
-    receiver.start();
-    Sender sender(receiver.port());
-    // Too large for a double: dropped by the parser or refused as infinite.
-    sender.send(R"({"type":"position","beat":1e400,"playing":false})");
-    sender.send(R"({"type":"position","beat":4.5,"playing":true})");
-    sender.send(R"({"type":"locators","locators":[[8,"B"],[0,"A"]],"numerator":6,"denominator":8})");
-    ASSERT_TRUE(inbox.waitForType("locators"));
-    std::scoped_lock held(sync.lock());
-    const auto& state = sync.stateLocked();
-    EXPECT_EQ(state.ticks, 108);
-    EXPECT_TRUE(state.playing);
-    EXPECT_EQ(state.helperLocators, (std::vector<LiveSet::Locator>{{0, "A"}, {8, "B"}}));
-    EXPECT_DOUBLE_EQ(state.helperBeatsPerBar, 3.0);
-    EXPECT_TRUE(sync.helperFreshLocked(clock.now()));
 }
 
 }  // namespace

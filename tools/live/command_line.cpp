@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 namespace crestline::live_tool {
@@ -54,6 +55,20 @@ std::optional<std::uint16_t> parsePort(std::string_view text) {
     const std::optional<double> value = parseNumber(text);
     if (!value || *value < 1 || *value > 65535 || *value != std::floor(*value)) return std::nullopt;
     return static_cast<std::uint16_t>(*value);
+}
+
+void printLine(const nlohmann::json& value) {
+    static std::mutex mutex;
+    const std::string line = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    std::scoped_lock held(mutex);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+std::chrono::steady_clock::time_point deadlineAfter(double seconds) {
+    using steady = std::chrono::steady_clock;
+    if (std::isinf(seconds)) return steady::time_point::max();
+    return steady::now() + std::chrono::duration_cast<steady::duration>(std::chrono::duration<double>(seconds));
 }
 
 Interrupts::Interrupts() {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <initializer_list>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,6 +25,13 @@ std::optional<std::map<std::string, std::string>> parseOptions(std::string_view 
 std::optional<double> parseNumber(std::string_view text);
 // A UDP port 1…65535.
 std::optional<std::uint16_t> parsePort(std::string_view text);
+
+// One JSON value as one line on stdout, written whole and flushed so a pipe
+// sees it at once. Any thread.
+void printLine(const nlohmann::json& value);
+
+// `seconds` from now on the steady clock; never for an infinite span.
+std::chrono::steady_clock::time_point deadlineAfter(double seconds);
 
 // Blocks SIGINT and SIGTERM for the whole process (call it before any
 // thread starts, so every thread inherits the mask) and lets the main

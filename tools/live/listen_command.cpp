@@ -18,21 +18,6 @@
 namespace crestline::live_tool {
 namespace {
 
-// Lines come from the helper queue and the main thread; each is written
-// whole and flushed, so a pipe sees them as they happen.
-class LinePrinter {
-public:
-    void print(const nlohmann::json& value) {
-        const std::string line = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-        std::scoped_lock held(mutex_);
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fflush(stdout);
-    }
-
-private:
-    std::mutex mutex_;
-};
-
 nlohmann::json beatClockLine(const LiveSync& sync, double now) {
     const std::optional<LiveSync::BeatClock> clock = sync.beatClock(now);
     if (!clock) return {{"beat", nullptr}};
@@ -76,7 +61,6 @@ int listen(std::span<const std::string> args) {
 
     Interrupts interrupts;  // before any thread starts
     const Clock& clock = systemClock();
-    LinePrinter printer;
     LiveSync sync(clock);
     LiveHelperReceiver receiver(
         [&](const nlohmann::json& message) {
@@ -85,7 +69,7 @@ int listen(std::span<const std::string> args) {
                 std::scoped_lock held(sync.lock());
                 sync.applyHelper(message, now);
             }
-            printer.print(message);
+            printLine(message);
         },
         port);
     sync.start();
@@ -93,9 +77,7 @@ int listen(std::span<const std::string> args) {
 
     using steady = std::chrono::steady_clock;
     const steady::time_point begin = steady::now();
-    const steady::time_point end =
-        std::isinf(seconds) ? steady::time_point::max()
-                            : begin + std::chrono::duration_cast<steady::duration>(std::chrono::duration<double>(seconds));
+    const steady::time_point end = deadlineAfter(seconds);
     for (int tick = 1;; ++tick) {
         const steady::time_point next = begin + std::chrono::seconds(tick);
         if (next > end) {
@@ -103,7 +85,7 @@ int listen(std::span<const std::string> args) {
             break;
         }
         if (!interrupts.waitUntil(next)) break;
-        printer.print(beatClockLine(sync, clock.now()));
+        printLine(beatClockLine(sync, clock.now()));
     }
     // Ordered shut-down: no handler may run once the sync object goes.
     receiver.stop();

@@ -77,9 +77,7 @@ public:
     void send(const nlohmann::json& message, double time) {
         const std::string text = message.dump();
         socket_.sendTo(port_, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-        const std::string line = nlohmann::json{{"time", time}, {"sent", message}}.dump() + "\n";
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fflush(stdout);
+        printLine({{"time", time}, {"sent", message}});
     }
 
 private:
@@ -149,9 +147,7 @@ int simulate(std::span<const std::string> args) {
         transmitter.send({{"type", "position"}, {"beat", (now - startTime) * beatsPerSecond}, {"playing", playing}}, now);
     };
     const steady::time_point begin = steady::now();
-    const steady::time_point end =
-        std::isinf(seconds) ? steady::time_point::max()
-                            : begin + std::chrono::duration_cast<steady::duration>(std::chrono::duration<double>(seconds));
+    const steady::time_point end = deadlineAfter(seconds);
     steady::time_point nextLocators = begin;
     for (steady::time_point next = begin;; next += kPositionInterval) {
         if (next >= end || !interrupts.waitUntil(next)) break;
