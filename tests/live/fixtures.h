@@ -176,3 +176,44 @@ inline std::string liveSetXml(const std::vector<SetLocator>& locators, const std
 }
 
 }  // namespace crestline::fixtures
+
+namespace crestline::fixtures {
+
+inline std::string record(std::u16string_view text) {
+    std::string out;
+    putLe32(out, static_cast<std::uint32_t>(text.size()));
+    for (const char16_t unit : text) {
+        out.push_back(static_cast<char>(unit & 0xFF));
+        out.push_back(static_cast<char>(unit >> 8));
+    }
+    return out;
+}
+
+// The 21 records of a Control Surface block: six slots of (script, input,
+// output), one record Live keeps before the Push pair, then the pair.
+inline std::string controlSurfaceBlock(const std::vector<std::u16string>& scripts) {
+    std::string out;
+    for (size_t slot = 0; slot < 6; ++slot) {
+        out += record(slot < scripts.size() ? scripts[slot] : u"None");
+        out += record(u"None");
+        out += record(u"None");
+    }
+    out += record(u"Push2");
+    out += record(u"FromPush");
+    out += record(u"ToPush");
+    return out;
+}
+
+// Preferences.cfg: binary noise around the block, and the theme name
+// somewhere as UTF-16 text.
+inline std::string preferencesCfg(const std::vector<std::u16string>& scripts, std::u16string_view theme = u"",
+                                  size_t shift = 0) {
+    std::string out = std::string("\xAB\x01\x00\x00\x05\xFF\xFF\x00", 8) + std::string(shift, '\x01');
+    if (!theme.empty()) out += record(theme);
+    out += std::string("\x00\x00\x7F\x00", 4);
+    out += controlSurfaceBlock(scripts);
+    out += std::string("\x02\x00\x00\x00\x10\x20", 6);
+    return out;
+}
+
+}  // namespace crestline::fixtures

@@ -1,0 +1,274 @@
+#include "live/live_helper.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+#include "live/live_places.h"
+#include "live/live_set_reader.h"
+#include "platform/daw_root.h"
+#include "platform/files.h"
+#include "platform/log.h"
+
+namespace crestline::LiveHelper {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kBlockRecords = 21;
+constexpr int kSlots = 6;
+constexpr std::size_t kMaxRecordUnits = 64;
+// Further back than 19 records of the longest kind (19 × 132 bytes).
+constexpr std::size_t kScanWindowBytes = 2800;
+// Live's preference files are small; anything this large is not one.
+constexpr std::uint64_t kMaxPreferencesBytes = 16ull << 20;
+constexpr std::uint64_t kMaxLibraryBytes = 4ull << 20;
+constexpr std::uint64_t kMaxScriptBytes = 4ull << 20;
+constexpr mode_t kScriptMode = 0644;
+
+std::uint32_t le32(std::string_view bytes, std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
+}
+
+bool printable(const std::u16string& text) {
+    if (text.empty()) return false;
+    for (const char16_t unit : text) {
+        if (unit < 0x20) return false;
+    }
+    return true;
+}
+
+// The block whose "FromPush" record starts at `anchor`, tried from `start`.
+std::optional<std::vector<StringRecord>> blockAt(std::string_view bytes, std::size_t start, std::size_t anchor) {
+    auto records = strings(bytes, start, kBlockRecords);
+    if (!records) return std::nullopt;
+    const auto& list = *records;
+    if (list[19].offset != anchor || list[19].text != u"FromPush" || list[20].text != u"ToPush") return std::nullopt;
+    for (const auto& record : list) {
+        if (!printable(record.text)) return std::nullopt;
+    }
+    return records;
+}
+
+std::string anchorBytes() { return encoded(u"FromPush"); }
+
+std::function<void()>& beforeReplaceHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
+std::filesystem::path executableFolder() {
+    std::error_code error;
+    const auto self = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::path() : self.parent_path();
+}
+
+}  // namespace
+
+std::string Registration::text() const {
+    switch (kind) {
+    case Kind::added: return "added(slot: " + std::to_string(slot) + ")";
+    case Kind::present: return "present";
+    case Kind::noFreeSlot: return "noFreeSlot";
+    case Kind::unrecognised: return "unrecognised";
+    }
+    return "unrecognised";
+}
+
+std::optional<fs::path> preferencesFolder() { return LivePlaces::newestPreferencesFolder(); }
+
+fs::path userLibrary() {
+    const auto fallback = dawDefaultUserLibrary(LivePlaces::root());
+    const auto folder = preferencesFolder();
+    if (!folder) return fallback;
+    const auto bytes = readFileBytes(*folder / "Library.cfg", kMaxLibraryBytes);
+    if (!bytes) return fallback;
+    const std::string_view text(*bytes);
+    const std::size_t open = text.find("<UserLibrary>");
+    if (open == std::string_view::npos) return fallback;
+    const std::size_t close = text.find("</UserLibrary>", open);
+    if (close == std::string_view::npos) return fallback;
+    const std::string_view element = text.substr(open, close - open);
+    static constexpr std::string_view kProjectPath = "<ProjectPath Value=\"";
+    const std::size_t at = element.find(kProjectPath);
+    if (at == std::string_view::npos) return fallback;
+    const std::size_t begin = at + kProjectPath.size();
+    const std::size_t end = element.find('"', begin);
+    if (end == std::string_view::npos || end == begin) return fallback;
+    // Live writes the path as an XML attribute: "&amp;" in a folder name is "&".
+    const fs::path library = fs::path(LiveSetReader::decodedEntities(element.substr(begin, end - begin))) / "User Library";
+    std::error_code error;
+    return fs::is_directory(library, error) ? library : fallback;
+}
+
+std::optional<fs::path> bundled() {
+    static const fs::path kRelative = fs::path("LiveScript") / "Crestline" / "__init__.py";
+    std::vector<fs::path> candidates;
+    if (const char* dir = std::getenv("CRESTLINE_RESOURCE_DIR"); dir != nullptr && dir[0] != '\0') {
+        candidates.push_back(fs::path(dir) / kRelative);
+    } else if (const auto exe = executableFolder(); !exe.empty()) {
+        candidates.push_back(exe.parent_path() / "share" / "crestline" / kRelative);
+    }
+    for (const auto& candidate : candidates) {
+        std::error_code error;
+        if (fs::is_regular_file(candidate, error)) return candidate;
+    }
+    return std::nullopt;
+}
+
+fs::path installedScript() { return userLibrary() / "Remote Scripts" / "Crestline" / "__init__.py"; }
+
+void install() {
+    const auto source = bundled();
+    if (!source) throw std::system_error(ENOENT, std::generic_category(), "the helper script is not in the resources");
+    const fs::path dest = installedScript();
+    fs::create_directories(dest.parent_path());
+    const auto bytes = readFileBytes(*source, kMaxScriptBytes);
+    if (!bytes) throw std::system_error(errno ? errno : EIO, std::generic_category(), "cannot read " + source->string());
+    if (!writeFileAtomically(dest, *bytes, kScriptMode)) {
+        throw std::system_error(errno ? errno : EIO, std::generic_category(), "cannot write " + dest.string());
+    }
+    // Live would otherwise keep running the byte code of the old script.
+    std::error_code ignored;
+    fs::remove_all(dest.parent_path() / "__pycache__", ignored);
+}
+
+InstallOutcome installOrUpdate() {
+    const fs::path dest = installedScript();
+    std::error_code error;
+    if (!fs::exists(dest, error)) {
+        try {
+            install();
+            log("Crestline: Live Helper geinstalleerd in " + dest.string());
+            return InstallOutcome::installed;
+        } catch (const std::exception& e) {
+            log(std::string("Crestline: Live Helper installeren mislukt: ") + e.what());
+            return InstallOutcome::installFailed;
+        }
+    }
+    const auto source = bundled();
+    if (!source) return InstallOutcome::nothingToCompare;
+    const auto ours = readFileBytes(*source, kMaxScriptBytes);
+    const auto theirs = readFileBytes(dest, kMaxScriptBytes);
+    if (!ours || !theirs) return InstallOutcome::nothingToCompare;
+    if (*ours == *theirs) return InstallOutcome::unchanged;
+    try {
+        install();
+        log("Crestline: Live Helper bijgewerkt in " + dest.string());
+        return InstallOutcome::updated;
+    } catch (const std::exception& e) {
+        log(std::string("Crestline: Live Helper bijwerken mislukt: ") + e.what());
+        return InstallOutcome::updateFailed;
+    }
+}
+
+std::string encoded(std::u16string_view text) {
+    std::string out;
+    const auto count = static_cast<std::uint32_t>(text.size());
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((count >> (8 * i)) & 0xFF));
+    for (const char16_t unit : text) {
+        out.push_back(static_cast<char>(unit & 0xFF));
+        out.push_back(static_cast<char>(unit >> 8));
+    }
+    return out;
+}
+
+std::optional<std::vector<StringRecord>> strings(std::string_view bytes, std::size_t start, int count) {
+    std::vector<StringRecord> records;
+    records.reserve(static_cast<std::size_t>(std::max(count, 0)));
+    std::size_t at = start;
+    for (int i = 0; i < count; ++i) {
+        if (at > bytes.size() || bytes.size() - at < 4) return std::nullopt;
+        const std::uint32_t units = le32(bytes, at);
+        if (units < 1 || units > kMaxRecordUnits) return std::nullopt;
+        const std::size_t textBytes = 2 * static_cast<std::size_t>(units);
+        if (bytes.size() - at - 4 < textBytes) return std::nullopt;
+        StringRecord record;
+        record.offset = at;
+        record.text.reserve(units);
+        for (std::size_t u = 0; u < units; ++u) {
+            const auto lo = static_cast<unsigned char>(bytes[at + 4 + 2 * u]);
+            const auto hi = static_cast<unsigned char>(bytes[at + 5 + 2 * u]);
+            record.text.push_back(static_cast<char16_t>(lo | hi << 8));
+        }
+        records.push_back(std::move(record));
+        at += 4 + textBytes;
+    }
+    return records;
+}
+
+std::optional<std::vector<StringRecord>> controlSurfaces(std::string_view bytes) {
+    const std::string anchor = anchorBytes();
+    std::optional<std::vector<StringRecord>> kept;
+    for (std::size_t p = bytes.find(anchor); p != std::string_view::npos; p = bytes.find(anchor, p + 1)) {
+        const std::size_t first = p > kScanWindowBytes ? p - kScanWindowBytes : 0;
+        for (std::size_t s = first; s < p; ++s) {
+            auto block = blockAt(bytes, s, p);
+            if (!block) continue;
+            if (kept) return std::nullopt;  // two blocks: we cannot tell which is Live's
+            kept = std::move(block);
+        }
+    }
+    return kept;
+}
+
+Registration registerIn(const std::optional<fs::path>& given) {
+    const auto folder = given ? given : preferencesFolder();
+    if (!folder) return Registration::unrecognised();
+    const fs::path file = *folder / "Preferences.cfg";
+    FileStamp stamp;
+    const auto bytes = readFileBytes(file, kMaxPreferencesBytes, &stamp);
+    if (!bytes) return Registration::unrecognised();
+    const auto block = controlSurfaces(*bytes);
+    if (!block) return Registration::unrecognised();
+
+    int freeSlot = 0;
+    for (int slot = 1; slot <= kSlots; ++slot) {
+        const auto& name = (*block)[static_cast<std::size_t>(3 * slot - 3)].text;
+        if (name == kScriptName) return Registration::present();
+        if (freeSlot == 0 && name == u"None") freeSlot = slot;
+    }
+    if (freeSlot == 0) return Registration::noFreeSlot();
+
+    const std::size_t index = static_cast<std::size_t>(3 * freeSlot - 3);
+    const std::size_t offset = (*block)[index].offset;
+    const std::string none = encoded(u"None");
+    if (bytes->compare(offset, none.size(), none) != 0) return Registration::unrecognised();
+    std::string edited = *bytes;
+    edited.replace(offset, none.size(), encoded(kScriptName));
+
+    // The edit must read back as the same block with only that slot changed.
+    const auto after = controlSurfaces(edited);
+    if (!after) return Registration::unrecognised();
+    for (std::size_t i = 0; i < after->size(); ++i) {
+        const auto& expected = i == index ? std::u16string(kScriptName) : (*block)[i].text;
+        if ((*after)[i].text != expected) return Registration::unrecognised();
+    }
+
+    // Keep the user's file as it was before our first edit. A backup that
+    // cannot be made stops the edit: we never change the file without one.
+    const fs::path backup = *folder / "Preferences.cfg.before-crestline";
+    std::error_code error;
+    if (!fs::exists(backup, error)) {
+        if (error || !writeFileAtomically(backup, *bytes, stamp.mode, false)) {
+            if (!fs::exists(backup, error)) return Registration::unrecognised();
+        }
+    }
+
+    if (beforeReplaceHook()) beforeReplaceHook()();
+    // Live may have rewritten its preferences meanwhile: then our edit is of
+    // an old file and must not replace the new one.
+    const auto now = fileStamp(file);
+    if (!now || now->size != stamp.size || now->modified != stamp.modified) return Registration::unrecognised();
+    if (!writeFileAtomically(file, edited, stamp.mode)) return Registration::unrecognised();
+    return Registration::added(freeSlot);
+}
+
+void setBeforeReplaceHookForTesting(std::function<void()> hook) { beforeReplaceHook() = std::move(hook); }
+
+}  // namespace crestline::LiveHelper
