@@ -16,23 +16,31 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
+    {"set", crestline::live_tool::set, "set FILE.als"},
+    {"theme", crestline::live_tool::theme, "theme [--root DIR] [--dark|--light]"},
+    {"register", crestline::live_tool::registerHelper, "register [--root DIR]"},
+    {"install", crestline::live_tool::install, "install [--root DIR]"},
     {"listen", crestline::live_tool::listen, "listen [--seconds S] [--port N]"},
     {"simulate", crestline::live_tool::simulate,
      "simulate [--bpm B] [--seconds S] [--locators \"0:Intro,32:Drop\"] [--signature 7/8] [--port N]"},
 };
 
-int usage() {
-    std::fputs("usage:\n", stderr);
+int usage(FILE* to = stderr, int code = 2) {
+    std::fputs("usage:\n", to);
     for (const Command& command : kCommands) {
-        std::fprintf(stderr, "  crestline-live %.*s\n", static_cast<int>(command.usage.size()), command.usage.data());
+        std::fprintf(to, "  crestline-live %.*s\n", static_cast<int>(command.usage.size()), command.usage.data());
     }
-    return 2;
+    std::fputs("Live's files are looked for under --root DIR, else $CRESTLINE_LIVE_ROOT, else the\n"
+               "\"liveRoot\" setting, else the home folder.\n",
+               to);
+    return code;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return usage();
+    if (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h") return usage(stdout, 0);
     // A tool talks to its terminal, not to the system log.
     crestline::setLogSink([](std::string_view line) {
         std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
