@@ -43,7 +43,7 @@ bench: deps
 fuzz:
 	@CRESTLINE_FUZZ=1 scripts/install-deps
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCRESTLINE_FUZZ=ON -DCRESTLINE_TESTS=OFF -DCRESTLINE_NO_PCH=ON >/dev/null
-	@cmake --build build-fuzz -j $(JOBS)
+	@cmake --build build-fuzz -j $(JOBS) --target crestline_fuzzers
 	@scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
 
 clean:

@@ -217,6 +217,35 @@ std::optional<std::vector<StringRecord>> controlSurfaces(std::string_view bytes)
     return kept;
 }
 
+Edit edit(std::string_view bytes) {
+    const auto block = controlSurfaces(bytes);
+    if (!block) return {Registration::unrecognised(), {}};
+
+    int freeSlot = 0;
+    for (int slot = 1; slot <= kSlots; ++slot) {
+        const auto& name = (*block)[static_cast<std::size_t>(3 * slot - 3)].text;
+        if (name == kScriptName) return {Registration::present(), {}};
+        if (freeSlot == 0 && name == u"None") freeSlot = slot;
+    }
+    if (freeSlot == 0) return {Registration::noFreeSlot(), {}};
+
+    const std::size_t index = static_cast<std::size_t>(3 * freeSlot - 3);
+    const std::size_t offset = (*block)[index].offset;
+    const std::string none = encoded(u"None");
+    if (bytes.substr(offset, none.size()) != none) return {Registration::unrecognised(), {}};
+    std::string edited(bytes);
+    edited.replace(offset, none.size(), encoded(kScriptName));
+
+    // The edit must read back as the same block with only that slot changed.
+    const auto after = controlSurfaces(edited);
+    if (!after) return {Registration::unrecognised(), {}};
+    for (std::size_t i = 0; i < after->size(); ++i) {
+        const auto& expected = i == index ? std::u16string(kScriptName) : (*block)[i].text;
+        if ((*after)[i].text != expected) return {Registration::unrecognised(), {}};
+    }
+    return {Registration::added(freeSlot), std::move(edited)};
+}
+
 Registration registerIn(const std::optional<fs::path>& given) {
     const auto folder = given ? given : preferencesFolder();
     if (!folder) return Registration::unrecognised();
@@ -224,31 +253,8 @@ Registration registerIn(const std::optional<fs::path>& given) {
     FileStamp stamp;
     const auto bytes = readFileBytes(file, kMaxPreferencesBytes, &stamp);
     if (!bytes) return Registration::unrecognised();
-    const auto block = controlSurfaces(*bytes);
-    if (!block) return Registration::unrecognised();
-
-    int freeSlot = 0;
-    for (int slot = 1; slot <= kSlots; ++slot) {
-        const auto& name = (*block)[static_cast<std::size_t>(3 * slot - 3)].text;
-        if (name == kScriptName) return Registration::present();
-        if (freeSlot == 0 && name == u"None") freeSlot = slot;
-    }
-    if (freeSlot == 0) return Registration::noFreeSlot();
-
-    const std::size_t index = static_cast<std::size_t>(3 * freeSlot - 3);
-    const std::size_t offset = (*block)[index].offset;
-    const std::string none = encoded(u"None");
-    if (bytes->compare(offset, none.size(), none) != 0) return Registration::unrecognised();
-    std::string edited = *bytes;
-    edited.replace(offset, none.size(), encoded(kScriptName));
-
-    // The edit must read back as the same block with only that slot changed.
-    const auto after = controlSurfaces(edited);
-    if (!after) return Registration::unrecognised();
-    for (std::size_t i = 0; i < after->size(); ++i) {
-        const auto& expected = i == index ? std::u16string(kScriptName) : (*block)[i].text;
-        if ((*after)[i].text != expected) return Registration::unrecognised();
-    }
+    const auto [outcome, edited] = edit(*bytes);
+    if (outcome.kind != Registration::Kind::added) return outcome;
 
     // Keep the user's file as it was before our first edit. A backup that
     // cannot be made stops the edit: we never change the file without one.
@@ -266,7 +272,7 @@ Registration registerIn(const std::optional<fs::path>& given) {
     const auto now = fileStamp(file);
     if (!now || now->size != stamp.size || now->modified != stamp.modified) return Registration::unrecognised();
     if (!writeFileAtomically(file, edited, stamp.mode)) return Registration::unrecognised();
-    return Registration::added(freeSlot);
+    return outcome;
 }
 
 void setBeforeReplaceHookForTesting(std::function<void()> hook) { beforeReplaceHook() = std::move(hook); }

@@ -71,6 +71,14 @@ void install();
 // `register(in:)`: folder is a preferences folder, or nothing for the newest.
 Registration registerIn(const std::optional<std::filesystem::path>& folder);
 
+// The registration of Preferences.cfg's bytes in memory: for `added`, the
+// edited bytes, verified to hold the same block with only the slot changed.
+struct Edit {
+    Registration registration;
+    std::string bytes;  // empty unless added
+};
+Edit edit(std::string_view bytes);
+
 // The 21 records of the Control Surface block, or nothing when the block is
 // missing or found more than once.
 std::optional<std::vector<StringRecord>> controlSurfaces(std::string_view bytes);
