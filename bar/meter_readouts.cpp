@@ -1,0 +1,166 @@
+#include "bar/meter_readouts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace crestline {
+
+namespace {
+
+constexpr const char* kMinus = "\xE2\x88\x92";      // U+2212
+constexpr const char* kEnDash = "\xE2\x80\x93";     // U+2013
+constexpr const char* kMinusInfinity = "\xE2\x88\x92\xE2\x88\x9E";
+
+// Every "-" of a printf result becomes the typographic minus.
+std::string withMinusSign(const char* format, double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    std::string out;
+    for (const char* c = buffer; *c != 0; ++c) {
+        if (*c == '-') {
+            out += kMinus;
+        } else {
+            out += *c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string formatLevel(double value) {
+    if (!std::isfinite(value) || value <= -99.0) return kMinusInfinity;
+    return withMinusSign("%.1f", value);
+}
+
+std::string formatAmount(double value) {
+    if (!std::isfinite(value)) return kEnDash;
+    return withMinusSign("%.1f", value);
+}
+
+std::string formatDifference(double value) {
+    if (!std::isfinite(value)) return kEnDash;
+    return withMinusSign("%+.1f", value);
+}
+
+std::string formatTarget(double target) {
+    if (!std::isfinite(target)) return kEnDash;
+    const double magnitude = -target;
+    if (magnitude == std::trunc(magnitude) && std::fabs(magnitude) < 1e15) {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(magnitude));
+        return std::string(kMinus) + buffer;
+    }
+    return std::string(kMinus) + withMinusSign("%.1f", magnitude);
+}
+
+std::vector<Readout> readouts(const LoudnessReading& reading, const MeterParts& parts,
+                              std::optional<double> targetLUFS, bool peakClipped, const ReadoutColours& colours) {
+    using Kind = ResetTarget::Kind;
+    std::vector<Readout> items;
+    items.reserve(8);
+    const auto add = [&items](std::string label, std::string text, bool warn, std::optional<ResetTarget> target,
+                              Hint hint, bool hero = false) -> Readout& {
+        Readout& r = items.emplace_back();
+        r.label = std::move(label);
+        r.text = std::move(text);
+        r.warn = warn;
+        r.target = target;
+        r.hint = hint;
+        r.hero = hero;
+        return r;
+    };
+    if (parts.momentary) add("Momentary", formatLevel(reading.momentary), false, std::nullopt, Hint::momentary);
+    if (parts.shortTerm) {
+        add("Short", formatLevel(reading.shortTerm), false, ResetTarget::of(Kind::shortTerm), Hint::shortTerm);
+    }
+    if (parts.integrated) {
+        add("Integrated", formatLevel(reading.integrated), false, ResetTarget::of(Kind::integrated),
+            Hint::integrated, true);
+        if (targetLUFS) {
+            const double d = reading.integrated - *targetLUFS;
+            Readout& vs = add("vs Target", formatDifference(d), false, std::nullopt, Hint::vsTarget, true);
+            if (std::fabs(d) <= 1.0) {
+                vs.status = colours.meterFill;
+            } else if (d > 1.0) {
+                vs.status = colours.warn;
+            }
+        }
+    }
+    if (parts.loudnessRange) {
+        add("LRA", formatAmount(reading.loudnessRange), false, std::nullopt, Hint::loudnessRange);
+    }
+    if (parts.psr) {
+        const double psr = reading.shortTermPeak - reading.shortTerm;
+        add("PSR", formatAmount(psr), psr < 5.0, std::nullopt, Hint::psr);
+    }
+    if (parts.truePeak) {
+        add("True Peak", formatLevel(reading.truePeak), reading.truePeak > -1.0, ResetTarget::of(Kind::truePeak),
+            Hint::truePeak);
+    }
+    if (parts.peak) add("Peak", "", peakClipped, ResetTarget::of(Kind::peakHold), Hint::peak).isPeakMeter = true;
+    return items;
+}
+
+std::vector<std::vector<int>> gridColumns(const std::vector<Readout>& items) {
+    std::array<std::vector<int>, 4> columns;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        int column = 3;
+        switch (items[i].hint) {
+            case Hint::momentary:
+            case Hint::shortTerm: column = 0; break;
+            case Hint::integrated:
+            case Hint::vsTarget: column = 1; break;
+            case Hint::loudnessRange:
+            case Hint::psr: column = 2; break;
+            default: column = 3; break;
+        }
+        columns[static_cast<std::size_t>(column)].push_back(static_cast<int>(i));
+    }
+    std::vector<std::vector<int>> result;
+    for (auto& column : columns) {
+        if (!column.empty()) result.push_back(std::move(column));
+    }
+    return result;
+}
+
+MeterLayout meterLayoutFor(double height, bool notchGap) {
+    if (notchGap || !(height >= kStackedFromHeight)) return MeterLayout::inlineRow;
+    if (height >= kDashboardFromHeight) return MeterLayout::dashboard;
+    if (height >= kHorizontalFromHeight) return MeterLayout::horizontalDashboard;
+    return MeterLayout::stacked;
+}
+
+double dashboardWidthFor(double height, double roomWidth) {
+    const double natural = std::max(240.0, std::trunc(0.42 * height));
+    return std::max(160.0, std::min({380.0, natural, roomWidth}));
+}
+
+void PeakHold::update(double now, double left, double right) {
+    const double dt = time ? std::clamp(now - *time, 0.0, kMaximumStep) : 0.0;
+    time = now;
+    const double fall = kFallPerSecond * dt;
+    const std::array<double, 2> levels{left, right};
+    for (std::size_t ch = 0; ch < 2; ++ch) {
+        // NaN never reaches the bars: it counts as no level at all.
+        const double level = std::isnan(levels[ch]) ? -kInfinity : levels[ch];
+        const double falling = std::isfinite(shown[ch]) ? shown[ch] - fall : -kInfinity;
+        shown[ch] = std::max(falling, level);
+        if (level < hold[ch] && std::isfinite(hold[ch])) {
+            if (now >= holdUntil[ch]) hold[ch] = shown[ch];
+        } else {
+            hold[ch] = level;
+            holdUntil[ch] = now + kHoldSeconds;
+        }
+        if (level >= kClipLevel) clipped = true;
+    }
+}
+
+void PeakHold::reset() {
+    hold = {-kInfinity, -kInfinity};
+    holdUntil = {0.0, 0.0};
+    clipped = false;
+}
+
+}  // namespace crestline
