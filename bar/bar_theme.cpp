@@ -4,6 +4,8 @@
 #include <cmath>
 #include <string>
 
+#include "settings/settings.h"
+
 namespace crestline {
 
 namespace {
@@ -230,6 +232,23 @@ BarTheme BarTheme::tinted(const std::optional<std::vector<double>>& accent) cons
     if (traceGlow) t.traceGlow = accentColour(*accent, traceGlow->alpha);
     t.meterFill = accentColour(*accent, meterFill.alpha);
     return t;
+}
+
+BarTheme currentTheme(const Settings& settings) {
+    return currentTheme(settings, liveThemeColours(), liveLightReference(), liveDarkReference());
+}
+
+BarTheme currentTheme(const Settings& settings, const std::optional<LiveColours>& live,
+                      const LiveColourMap& lightReference, const LiveColourMap& darkReference) {
+    const auto stored = settings.string("barTheme");
+    const BarThemeName name = (stored ? barThemeName(*stored) : std::nullopt).value_or(BarThemeName::liveLight);
+    const BarTheme start = name == BarThemeName::scope
+                               ? BarTheme::preset(BarThemeName::scope)
+                               : BarTheme::preset(BarThemeName::liveLight).matchingLive(live, lightReference,
+                                                                                         darkReference);
+    std::optional<std::vector<double>> accent;
+    if (const auto rgb = settings.accentColor()) accent = std::vector<double>(rgb->begin(), rgb->end());
+    return start.tinted(accent);
 }
 
 }  // namespace crestline

@@ -15,6 +15,8 @@
 
 namespace crestline {
 
+class Settings;
+
 enum class BarThemeName { liveLight, liveDark, scope };
 
 std::string_view rawValue(BarThemeName name);
@@ -72,6 +74,14 @@ struct BarTheme {
 
     bool operator==(const BarTheme&) const = default;
 };
+
+// The theme in use, computed anew on each call from "barTheme", Live's theme
+// and the bar's single accent colour: "scope" is the scope preset; anything
+// else follows Live (light or dark as Live is) from the liveLight preset.
+BarTheme currentTheme(const Settings& settings);
+// The same with Live's colours given: what the settings store's theme reads.
+BarTheme currentTheme(const Settings& settings, const std::optional<LiveColours>& live,
+                      const LiveColourMap& lightReference, const LiveColourMap& darkReference);
 
 // `base` shifted by (live − reference) of Live's colour `key`, per component,
 // clamped to 0...1, alpha kept; `base` itself when either map lacks the key.

@@ -5,13 +5,9 @@
 
 #include <algorithm>
 
-namespace crestline {
+#include "settings/settings.h"  // Point, shared with the window origin
 
-struct Point {
-    double x = 0.0;
-    double y = 0.0;
-    bool operator==(const Point&) const = default;
-};
+namespace crestline {
 
 struct Size {
     double width = 0.0;

@@ -55,6 +55,23 @@ std::string formatTarget(double target) {
     return std::string(kMinus) + withMinusSign("%.1f", magnitude);
 }
 
+std::vector<std::string> targetLineTexts(double integrated, double target, bool shortForms) {
+    const std::string name = formatTarget(target);
+    if (!std::isfinite(integrated) || integrated <= -99.0) {
+        return {"Target " + name + " LUFS", "Target " + name};
+    }
+    const double d = integrated - target;
+    if (std::fabs(d) < 0.05) return {"On your " + name + " target", "On target"};
+    const std::string amount = formatAmount(std::fabs(d)) + " LU";
+    const std::string side = d < 0.0 ? "below" : "over";
+    std::vector<std::string> texts{amount + " " + side + " your " + name + " target"};
+    if (shortForms) {
+        texts.push_back(amount + " " + side + " target");
+        texts.push_back((d < 0.0 ? std::string(kMinus) : std::string("+")) + amount);
+    }
+    return texts;
+}
+
 std::vector<Readout> readouts(const LoudnessReading& reading, const MeterParts& parts,
                               std::optional<double> targetLUFS, bool peakClipped, const ReadoutColours& colours) {
     using Kind = ResetTarget::Kind;

@@ -60,6 +60,12 @@ std::string formatDifference(double value);
 // A target in LUFS as the meter names it: −14, −16.5.
 std::string formatTarget(double target);
 
+// The dashboards' target line, longest form first: the horizontal
+// dashboard draws the first that fits its column (else the last), the
+// dashboard meter the first (`shortForms` false gives only the long form of
+// a miss).
+std::vector<std::string> targetLineTexts(double integrated, double target, bool shortForms);
+
 // Colours the readouts take from the theme.
 struct ReadoutColours {
     Colour meterFill;

@@ -19,3 +19,12 @@ struct LoudnessReading {
 };
 
 }  // namespace crestline
+
+namespace crestline {
+
+struct PeakLevels {
+    double left;   // dBFS
+    double right;  // dBFS
+};
+
+}  // namespace crestline
