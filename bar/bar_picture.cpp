@@ -19,7 +19,7 @@ QImage renderBar(BarView& view, Size points, double scale) {
 }
 
 void renderBar(BarView& view, QImage& image) {
-    image.fill(Qt::transparent);
+    // Every frame starts by replacing the whole picture with the background.
     QPainter painter(&image);
     view.paint(painter);
 }

@@ -102,7 +102,6 @@ void BarView::paint(QPainter& painter) {
         cameraCanvas_ = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
         cameraCanvas_.setDevicePixelRatio(scale_);
     }
-    cameraCanvas_.fill(Qt::transparent);
     {
         QPainter offscreen(&cameraCanvas_);
         Canvas canvas(offscreen, bounds_.height, scale_, texts_);
@@ -110,7 +109,7 @@ void BarView::paint(QPainter& painter) {
     }
     Canvas canvas(painter, bounds_.height, scale_, texts_);
     const Rect bounds = boundsRect(bounds_);
-    canvas.fill(bounds, theme_.background);
+    canvas.replace(bounds, theme_.background);
     const double split = notchGap_->lower - kNotchMargin;
     const double shift = notchGap_->width() + 2.0 * kNotchMargin;
     {
@@ -152,7 +151,7 @@ void BarView::drawFrame(Canvas& canvas) {
     drawingTheme_ = &theme_;
     currentArea_.reset();
     const Rect bounds = boundsRect(bounds_);
-    canvas.fill(bounds, theme_.background);
+    canvas.replace(bounds, theme_.background);
 
     double reserve = 0.0;
     if (notchGap_) reserve = status_ ? kStatusReserve : notchGap_->width() + 2.0 * kNotchMargin + kStatusReserve;
@@ -337,7 +336,7 @@ void BarView::drawModuleRow(const Rect& content, double startX, const MeterMetri
             const Rect button{x, row.minY() + groundY + t, kRowChrome - kGround - t, row.height - 2.0 * groundY - t};
             if (button.width > 8.0 && button.height > 8.0) {
                 const Colour fill = theme().panel ? theme().panel->withAlpha(0.55) : theme().separator;
-                canvas.fill(Path::roundedRect(button, 3.0), fill);
+                canvas.fillRoundedRect(button, 3.0, fill);
                 const Point c{button.midX(), button.midY()};
                 Path plus;
                 plus.moveTo({c.x - 5.0, c.y}).lineTo({c.x + 5.0, c.y}).moveTo({c.x, c.y - 5.0}).lineTo({c.x, c.y + 5.0});
@@ -426,7 +425,7 @@ Rect BarView::panelRect(const Rect& rect) const {
 
 Rect BarView::panelShape(const Rect& rect, const Colour& colour, Canvas& canvas) {
     const Rect shape = panelRect(rect);
-    canvas.fill(Path::roundedRect(shape, kPanelRadius), colour);
+    canvas.fillRoundedRect(shape, kPanelRadius, colour);
     if (currentArea_) layout_.areaShapes[*currentArea_] = shape;
     return shape;
 }
@@ -481,7 +480,7 @@ void BarView::drawModuleChrome(Canvas& canvas) {
         if (!grown.contains({drag->x, drag->y})) {
             if (dragged != layout_.areaShapes.end()) {
                 const Colour tint = theme_.panel ? theme_.panel->withAlpha(0.6) : theme_.background.withAlpha(0.6);
-                canvas.fill(Path::roundedRect(dragged->second, kPanelRadius), tint);
+                canvas.fillRoundedRect(dragged->second, kPanelRadius, tint);
             }
         } else {
             std::vector<Rect> others;
@@ -591,7 +590,7 @@ void BarView::drawGrabLine(double x, const Rect& rect, Canvas& canvas) {
         top = rect.maxY() - layout_.groundY;
     }
     if (top <= bottom) return;
-    canvas.fill(Path::roundedRect(Rect{std::trunc(x - 1.0), bottom, 2.0, top - bottom}, 1.0), kHandleColour);
+    canvas.fillRoundedRect(Rect{std::trunc(x - 1.0), bottom, 2.0, top - bottom}, 1.0, kHandleColour);
 }
 
 void BarView::divider(double x, const Rect& rect, double inset, Canvas& canvas) {

@@ -314,6 +314,15 @@ private:
     PeakHold peaks_;
     std::optional<StackedMeter> stackedCache_;
     std::vector<std::pair<Colour, Gradient>> levelGradients_;
+    // The wordmark as pictures by (height, colour, scale): its many
+    // antialiased edges are costly to fill every frame.
+    struct MarkPicture {
+        double height;
+        Colour colour;
+        double scale;
+        QImage image;
+    };
+    std::vector<MarkPicture> markPictures_;
     TextCache texts_;
     QImage cameraCanvas_;
 

@@ -82,20 +82,108 @@ Canvas::Canvas(QPainter& painter, double height, double scale, TextCache& texts)
 void Canvas::save() { painter_.save(); }
 void Canvas::restore() { painter_.restore(); }
 
+// Qt's raster engine hands any fill of more than about 96 spans (one or
+// more a device row) to its thread pool in segments. For the bar's shapes
+// (scale lines, dividers, vertical bars, panels) the hand-off costs several
+// times the fill, and far more on a busy machine; bands of fewer rows stay
+// on the painting thread. Band edges fall on whole device rows, so
+// antialiasing leaves no seam.
+template <typename Draw>
+void Canvas::inBands(const Rect& r, Draw draw, double bandRows) {
+    const double kBandRows = bandRows;
+    const double rows = r.height * scale_;
+    if (!(rows > kBandRows) || !(scale_ > 0.0)) {
+        draw(r);
+        return;
+    }
+    double y = r.minY();
+    while (y < r.maxY()) {
+        double next = std::floor((y * scale_ + kBandRows)) / scale_;
+        if (next <= y) next = y + kBandRows / scale_;
+        next = std::min(next, r.maxY());
+        draw(Rect{r.minX(), y, r.width, next - y});
+        y = next;
+    }
+}
+
 void Canvas::fill(const Rect& r, const Colour& c) {
     if (r.isEmpty()) return;
-    painter_.fillRect(q(r), c.toQColor());
+    const QColor colour = c.toQColor();
+    inBands(r, [&](const Rect& band) { painter_.fillRect(q(band), colour); });
+}
+
+void Canvas::replace(const Rect& r, const Colour& c) {
+    if (r.isEmpty()) return;
+    const QPainter::CompositionMode mode = painter_.compositionMode();
+    painter_.setCompositionMode(QPainter::CompositionMode_Source);
+    fill(r, c);
+    painter_.setCompositionMode(mode);
 }
 
 void Canvas::fill(const Path& p, const Colour& c) {
     if (p.isEmpty()) return;
-    painter_.fillPath(p.qt(), c.toQColor());
+    const QColor colour = c.toQColor();
+    const Rect bounds = p.bounds();
+    // An antialiased outline gives up to three spans a row, so paths are
+    // banded more finely than rectangles; each band clips the same path.
+    if (bounds.height * scale_ <= kPathBandRows) {
+        painter_.fillPath(p.qt(), colour);
+        return;
+    }
+    inBands(
+        bounds,
+        [&](const Rect& band) {
+            painter_.save();
+            painter_.setClipRect(q(band), Qt::IntersectClip);
+            painter_.fillPath(p.qt(), colour);
+            painter_.restore();
+        },
+        kPathBandRows);
 }
 
 void Canvas::stroke(const Path& p, const Colour& c, double width, LineCap cap) {
     if (p.isEmpty() || !(width > 0.0)) return;
-    QPen pen(c.toQColor(), width, Qt::SolidLine, capStyle(cap), Qt::MiterJoin);
-    painter_.strokePath(p.qt(), pen);
+    const QPen pen(c.toQColor(), width, Qt::SolidLine, capStyle(cap), Qt::MiterJoin);
+    const Rect bounds = p.bounds().insetBy(-width, -width);
+    if (bounds.height * scale_ <= kPathBandRows) {
+        painter_.strokePath(p.qt(), pen);
+        return;
+    }
+    inBands(
+        bounds,
+        [&](const Rect& band) {
+            painter_.save();
+            painter_.setClipRect(q(band), Qt::IntersectClip);
+            painter_.strokePath(p.qt(), pen);
+            painter_.restore();
+        },
+        kPathBandRows);
+}
+
+void Canvas::fillRoundedRect(const Rect& r, double radius, const Colour& c) {
+    if (r.isEmpty()) return;
+    const double rounding = std::clamp(radius, 0.0, std::min(r.width, r.height) / 2.0);
+    if (r.height * scale_ <= kPathBandRows || rounding <= 0.0) {
+        fill(Path::roundedRect(r, rounding), c);
+        return;
+    }
+    // Two short caps carry the corners; the straight middle is a rectangle.
+    // The seams lie on whole device rows.
+    const double top = std::floor((r.maxY() - rounding) * scale_) / scale_;
+    const double bottom = std::ceil((r.minY() + rounding) * scale_) / scale_;
+    const QColor colour = c.toQColor();
+    painter_.save();
+    painter_.setClipRect(QRectF(r.minX() - 1.0, top, r.width + 2.0, r.maxY() - top + 1.0), Qt::IntersectClip);
+    painter_.fillPath(Path::roundedRect(Rect{r.minX(), top - rounding, r.width, r.maxY() - top + rounding}, rounding).qt(),
+                      colour);
+    painter_.restore();
+    painter_.save();
+    painter_.setClipRect(QRectF(r.minX() - 1.0, r.minY() - 1.0, r.width + 2.0, bottom - r.minY() + 1.0),
+                         Qt::IntersectClip);
+    painter_.fillPath(Path::roundedRect(Rect{r.minX(), r.minY(), r.width, bottom - r.minY() + rounding}, rounding).qt(),
+                      colour);
+    painter_.restore();
+    if (top > bottom) fill(Rect{r.minX(), bottom, r.width, top - bottom}, c);
 }
 
 void Canvas::fill(const Path& area, const Gradient& g, Point from, Point to) {
@@ -104,6 +192,15 @@ void Canvas::fill(const Path& area, const Gradient& g, Point from, Point to) {
     gradient.setStops(g.stops());
     gradient.setSpread(QGradient::PadSpread);
     painter_.fillPath(area.qt(), QBrush(gradient));
+}
+
+void Canvas::fill(const Rect& area, const Gradient& g, Point from, Point to) {
+    if (area.isEmpty()) return;
+    QLinearGradient gradient(q(from), q(to));
+    gradient.setStops(g.stops());
+    gradient.setSpread(QGradient::PadSpread);
+    const QBrush brush(gradient);
+    inBands(area, [&](const Rect& band) { painter_.fillRect(q(band), brush); });
 }
 
 void Canvas::clip(const Rect& r) { painter_.setClipRect(q(r), Qt::IntersectClip); }

@@ -72,11 +72,16 @@ public:
     void restore();
 
     void fill(const Rect& r, const Colour& c);
+    // Replaces what is there (alpha included) instead of blending over it.
+    void replace(const Rect& r, const Colour& c);
     void fill(const Path& p, const Colour& c);
+    // The same as filling Path::roundedRect, cheaper for tall shapes.
+    void fillRoundedRect(const Rect& r, double radius, const Colour& c);
     void stroke(const Path& p, const Colour& c, double width, LineCap cap = LineCap::butt);
     // Fills `area` with the gradient running from `from` to `to`; outside the
     // line the end colours continue.
     void fill(const Path& area, const Gradient& g, Point from, Point to);
+    void fill(const Rect& area, const Gradient& g, Point from, Point to);
     void clip(const Rect& r);
     void clip(const Path& p);
 
@@ -90,6 +95,13 @@ public:
     void drawText(std::string_view text, const Font& font, const Colour& colour, Point at);
 
 private:
+    // Calls `draw` for horizontal bands of `r` that each cover few enough
+    // device rows to stay on this thread (see canvas.cpp).
+    static constexpr double kRectBandRows = 88.0;
+    static constexpr double kPathBandRows = 28.0;
+    template <typename Draw>
+    void inBands(const Rect& r, Draw draw, double bandRows = kRectBandRows);
+
     QPainter& painter_;
     double height_;
     double scale_;

@@ -1,6 +1,7 @@
 // The meter module of the bar: measuring the readouts, the four layouts
 // chosen by height, value and peak fields, level bars and the zones the
 // pointer uses. Part of BarView; main thread only.
+#include <QPainter>
 #include <algorithm>
 #include <cmath>
 
@@ -294,7 +295,7 @@ void BarView::drawPeakField(double x, double width, double midY, double height, 
         canvas.fill(bar, t.meterTrack);
         const double level = peaks_.shown[ch];
         if (level > kPeakFloor) {
-            canvas.fill(Path::rect(Rect{x, bar.minY(), width * peakFraction(level), barHeight}), gradient, {x, bar.midY()},
+            canvas.fill(Rect{x, bar.minY(), width * peakFraction(level), barHeight}, gradient, {x, bar.midY()},
                         {zeroX, bar.midY()});
         }
         const double hold = peaks_.hold[ch];
@@ -309,7 +310,30 @@ double BarView::makerMarkWidth(double height) {
 
 void BarView::drawMakerMark(Point at, double height, Canvas& canvas) {
     const Colour colour = theme().labelColor.withAlpha(theme().labelColor.alpha * 0.45);
-    canvas.fill(Wordmark::path(at, height), colour);
+    const double scale = canvas.scale();
+    auto found = std::find_if(markPictures_.begin(), markPictures_.end(), [&](const MarkPicture& m) {
+        return m.height == height && m.colour == colour && m.scale == scale;
+    });
+    if (found == markPictures_.end()) {
+        if (markPictures_.size() >= 4) markPictures_.clear();
+        const double width = Wordmark::aspect() * height;
+        QImage image(std::max(1, static_cast<int>(std::ceil(width * scale))),
+                     std::max(1, static_cast<int>(std::ceil(height * scale))), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(scale);
+        image.fill(Qt::transparent);
+        {
+            QPainter painter(&image);
+            Canvas mark(painter, image.height() / scale, scale, texts_);
+            mark.fill(Wordmark::path({0.0, 0.0}, height), colour);
+        }
+        markPictures_.push_back({height, colour, scale, std::move(image)});
+        found = std::prev(markPictures_.end());
+    }
+    const QImage& picture = found->image;
+    canvas.draw(picture,
+                Rect{std::round(at.x * scale) / scale, std::round(at.y * scale) / scale, picture.width() / scale,
+                     picture.height() / scale},
+                false);
     const Font font = LiveFont::toolbar(0.9 * height);
     const Size size = staticTextSize("by KESTO", font);
     canvas.drawText("by KESTO", font, colour,
@@ -493,7 +517,7 @@ void BarView::drawHorizontalDashboard(const Rect& rect, const LoudnessReading& r
             canvas.fill(bar, t.meterTrack);
             const double v = row.values[b];
             if (std::isfinite(v) && v > kLevelFloor) {
-                canvas.fill(Path::rect(Rect{bar.minX(), bar.minY(), bar.width * levelFraction(v), bar.height}), gradient,
+                canvas.fill(Rect{bar.minX(), bar.minY(), bar.width * levelFraction(v), bar.height}, gradient,
                             {bar.minX(), bar.midY()}, {zeroX, bar.midY()});
             }
             if (row.sample) {
@@ -633,7 +657,7 @@ void BarView::drawDashboardMeter(const Rect& rect, const LoudnessReading& readin
             canvas.fill(bar, t.meterTrack);
             const double v = row.values[b];
             if (std::isfinite(v) && v > kLevelFloor) {
-                canvas.fill(Path::rect(Rect{bar.minX(), bar.minY(), bar.width, bar.height * levelFraction(v)}), gradient,
+                canvas.fill(Rect{bar.minX(), bar.minY(), bar.width, bar.height * levelFraction(v)}, gradient,
                             {bar.midX(), bar.minY()}, {bar.midX(), bar.minY() + bar.height * 36.0 / 42.0});
             }
             if (row.sample) {
