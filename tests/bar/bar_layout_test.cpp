@@ -334,5 +334,57 @@ TEST_F(BarLayoutTest, TheStatusLayoutPutsTheTextLeftOfTheMeter) {
     EXPECT_EQ(background.rgb(), view.barTheme().background.toQColor().rgb());
 }
 
+TEST_F(BarLayoutTest, PanelsInsetTheModulesAndNarrowTheGaps) {
+    BarTheme live = BarTheme::liveLight();
+    live.panel = Colour{0.5, 0.5, 0.5, 1.0};
+    view.setTheme(live);
+    render(1400);
+    const BarLayout& layout = view.layout();
+    EXPECT_EQ(layout.groundY, 8);  // floor((36 - 15 - 4) / 2), capped at 8
+    const Rect scope = layout.areaShapes.at(ColorArea::scope);
+    EXPECT_EQ(scope.minX(), 8);  // the margin is the ground
+    EXPECT_EQ(scope.minY(), 8);
+    EXPECT_EQ(scope.height, 36 - 16);
+    EXPECT_EQ(scope.width, layout.rowWidths.at(ColorArea::scope) - 8);
+    // A window title bar lifts the panels by one point.
+    view.setHasTitleBar(true);
+    render(1400);
+    EXPECT_EQ(view.layout().groundY, 8);  // floor((36 - 15 - 4 - 1) / 2)
+    EXPECT_EQ(view.layout().areaShapes.at(ColorArea::scope).minY(), 9);
+    EXPECT_EQ(view.layout().areaShapes.at(ColorArea::scope).minX(), 9);
+    // Beside a notch the inset is at most 4.
+    view.setHasTitleBar(false);
+    view.setNotchGap(NotchGap{600, 700});
+    render(1400, 60);
+    EXPECT_EQ(view.layout().groundY, 4);
+}
+
+TEST_F(BarLayoutTest, TheNotchPictureShowsTheRowOnBothSidesOfTheNotch) {
+    BarTheme plain = BarTheme::scope();
+    view.setTheme(plain);
+    view.setNotchGap(NotchGap{300, 400});
+    const QImage image = render(1400);
+    const QColor background = plain.background.toQColor();
+    const auto near = [](const QColor& a, const QColor& b) {
+        return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2 &&
+               std::abs(a.blue() - b.blue()) <= 2;
+    };
+    // The notch itself (and the margins around it) show only the background.
+    for (double x = 294.5; x < 406; x += 1.0) {
+        for (double y = 1.5; y < 36; y += 3.0) ASSERT_TRUE(near(pixelAt(image, x, y), background)) << x << "," << y;
+    }
+    // The meter, laid out at the right end of the shortened row, appears
+    // past the notch, 112 points further right.
+    const double shift = 100 + 12;
+    // The row ends before the add button's 34 points and the meter's gap.
+    EXPECT_NEAR(view.layout().meterRect.maxX() + shift, 1400 - 20 - 34 - 14, 1.0);
+    // Without status, ink of the meter's readouts sits right of the notch.
+    int ink = 0;
+    for (double x = view.layout().meterRect.minX() + shift; x < 1400 - 34; x += 1.0) {
+        ink += !near(pixelAt(image, x, 18), background);
+    }
+    EXPECT_GT(ink, 50);
+}
+
 }  // namespace
 }  // namespace crestline

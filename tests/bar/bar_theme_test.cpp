@@ -153,3 +153,64 @@ TEST(BarTheme, AccentsOfTheWrongLengthOrBrokenNumbersAreIgnored) {
 
 }  // namespace
 }  // namespace crestline
+
+#include "settings/settings.h"
+#include "tests/bar/bar_fixture.h"
+
+namespace crestline {
+namespace {
+
+class CurrentThemeTest : public ::testing::Test {
+protected:
+    CurrentThemeTest() : settings(testing::freshSettingsFile(), clock, Settings::Writing::manual) {}
+
+    static LiveColours lightLive() {
+        LiveColours c;
+        c.area = {0.8, 0.8, 0.8, 1.0};
+        c.surface = {0.9, 0.9, 0.9, 1.0};
+        c.control = {0.7, 0.7, 0.7, 1.0};
+        c.isLight = true;
+        c.all = {{"ControlForeground", {0.1, 0.1, 0.1, 1.0}}};
+        return c;
+    }
+
+    FakeClock clock;
+    Settings settings;
+};
+
+TEST_F(CurrentThemeTest, LiveDarkFollowsALightLive) {
+    settings.setString("barTheme", "liveDark");
+    const BarTheme t = currentTheme(settings, lightLive(), {}, {});
+    EXPECT_EQ(t.background, lightLive().area);
+    EXPECT_EQ(t.meterTrack, BarTheme::liveLight().meterTrack);
+    EXPECT_EQ(t.hintBackground, BarTheme::liveLight().hintBackground);
+    EXPECT_TRUE(t.squared);
+}
+
+TEST_F(CurrentThemeTest, WithoutLiveTheLiveLightPresetIsUsedTinted) {
+    for (const char* name : {"liveDark", "liveLight", "nonsense"}) {
+        settings.setString("barTheme", name);
+        EXPECT_EQ(currentTheme(settings, std::nullopt, {}, {}), BarTheme::liveLight()) << name;
+    }
+    settings.remove("barTheme");
+    settings.setNumbers("accentColor", {0.0, 0.5, 1.0});
+    const BarTheme t = currentTheme(settings, std::nullopt, {}, {});
+    EXPECT_EQ(t.meterFill, accentColour({0.0, 0.5, 1.0}, 1.0));
+    EXPECT_EQ(t.background, BarTheme::liveLight().background);
+}
+
+TEST_F(CurrentThemeTest, ScopeIgnoresLiveButTakesTheAccent) {
+    settings.setString("barTheme", "scope");
+    EXPECT_EQ(currentTheme(settings, lightLive(), {}, {}), BarTheme::scope());
+    settings.setNumbers("accentColor", {1.0, 0.0, 0.0});
+    const BarTheme t = currentTheme(settings, lightLive(), {}, {});
+    EXPECT_EQ(t.trace, (Colour{1.0, 0.0, 0.0, 0.95}));
+    EXPECT_EQ(t.traceGlow, (Colour{1.0, 0.0, 0.0, 0.18}));
+    EXPECT_EQ(t.meterFill, (Colour{1.0, 0.0, 0.0, 0.8}));
+    // An accent of four numbers is no accent.
+    settings.setNumbers("accentColor", {1.0, 0.0, 0.0, 1.0});
+    EXPECT_EQ(currentTheme(settings, lightLive(), {}, {}), BarTheme::scope());
+}
+
+}  // namespace
+}  // namespace crestline

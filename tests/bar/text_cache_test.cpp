@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <string>
 
-#include "bar/canvas.h"
 #include "bar/live_font.h"
 #include "tests/bar/gui_support.h"
 
@@ -82,42 +81,6 @@ TEST_F(TextCacheTest, RecentlyUsedEntriesSurviveEviction) {
     EXPECT_EQ(cache.misses(), misses);
     cache.size("b", font);
     EXPECT_EQ(cache.misses(), misses + 1);
-}
-
-TEST_F(TextCacheTest, CanvasDrawsTextUprightWithYGrowingUpwards) {
-    TextCache cache;
-    QImage image(200, 40, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(2.0);
-    image.fill(Qt::black);
-    {
-        QPainter painter(&image);
-        Canvas canvas(painter, 20.0, 2.0, cache);
-        // A rectangle at the bottom of the drawing lands in the image's
-        // last rows.
-        canvas.fill(Rect{0, 0, 10, 2}, Colour::white());
-        canvas.drawText("T", LiveFont::toolbar(10), Colour::white(), Point{50, 5});
-    }
-    EXPECT_EQ(QColor(image.pixel(5, 39)), QColor(Qt::white));
-    EXPECT_EQ(QColor(image.pixel(5, 0)), QColor(Qt::black));
-    // The bar of the T is near the top of its box, i.e. above its stem's foot.
-    int topRow = -1;
-    int bottomRow = -1;
-    for (int y = 0; y < 40; ++y) {
-        for (int x = 100; x < 130; ++x) {
-            if (qRed(image.pixel(x, y)) > 128) {
-                if (topRow < 0) topRow = y;
-                bottomRow = y;
-            }
-        }
-    }
-    ASSERT_GE(topRow, 0);
-    int topWidth = 0;
-    int bottomWidth = 0;
-    for (int x = 100; x < 130; ++x) {
-        topWidth += qRed(image.pixel(x, topRow)) > 128;
-        bottomWidth += qRed(image.pixel(x, bottomRow)) > 128;
-    }
-    EXPECT_GT(topWidth, bottomWidth);
 }
 
 }  // namespace
