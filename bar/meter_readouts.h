@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bar/pending_reading.h"
+#include "analysis/loudness_reading.h"
 #include "bar/colour.h"
 #include "bar/hint.h"
 

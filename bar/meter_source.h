@@ -6,7 +6,8 @@
 
 #include <cstdint>
 
-#include "bar/pending_reading.h"
+#include "analysis/loudness_reading.h"
+#include "analysis/peak_meter.h"
 
 namespace crestline {
 

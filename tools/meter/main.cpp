@@ -1,11 +1,13 @@
 // crestline-meter: the product's loudness and peak meters on audio files,
-// one JSON object per line on stdout. Exit 0 when every file was metered,
+// one JSON object per line on stdout; with --png also the bar as a picture. Exit 0 when every file was metered,
 // 2 for a usage error or a single file that failed, 1 when some of several
 // files failed (the others are still metered).
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bar/meter_picture.h"
+#include "settings/settings.h"
 #include "tools/meter/meter_file.h"
 #include "tools/meter/meter_options.h"
 
@@ -20,6 +22,19 @@ int main(int argc, char** argv) {
     const MeterOptions& options = *parsed.options;
     if (options.help) {
         std::printf("%s\n", meterUsage().c_str());
+        return 0;
+    }
+    if (options.png) {
+        // The picture of the one file, drawn after its readings are out.
+        MeterReport report;
+        if (!meterFile(options.files.front(), options, stdout, stderr, &report)) return 2;
+        crestline::MeterPictureOptions picture{options.width, options.height, options.scale, options.theme};
+        const std::string error = crestline::writeMeterPicture(*options.png, report.reading, report.samplePeak,
+                                                               picture, crestline::Settings::shared());
+        if (!error.empty()) {
+            std::fprintf(stderr, "crestline-meter: %s: %s\n", options.png->c_str(), error.c_str());
+            return 2;
+        }
         return 0;
     }
     std::size_t failed = 0;

@@ -64,7 +64,8 @@ private:
 
 }  // namespace
 
-bool meterFile(const std::string& path, const MeterOptions& options, std::FILE* out, std::FILE* errors) {
+bool meterFile(const std::string& path, const MeterOptions& options, std::FILE* out, std::FILE* errors,
+               MeterReport* result) {
     SoundFile file(path, kBlockFrames);
     if (!file.isOpen()) {
         fail(errors, path, file.error());
@@ -97,10 +98,12 @@ bool meterFile(const std::string& path, const MeterOptions& options, std::FILE* 
         progress.update(session.frames());
     }
     progress.clear();
-    if (!writeLine(out, formatReport(session.finish("file", path)))) {
+    const MeterReport report = session.finish("file", path);
+    if (!writeLine(out, formatReport(report))) {
         fail(errors, path, "could not write the result");
         return false;
     }
+    if (result != nullptr) *result = report;
     return true;
 }
 

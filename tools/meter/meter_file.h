@@ -8,11 +8,14 @@
 #include <string>
 
 #include "tools/meter/meter_options.h"
+#include "tools/meter/reading_json.h"
 
 namespace crestline::meter_tool {
 
 // Returns false after writing one line "crestline-meter: FILE: reason" to
-// `errors` when the file cannot be metered.
-bool meterFile(const std::string& path, const MeterOptions& options, std::FILE* out, std::FILE* errors);
+// `errors` when the file cannot be metered. The final reading also goes to
+// `result` when given.
+bool meterFile(const std::string& path, const MeterOptions& options, std::FILE* out, std::FILE* errors,
+               MeterReport* result = nullptr);
 
 }  // namespace crestline::meter_tool

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 
@@ -16,6 +17,28 @@ std::optional<double> positiveSeconds(const std::string& text) {
     const double v = std::strtod(text.c_str(), &end);
     if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v) || v <= 0.0) return std::nullopt;
     return v;
+}
+
+// A finite number within [low, high], whole string.
+std::optional<double> numberWithin(const std::string& text, double low, double high) {
+    const auto v = positiveSeconds(text);
+    if (!v || *v < low || *v > high) return std::nullopt;
+    return v;
+}
+
+// An option that takes a number within a range into `field`.
+std::function<std::string(MeterOptions&, const std::string&)> rangedOption(const char* name, double MeterOptions::*field,
+                                                                           double low, double high, const char* unit) {
+    return [=](MeterOptions& o, const std::string& value) -> std::string {
+        const auto v = numberWithin(value, low, high);
+        if (!v) {
+            char bounds[64];
+            std::snprintf(bounds, sizeof bounds, "%g to %g", low, high);
+            return std::string(name) + ": expected " + bounds + " " + unit + ", got '" + value + "'";
+        }
+        o.*field = *v;
+        return {};
+    };
 }
 
 struct OptionSpec {
@@ -39,6 +62,23 @@ const std::vector<OptionSpec>& optionTable() {
              o.autoReset = false;
              return {};
          }},
+        {"--png", true,
+         [](MeterOptions& o, const std::string& value) -> std::string {
+             if (value.empty()) return "--png: expected a file name";
+             o.png = value;
+             return {};
+         }},
+        {"--width", true, rangedOption("--width", &MeterOptions::width, 1.0, 16384.0, "points")},
+        {"--height", true, rangedOption("--height", &MeterOptions::height, 28.0, 2000.0, "points")},
+        {"--scale", true, rangedOption("--scale", &MeterOptions::scale, 0.5, 8.0, "pixels per point")},
+        {"--theme", true,
+         [](MeterOptions& o, const std::string& value) -> std::string {
+             if (value != "liveLight" && value != "liveDark" && value != "scope") {
+                 return "--theme: expected liveLight, liveDark or scope, got '" + value + "'";
+             }
+             o.theme = value;
+             return {};
+         }},
         {"--help", false,
          [](MeterOptions& o, const std::string&) -> std::string {
              o.help = true;
@@ -50,7 +90,10 @@ const std::vector<OptionSpec>& optionTable() {
 
 }  // namespace
 
-std::string meterUsage() { return "usage: crestline-meter [--every SECONDS] [--no-auto-reset] FILE..."; }
+std::string meterUsage() {
+    return "usage: crestline-meter [--every SECONDS] [--no-auto-reset] [--png OUT.png [--width POINTS] "
+           "[--height POINTS] [--scale S] [--theme liveLight|liveDark|scope]] FILE...";
+}
 
 ParsedOptions parseMeterOptions(std::span<const std::string> args) {
     MeterOptions options;
@@ -87,6 +130,7 @@ ParsedOptions parseMeterOptions(std::span<const std::string> args) {
         if (std::string error = spec->apply(options, value); !error.empty()) return {std::nullopt, error};
     }
     if (options.files.empty() && !options.help) return {std::nullopt, "no input file (" + meterUsage() + ")"};
+    if (options.png && options.files.size() > 1) return {std::nullopt, "--png draws one file, got several"};
     return {options, {}};
 }
 

@@ -1,5 +1,7 @@
 // Command line of crestline-meter:
-//   crestline-meter [--every SECONDS] [--no-auto-reset] FILE...
+//   crestline-meter [--every SECONDS] [--no-auto-reset]
+//                   [--png OUT.png [--width POINTS] [--height POINTS] [--scale S]
+//                    [--theme liveLight|liveDark|scope]] FILE...
 // Parsing only: no I/O, so tests and later options (other sources, image
 // output) add a table entry and a field without touching the rest.
 #pragma once
@@ -16,6 +18,12 @@ struct MeterOptions {
     bool autoReset = true;        // restart integrated and true peak after 3 s of silence
     bool help = false;
     std::vector<std::string> files;
+    // The bar drawn with the readings at the end of the file (one file only).
+    std::optional<std::string> png;
+    double width = 900.0;  // points, 1...16384
+    double height = 36.0;  // points, 28...2000
+    double scale = 2.0;    // pixels per point, 0.5...8
+    std::optional<std::string> theme;
 };
 
 struct ParsedOptions {
