@@ -35,6 +35,7 @@ void BarWidget::paintEvent(QPaintEvent*) {
 void BarWidget::resizeEvent(QResizeEvent* event) {
     view_.setBounds({static_cast<double>(width()), static_cast<double>(height())});
     QWidget::resizeEvent(event);
+    if (onResized) onResized();
 }
 
 void BarWidget::wheelEvent(QWheelEvent* event) {

@@ -7,6 +7,7 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 
 namespace crestline {
 
@@ -17,6 +18,8 @@ public:
     explicit BarWidget(BarView& view, QWidget* parent = nullptr);
 
     BarView& view() { return view_; }
+    // Called after every size change, once the view has the new bounds.
+    std::function<void()> onResized;
     QSize minimumSizeHint() const override;
     QSize sizeHint() const override;
 

@@ -1,0 +1,23 @@
+// The bar's view of the audio engine: one loudness snapshot, the sample
+// peaks and the scope's activity counter, each read under its analyser's
+// own lock. Main thread.
+#pragma once
+
+#include "analysis/audio_engine.h"
+#include "bar/meter_source.h"
+
+namespace crestline {
+
+class EngineMeterSource final : public MeterSource {
+public:
+    explicit EngineMeterSource(AudioEngine& engine) : engine_(engine) {}
+
+    LoudnessReading reading() override { return engine_.meter().reading(); }
+    PeakLevels takePeaks() override { return engine_.peaks().take(); }
+    std::uint64_t activity() override { return engine_.scope().activity(); }
+
+private:
+    AudioEngine& engine_;
+};
+
+}  // namespace crestline
