@@ -63,6 +63,17 @@ int hexDigit(char c) {
     return -1;
 }
 
+// The text between `open` and the first `close` after it; empty when either
+// is missing.
+std::string_view section(std::string_view text, std::string_view open, std::string_view close) {
+    const size_t at = text.find(open);
+    if (at == std::string_view::npos) return {};
+    const size_t start = at + open.size();
+    const size_t end = find(text, close, start);
+    if (end == std::string_view::npos) return {};
+    return text.substr(start, end - start);
+}
+
 // A beat as the set stores it: a number, finite, in a sane range.
 std::optional<double> beatValue(std::optional<std::string> text) {
     if (!text) return std::nullopt;
@@ -155,26 +166,21 @@ std::optional<std::string> value(std::string_view tag, std::string_view element)
 
 std::vector<LiveSet::Locator> locators(std::string_view text) {
     std::vector<LiveSet::Locator> result;
-    const size_t open = text.find("<Locators>");
-    if (open == std::string_view::npos) return result;
-    const size_t sectionStart = open + std::string_view("<Locators>").size();
-    const size_t close = find(text, "</Locators>", sectionStart);
-    if (close == std::string_view::npos) return result;
-    const std::string_view section = text.substr(sectionStart, close - sectionStart);
+    const std::string_view list = section(text, "<Locators>", "</Locators>");
     static constexpr std::string_view kEnd = "</Locator>";
     size_t at = 0;
     for (;;) {
         // The earlier of "<Locator " and "<Locator>", so that neither form
         // hides elements of the other.
-        const size_t spaced = find(section, "<Locator ", at);
-        const size_t bare = find(section, "<Locator>", at);
+        const size_t spaced = find(list, "<Locator ", at);
+        const size_t bare = find(list, "<Locator>", at);
         const size_t tag = std::min(spaced, bare);
         if (tag == std::string_view::npos) break;
-        const size_t tagEnd = find(section, ">", tag);  // the opening tag ends at its first ">"
+        const size_t tagEnd = find(list, ">", tag);  // the opening tag ends at its first ">"
         if (tagEnd == std::string_view::npos) break;
-        const size_t end = find(section, kEnd, tagEnd + 1);
+        const size_t end = find(list, kEnd, tagEnd + 1);
         if (end == std::string_view::npos) break;
-        const std::string_view element = section.substr(tagEnd + 1, end - tagEnd - 1);
+        const std::string_view element = list.substr(tagEnd + 1, end - tagEnd - 1);
         at = end + kEnd.size();
         const auto beat = beatValue(value("Time", element));
         if (!beat) continue;
@@ -186,21 +192,16 @@ std::vector<LiveSet::Locator> locators(std::string_view text) {
 
 std::vector<LiveSet::Signature> signatures(std::string_view text) {
     std::vector<LiveSet::Signature> result;
-    const size_t open = text.find("<TimeSignatures>");
-    if (open == std::string_view::npos) return result;
-    const size_t sectionStart = open + std::string_view("<TimeSignatures>").size();
-    const size_t close = find(text, "</TimeSignatures>", sectionStart);
-    if (close == std::string_view::npos) return result;
-    const std::string_view section = text.substr(sectionStart, close - sectionStart);
+    const std::string_view list = section(text, "<TimeSignatures>", "</TimeSignatures>");
     static constexpr std::string_view kOpen = "<RemoteableTimeSignature";
     static constexpr std::string_view kEnd = "</RemoteableTimeSignature>";
     size_t at = 0;
     for (;;) {
-        const size_t tag = find(section, kOpen, at);
+        const size_t tag = find(list, kOpen, at);
         if (tag == std::string_view::npos) break;
-        const size_t end = find(section, kEnd, tag + kOpen.size());
+        const size_t end = find(list, kEnd, tag + kOpen.size());
         if (end == std::string_view::npos) break;
-        const std::string_view element = section.substr(tag + kOpen.size(), end - tag - kOpen.size());
+        const std::string_view element = list.substr(tag + kOpen.size(), end - tag - kOpen.size());
         at = end + kEnd.size();
         const auto numeratorText = value("Numerator", element);
         const double numerator = numeratorText ? parseNumber(*numeratorText).value_or(0.0) : 0.0;

@@ -1,6 +1,7 @@
 #include "platform/x11_accessibility.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -221,22 +222,25 @@ struct X11Accessibility::Connection {
         AXSize size;
     };
 
+    // The window manager's decoration around the client: left, right, top,
+    // bottom; zeros without a window manager.
+    std::array<long, 4> extentsOf(Window window) {
+        const auto extents = cardinals(window, atoms.frameExtents, XA_CARDINAL);
+        if (extents.size() != 4) return {0, 0, 0, 0};
+        return {static_cast<long>(extents[0]), static_cast<long>(extents[1]), static_cast<long>(extents[2]),
+                static_cast<long>(extents[3])};
+    }
+
     std::optional<Frame> frame(Window window) {
         XWindowAttributes attributes{};
         if (XGetWindowAttributes(display, window, &attributes) == 0) return std::nullopt;
         int x = 0, y = 0;
         Window child = 0;
         if (XTranslateCoordinates(display, window, attributes.root, 0, 0, &x, &y, &child) == 0) return std::nullopt;
-        const auto extents = cardinals(window, atoms.frameExtents, XA_CARDINAL);
-        double left = 0, right = 0, top = 0, bottom = 0;
-        if (extents.size() == 4) {
-            left = static_cast<double>(extents[0]);
-            right = static_cast<double>(extents[1]);
-            top = static_cast<double>(extents[2]);
-            bottom = static_cast<double>(extents[3]);
-        }
-        return Frame{{x - left, y - top},
-                     {attributes.width + left + right, attributes.height + top + bottom}};
+        const auto [left, right, top, bottom] = extentsOf(window);
+        return Frame{{static_cast<double>(x - left), static_cast<double>(y - top)},
+                     {static_cast<double>(attributes.width + left + right),
+                      static_cast<double>(attributes.height + top + bottom)}};
     }
 
     std::string subrole(Window window) {
@@ -278,14 +282,7 @@ struct X11Accessibility::Connection {
     AXError place(Window window, std::optional<AXPoint> position, std::optional<AXSize> size) {
         const auto current = frame(window);
         if (!current) return AXError::invalidElement;
-        const auto extents = cardinals(window, atoms.frameExtents, XA_CARDINAL);
-        long left = 0, right = 0, top = 0, bottom = 0;
-        if (extents.size() == 4) {
-            left = static_cast<long>(extents[0]);
-            right = static_cast<long>(extents[1]);
-            top = static_cast<long>(extents[2]);
-            bottom = static_cast<long>(extents[3]);
-        }
+        const auto [left, right, top, bottom] = extentsOf(window);
         const AXPoint to = position.value_or(current->position);
         const AXSize by = size.value_or(current->size);
         const long width = std::max(1L, static_cast<long>(by.width) - left - right);
