@@ -205,7 +205,13 @@ std::vector<LiveSet::Signature> signatures(std::string_view text) {
         at = end + kEnd.size();
         const auto numeratorText = value("Numerator", element);
         const double numerator = numeratorText ? parseNumber(*numeratorText).value_or(0.0) : 0.0;
-        const auto beat = beatValue(value("Time", element));
+        // Live writes the set's opening signature at a time far before the
+        // arrangement start (-63072000). Dropping it as out of range would
+        // lose the song's metre, so a finite time is clamped into range
+        // instead: order and "before the start" are all that count there.
+        const auto time = value("Time", element);
+        const auto parsed = time ? parseNumber(*time) : std::nullopt;
+        const auto beat = parsed ? std::optional(std::clamp(*parsed, -kMaxBeat, kMaxBeat)) : std::nullopt;
         // A numerator is a whole count of beats; anything else is not a
         // signature Live wrote.
         if (!beat || numerator < 1.0 || numerator > 99.0 || std::floor(numerator) != numerator) continue;

@@ -95,7 +95,12 @@ std::optional<std::string> readFileBytes(const std::filesystem::path& path, std:
 
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode, bool replace) {
     const auto folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+    // Built piecewise: GCC 12 at -O3 misreads the chained operator+ as an
+    // overlapping copy (-Wrestrict).
+    std::string name = ".";
+    name += path.filename().string();
+    name += ".XXXXXX";
+    std::string pattern = (folder / name).string();
     Descriptor fd(::mkstemp(pattern.data()));
     if (fd.get() < 0) return false;
     const std::filesystem::path temporary = pattern;

@@ -192,6 +192,17 @@ TEST(LiveSetText, SignaturesAcceptWholeNumeratorsFromOneTo99) {
     EXPECT_EQ(list[2], (LiveSet::Signature{16, 6}));
 }
 
+TEST(LiveSetText, OpeningSignatureFarBeforeTheStartKeepsTheSongsMetre) {
+    const std::string xml = fx::liveSetXml({}, {{"3", "-63072000"}, {"4", "1e300"}, {"5", "inf"}});
+    LiveSet set;
+    set.signatures = LiveSetReader::signatures(xml);
+    ASSERT_EQ(set.signatures.size(), 2u);
+    EXPECT_EQ(set.signatures[0], (LiveSet::Signature{-LiveSetReader::kMaxBeat, 3}));
+    EXPECT_EQ(set.signatures[1], (LiveSet::Signature{LiveSetReader::kMaxBeat, 4}));
+    EXPECT_EQ(set.beatsPerBar(7), 3);
+    EXPECT_DOUBLE_EQ(set.bar(9), 4.0);
+}
+
 TEST(LiveSetText, SavedBeatIsTheFirstFiniteCurrentTime) {
     EXPECT_EQ(LiveSetReader::savedBeat(R"(<CurrentTime Value="33.25" /><CurrentTime Value="1" />)"), 33.25);
     EXPECT_FALSE(LiveSetReader::savedBeat(R"(<CurrentTime Value="1e400" />)"));
