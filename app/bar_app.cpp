@@ -10,6 +10,7 @@
 #include "bar/bar_widget.h"
 #include "bar/engine_meter_source.h"
 #include "capture/core_audio.h"
+#include "live/live_theme.h"
 #include "platform/log.h"
 #include "settings/settings.h"
 
@@ -21,7 +22,7 @@ BarApp::BarApp(Settings& settings, const Clock& clock)
       engine_(std::make_unique<AudioEngine>(clock)),
       source_(std::make_unique<EngineMeterSource>(*engine_)),
       view_(std::make_unique<BarView>(settings, source_.get(), clock)) {
-    view_->setTheme(currentTheme(settings_));
+    refreshTheme();
     view_->setDraggable(false);
 
     window_ = std::make_unique<QWidget>();
@@ -65,8 +66,19 @@ void BarApp::attachAllSound() {
     }
 }
 
+void BarApp::refreshTheme() {
+    // One stat of Live's preferences while nothing changed.
+    LiveTheme::current();
+    const std::int64_t generation = LiveTheme::generation();
+    if (generation == themeGeneration_) return;
+    themeGeneration_ = generation;
+    view_->setTheme(currentTheme(settings_));
+    if (widget_ != nullptr) widget_->update();
+}
+
 void BarApp::periodic() {
     if (stopped_) return;
+    refreshTheme();
     if (!engine_->tap() && clock_.now() - lastAttachAttempt_ > kRetrySeconds) attachAllSound();
 }
 

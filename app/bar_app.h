@@ -10,6 +10,8 @@
 #pragma once
 
 #include <QTimer>
+#include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,7 +42,8 @@ public:
 
     // Shows the window, attaches to all sound and starts the periodic tick.
     void start();
-    // Every 0.8 s: re-attaches once 2 s have passed without a tap.
+    // Every 0.8 s: takes Live's theme anew when it changed, and re-attaches
+    // once 2 s have passed without a tap.
     void periodic();
     // Ordered shut-down; safe to call twice (the destructor calls it).
     void shutDown();
@@ -53,6 +56,7 @@ public:
 private:
     void attachAllSound();
     void fitMinimumWidth();
+    void refreshTheme();
 
     Settings& settings_;
     const Clock& clock_;
@@ -64,6 +68,7 @@ private:
     QTimer periodic_;
     double lastAttachAttempt_ = -std::numeric_limits<double>::infinity();
     std::optional<std::string> lastError_;
+    std::int64_t themeGeneration_ = -1;  // LiveTheme's, when the theme was last set
     bool stopped_ = false;
 };
 

@@ -111,15 +111,15 @@ BarTheme makeScope() {
     return t;
 }
 
-std::optional<Colour> entry(const LiveColourMap& map, const std::string& key) {
+std::optional<Colour> entry(const LiveTheme::ColourMap& map, std::string_view key) {
     const auto found = map.find(key);
     if (found == map.end()) return std::nullopt;
-    return found->second;
+    return barColour(found->second);
 }
 
 // Text colours share the drawing form here; a colour that is not a valid
 // drawing colour counts as a failed conversion, which keeps the base value.
-Colour followText(const Colour& base, const LiveColourMap& all, const LiveColourMap& reference) {
+Colour followText(const Colour& base, const LiveTheme::ColourMap& all, const LiveTheme::ColourMap& reference) {
     const Colour followed = follow(base, "ControlForeground", all, reference);
     return followed.isValid() ? followed : base;
 }
@@ -166,11 +166,11 @@ BarTheme BarTheme::preset(BarThemeName name) {
     return scope();
 }
 
-Colour follow(const Colour& base, std::string_view key, const LiveColourMap& all, const LiveColourMap& reference) {
-    const std::string name(key);
-    const auto live = entry(all, name);
+Colour follow(const Colour& base, std::string_view key, const LiveTheme::ColourMap& all,
+              const LiveTheme::ColourMap& reference) {
+    const auto live = entry(all, key);
     if (!live) return base;
-    const auto ref = entry(reference, name);
+    const auto ref = entry(reference, key);
     if (!ref) return base;
     if (!base.isValid() || !live->isValid() || !ref->isValid()) return base;
     const auto shift = [](double b, double l, double r) {
@@ -182,22 +182,23 @@ Colour follow(const Colour& base, std::string_view key, const LiveColourMap& all
             shift(base.blue, live->blue, ref->blue), base.alpha};
 }
 
-BarTheme BarTheme::matchingLive(const std::optional<LiveColours>& colours) const {
-    return matchingLive(colours, liveLightReference(), liveDarkReference());
+BarTheme BarTheme::matchingLive(const std::optional<LiveTheme::Colours>& colours) const {
+    return matchingLive(colours, LiveTheme::lightReference(), LiveTheme::darkReference());
 }
 
-BarTheme BarTheme::matchingLive(const std::optional<LiveColours>& colours, const LiveColourMap& lightReference,
-                                const LiveColourMap& darkReference) const {
+BarTheme BarTheme::matchingLive(const std::optional<LiveTheme::Colours>& colours,
+                                const LiveTheme::ColourMap& lightReference,
+                                const LiveTheme::ColourMap& darkReference) const {
     if (!colours || !squared) return *this;
     const BarTheme& base = colours->isLight ? liveLight() : liveDark();
-    const LiveColourMap& reference = colours->isLight ? lightReference : darkReference;
-    const LiveColourMap& all = colours->all;
+    const LiveTheme::ColourMap& reference = colours->isLight ? lightReference : darkReference;
+    const LiveTheme::ColourMap& all = colours->all;
 
     BarTheme t = base;
-    t.background = colours->area;
+    t.background = barColour(colours->area);
     t.border = follow(base.border, "ControlContrastFrame", all, reference);
     t.meterTrack = follow(base.meterTrack, "DisplayBackground", all, reference);
-    t.fieldBackground = colours->control;
+    t.fieldBackground = barColour(colours->control);
     t.labelColor = followText(base.labelColor, all, reference);
     t.valueColor = followText(base.valueColor, all, reference);
     t.statusColor = followText(base.statusColor, all, reference);
@@ -205,7 +206,7 @@ BarTheme BarTheme::matchingLive(const std::optional<LiveColours>& colours, const
     t.hintBackground = follow(base.hintBackground, "ControlTextBack", all, reference);
     t.hintBorder = follow(base.hintBorder, "ControlContrastFrame", all, reference);
     t.squared = true;
-    t.panel = colours->surface;
+    t.panel = barColour(colours->surface);
     t.menuHighlight = entry(all, "SelectionBackground");
     t.menuHighlightText = entry(all, "SelectionForeground");
     t.menuDisabledText = entry(all, "TextDisabled");
@@ -235,11 +236,14 @@ BarTheme BarTheme::tinted(const std::optional<std::vector<double>>& accent) cons
 }
 
 BarTheme currentTheme(const Settings& settings) {
-    return currentTheme(settings, liveThemeColours(), liveLightReference(), liveDarkReference());
+    // The references are read only when Live's colours exist.
+    const std::optional<LiveTheme::Colours> live = LiveTheme::current();
+    if (!live) return currentTheme(settings, std::nullopt, {}, {});
+    return currentTheme(settings, live, LiveTheme::lightReference(), LiveTheme::darkReference());
 }
 
-BarTheme currentTheme(const Settings& settings, const std::optional<LiveColours>& live,
-                      const LiveColourMap& lightReference, const LiveColourMap& darkReference) {
+BarTheme currentTheme(const Settings& settings, const std::optional<LiveTheme::Colours>& live,
+                      const LiveTheme::ColourMap& lightReference, const LiveTheme::ColourMap& darkReference) {
     const auto stored = settings.string("barTheme");
     const BarThemeName name = (stored ? barThemeName(*stored) : std::nullopt).value_or(BarThemeName::liveLight);
     const BarTheme start = name == BarThemeName::scope

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bar/colour.h"
-#include "bar/live_colours.h"
+#include "live/live_theme.h"
 
 namespace crestline {
 
@@ -65,9 +65,9 @@ struct BarTheme {
     // The Live-following theme for Live's colours, against Live's own
     // reference themes; unchanged without colours or for a theme that does
     // not follow Live.
-    BarTheme matchingLive(const std::optional<LiveColours>& colours) const;
-    BarTheme matchingLive(const std::optional<LiveColours>& colours, const LiveColourMap& lightReference,
-                          const LiveColourMap& darkReference) const;
+    BarTheme matchingLive(const std::optional<LiveTheme::Colours>& colours) const;
+    BarTheme matchingLive(const std::optional<LiveTheme::Colours>& colours, const LiveTheme::ColourMap& lightReference,
+                          const LiveTheme::ColourMap& darkReference) const;
     // Recolours trace, its glow and the meter fill with an sRGB accent of
     // exactly three components (0...1), keeping their alphas.
     BarTheme tinted(const std::optional<std::vector<double>>& accent) const;
@@ -80,12 +80,16 @@ struct BarTheme {
 // else follows Live (light or dark as Live is) from the liveLight preset.
 BarTheme currentTheme(const Settings& settings);
 // The same with Live's colours given: what the settings store's theme reads.
-BarTheme currentTheme(const Settings& settings, const std::optional<LiveColours>& live,
-                      const LiveColourMap& lightReference, const LiveColourMap& darkReference);
+BarTheme currentTheme(const Settings& settings, const std::optional<LiveTheme::Colours>& live,
+                      const LiveTheme::ColourMap& lightReference, const LiveTheme::ColourMap& darkReference);
 
 // `base` shifted by (live − reference) of Live's colour `key`, per component,
 // clamped to 0...1, alpha kept; `base` itself when either map lacks the key.
-Colour follow(const Colour& base, std::string_view key, const LiveColourMap& all, const LiveColourMap& reference);
+Colour follow(const Colour& base, std::string_view key, const LiveTheme::ColourMap& all,
+              const LiveTheme::ColourMap& reference);
+
+// Live's colour in the bar's form.
+constexpr Colour barColour(const LiveTheme::Colour& c) { return {c.red, c.green, c.blue, c.alpha}; }
 
 // An sRGB accent component taken through the presets' 1.8-gamma encoding.
 Colour accentColour(const std::vector<double>& accent, double alpha);

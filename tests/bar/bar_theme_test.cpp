@@ -7,8 +7,8 @@
 namespace crestline {
 namespace {
 
-LiveColours liveColours(bool light) {
-    LiveColours c;
+LiveTheme::Colours liveColours(bool light) {
+    LiveTheme::Colours c;
     c.area = {0.5, 0.5, 0.5, 1.0};
     c.surface = {0.6, 0.6, 0.6, 1.0};
     c.control = {0.7, 0.7, 0.7, 1.0};
@@ -60,8 +60,8 @@ TEST(BarTheme, NamesRoundTripAndUnknownNamesAreNothing) {
 }
 
 TEST(BarTheme, FollowShiftsByLiveMinusReferenceClampedWithBaseAlpha) {
-    const LiveColourMap live{{"K", {0.9, 0.1, 0.5, 0.2}}};
-    const LiveColourMap reference{{"K", {0.1, 0.9, 0.5, 1.0}}};
+    const LiveTheme::ColourMap live{{"K", {0.9, 0.1, 0.5, 0.2}}};
+    const LiveTheme::ColourMap reference{{"K", {0.1, 0.9, 0.5, 1.0}}};
     const Colour base{0.5, 0.5, 0.5, 0.32};
     const Colour followed = follow(base, "K", live, reference);
     EXPECT_EQ(followed.red, 1.0);   // 1.3 clamped
@@ -72,25 +72,25 @@ TEST(BarTheme, FollowShiftsByLiveMinusReferenceClampedWithBaseAlpha) {
 
 TEST(BarTheme, FollowKeepsTheBaseWhenAMapLacksTheKeyOrAColourIsBroken) {
     const Colour base{0.4, 0.4, 0.4, 1.0};
-    const LiveColourMap live{{"K", {0.2, 0.2, 0.2, 1.0}}};
+    const LiveTheme::ColourMap live{{"K", {0.2, 0.2, 0.2, 1.0}}};
     EXPECT_EQ(follow(base, "K", live, {}), base);
     EXPECT_EQ(follow(base, "K", {}, live), base);
     EXPECT_EQ(follow(base, "Other", live, live), base);
     // A Live colour equal to the reference leaves the base unchanged.
     EXPECT_EQ(follow(base, "K", live, live), base);
-    const LiveColourMap broken{{"K", {NAN, 0.2, 0.2, 1.0}}};
+    const LiveTheme::ColourMap broken{{"K", {NAN, 0.2, 0.2, 1.0}}};
     EXPECT_EQ(follow(base, "K", broken, live), base);
 }
 
 TEST(BarTheme, MatchingLiveTakesLivesColoursOverTheBaseOfItsLightness) {
-    const LiveColours colours = liveColours(false);
-    const LiveColourMap reference{{"ControlForeground", {0.1, 0.1, 0.1, 1.0}},
+    const LiveTheme::Colours colours = liveColours(false);
+    const LiveTheme::ColourMap reference{{"ControlForeground", {0.1, 0.1, 0.1, 1.0}},
                                   {"ControlContrastFrame", {0.3, 0.3, 0.3, 1.0}}};
     const BarTheme t = BarTheme::liveLight().matchingLive(colours, {}, reference);
     // Dark Live: the liveDark preset is the base, the receiver is not kept.
-    EXPECT_EQ(t.background, colours.area);
-    EXPECT_EQ(t.panel, colours.surface);
-    EXPECT_EQ(t.fieldBackground, colours.control);
+    EXPECT_EQ(t.background, barColour(colours.area));
+    EXPECT_EQ(t.panel, barColour(colours.surface));
+    EXPECT_EQ(t.fieldBackground, barColour(colours.control));
     EXPECT_TRUE(t.squared);
     EXPECT_EQ(t.meterFill, BarTheme::liveDark().meterFill);
     EXPECT_EQ(t.border, BarTheme::liveDark().border);  // frame equals the reference
@@ -107,7 +107,7 @@ TEST(BarTheme, MatchingLiveTakesLivesColoursOverTheBaseOfItsLightness) {
 }
 
 TEST(BarTheme, MatchingLiveWithoutControlForegroundKeepsThePresetTexts) {
-    LiveColours colours = liveColours(true);
+    LiveTheme::Colours colours = liveColours(true);
     colours.all.erase("ControlForeground");
     const BarTheme t = BarTheme::liveLight().matchingLive(colours, colours.all, {});
     EXPECT_EQ(t.labelColor, BarTheme::liveLight().labelColor);
@@ -164,8 +164,8 @@ class CurrentThemeTest : public ::testing::Test {
 protected:
     CurrentThemeTest() : settings(testing::freshSettingsFile(), clock, Settings::Writing::manual) {}
 
-    static LiveColours lightLive() {
-        LiveColours c;
+    static LiveTheme::Colours lightLive() {
+        LiveTheme::Colours c;
         c.area = {0.8, 0.8, 0.8, 1.0};
         c.surface = {0.9, 0.9, 0.9, 1.0};
         c.control = {0.7, 0.7, 0.7, 1.0};
@@ -181,7 +181,7 @@ protected:
 TEST_F(CurrentThemeTest, LiveDarkFollowsALightLive) {
     settings.setString("barTheme", "liveDark");
     const BarTheme t = currentTheme(settings, lightLive(), {}, {});
-    EXPECT_EQ(t.background, lightLive().area);
+    EXPECT_EQ(t.background, barColour(lightLive().area));
     EXPECT_EQ(t.meterTrack, BarTheme::liveLight().meterTrack);
     EXPECT_EQ(t.hintBackground, BarTheme::liveLight().hintBackground);
     EXPECT_TRUE(t.squared);
