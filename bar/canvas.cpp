@@ -120,14 +120,12 @@ void Canvas::replace(const Rect& r, const Colour& c) {
     painter_.setCompositionMode(mode);
 }
 
-void Canvas::fill(const Path& p, const Colour& c) {
-    if (p.isEmpty()) return;
-    const QColor colour = c.toQColor();
-    const Rect bounds = p.bounds();
-    // An antialiased outline gives up to three spans a row, so paths are
-    // banded more finely than rectangles; each band clips the same path.
+// An antialiased outline gives up to three spans a row, so paths are banded
+// more finely than rectangles; each band clips the same path.
+template <typename Draw>
+void Canvas::inPathBands(const Rect& bounds, Draw draw) {
     if (bounds.height * scale_ <= kPathBandRows) {
-        painter_.fillPath(p.qt(), colour);
+        draw();
         return;
     }
     inBands(
@@ -135,29 +133,22 @@ void Canvas::fill(const Path& p, const Colour& c) {
         [&](const Rect& band) {
             painter_.save();
             painter_.setClipRect(q(band), Qt::IntersectClip);
-            painter_.fillPath(p.qt(), colour);
+            draw();
             painter_.restore();
         },
         kPathBandRows);
 }
 
+void Canvas::fill(const Path& p, const Colour& c) {
+    if (p.isEmpty()) return;
+    const QColor colour = c.toQColor();
+    inPathBands(p.bounds(), [&] { painter_.fillPath(p.qt(), colour); });
+}
+
 void Canvas::stroke(const Path& p, const Colour& c, double width, LineCap cap) {
     if (p.isEmpty() || !(width > 0.0)) return;
     const QPen pen(c.toQColor(), width, Qt::SolidLine, capStyle(cap), Qt::MiterJoin);
-    const Rect bounds = p.bounds().insetBy(-width, -width);
-    if (bounds.height * scale_ <= kPathBandRows) {
-        painter_.strokePath(p.qt(), pen);
-        return;
-    }
-    inBands(
-        bounds,
-        [&](const Rect& band) {
-            painter_.save();
-            painter_.setClipRect(q(band), Qt::IntersectClip);
-            painter_.strokePath(p.qt(), pen);
-            painter_.restore();
-        },
-        kPathBandRows);
+    inPathBands(p.bounds().insetBy(-width, -width), [&] { painter_.strokePath(p.qt(), pen); });
 }
 
 void Canvas::fillRoundedRect(const Rect& r, double radius, const Colour& c) {

@@ -101,6 +101,9 @@ private:
     static constexpr double kPathBandRows = 28.0;
     template <typename Draw>
     void inBands(const Rect& r, Draw draw, double bandRows = kRectBandRows);
+    // Runs `draw` once, or once per clipped band for a tall path.
+    template <typename Draw>
+    void inPathBands(const Rect& bounds, Draw draw);
 
     QPainter& painter_;
     double height_;
