@@ -2,7 +2,8 @@
 // with the meter and two graph panels, and the 150-point horizontal
 // dashboard, each 1920 points wide. Readings move every frame the way a
 // playing track moves them (a cycle of values, so the text cache warms up
-// as it does on screen). Target: 1 ms per frame or less.
+// as it does on screen). Target: 1 ms per frame or less. CPU time is the
+// whole process's, so work Qt hands to its thread pool counts too.
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
@@ -26,6 +27,12 @@ QGuiApplication& application() {
     static char name[] = "bar_bench";
     static char* argv[] = {name, nullptr};
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (std::getenv("XDG_RUNTIME_DIR") == nullptr) {
+        static std::string runtime = (std::filesystem::temp_directory_path() / "crestline-bar-bench").string();
+        std::filesystem::create_directories(runtime);
+        std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    }
     static QGuiApplication* app = new QGuiApplication(argc, argv);
     return *app;
 }
@@ -79,9 +86,14 @@ void drawFrames(benchmark::State& state, double height) {
 void BM_BarFrameInline1920x36(benchmark::State& state) { drawFrames(state, 36.0); }
 void BM_BarFrameHorizontalDashboard1920x150(benchmark::State& state) { drawFrames(state, 150.0); }
 
-BENCHMARK(BM_BarFrameInline1920x36)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_BarFrameInline1920x36)
+    ->Unit(benchmark::kMicrosecond)
+    ->MeasureProcessCPUTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 BENCHMARK(BM_BarFrameHorizontalDashboard1920x150)
     ->Unit(benchmark::kMicrosecond)
+    ->MeasureProcessCPUTime()
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
