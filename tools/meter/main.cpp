@@ -1,13 +1,15 @@
 // crestline-meter: the product's loudness and peak meters on audio files,
-// one JSON object per line on stdout; with --png also the bar as a picture. Exit 0 when every file was metered,
-// 2 for a usage error or a single file that failed, 1 when some of several
-// files failed (the others are still metered).
+// or with --capture on live sound, one JSON object per line on stdout; with
+// --png also the bar as a picture. Exit 0 when every file was metered, 2 for
+// a usage error or a single file that failed, 1 when some of several files
+// failed (the others are still metered); for --capture see meter_capture.h.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "bar/meter_picture.h"
 #include "settings/settings.h"
+#include "tools/meter/meter_capture.h"
 #include "tools/meter/meter_file.h"
 #include "tools/meter/meter_options.h"
 
@@ -24,6 +26,7 @@ int main(int argc, char** argv) {
         std::printf("%s\n", meterUsage().c_str());
         return 0;
     }
+    if (options.capture) return meterCapture(options, stdout, stderr);
     if (options.png) {
         // The picture of the one file, drawn after its readings are out.
         MeterReport report;

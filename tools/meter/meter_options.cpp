@@ -1,6 +1,7 @@
 #include "tools/meter/meter_options.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +42,15 @@ std::function<std::string(MeterOptions&, const std::string&)> rangedOption(const
     };
 }
 
+// A whole-string decimal process id, 1 or above.
+std::optional<std::int32_t> processId(const std::string& text) {
+    std::int32_t pid = 0;
+    const char* end = text.data() + text.size();
+    const auto [rest, error] = std::from_chars(text.data(), end, pid);
+    if (text.empty() || error != std::errc() || rest != end || pid < 1) return std::nullopt;
+    return pid;
+}
+
 struct OptionSpec {
     const char* name;
     bool takesValue;
@@ -79,6 +89,25 @@ const std::vector<OptionSpec>& optionTable() {
              o.theme = value;
              return {};
          }},
+        {"--capture", false,
+         [](MeterOptions& o, const std::string&) -> std::string {
+             o.capture = true;
+             return {};
+         }},
+        {"--pid", true,
+         [](MeterOptions& o, const std::string& value) -> std::string {
+             const auto pid = processId(value);
+             if (!pid) return "--pid: expected a process id, got '" + value + "'";
+             o.pid = pid;
+             return {};
+         }},
+        {"--seconds", true,
+         [](MeterOptions& o, const std::string& value) -> std::string {
+             const auto seconds = positiveSeconds(value);
+             if (!seconds) return "--seconds: expected a positive number of seconds, got '" + value + "'";
+             o.seconds = seconds;
+             return {};
+         }},
         {"--help", false,
          [](MeterOptions& o, const std::string&) -> std::string {
              o.help = true;
@@ -92,7 +121,8 @@ const std::vector<OptionSpec>& optionTable() {
 
 std::string meterUsage() {
     return "usage: crestline-meter [--every SECONDS] [--no-auto-reset] [--png OUT.png [--width POINTS] "
-           "[--height POINTS] [--scale S] [--theme liveLight|liveDark|scope]] FILE...";
+           "[--height POINTS] [--scale S] [--theme liveLight|liveDark|scope]] FILE... | "
+           "crestline-meter --capture [--pid PID] [--seconds S] [--every SECONDS] [--no-auto-reset]";
 }
 
 ParsedOptions parseMeterOptions(std::span<const std::string> args) {
@@ -129,7 +159,14 @@ ParsedOptions parseMeterOptions(std::span<const std::string> args) {
         }
         if (std::string error = spec->apply(options, value); !error.empty()) return {std::nullopt, error};
     }
-    if (options.files.empty() && !options.help) return {std::nullopt, "no input file (" + meterUsage() + ")"};
+    if (options.help) return {options, {}};
+    if (options.capture) {
+        if (!options.files.empty()) return {std::nullopt, "--capture meters live sound and takes no file"};
+        if (options.png) return {std::nullopt, "--png draws a file's readings, not --capture"};
+        return {options, {}};
+    }
+    if (options.pid || options.seconds) return {std::nullopt, "--pid and --seconds go with --capture"};
+    if (options.files.empty()) return {std::nullopt, "no input file (" + meterUsage() + ")"};
     if (options.png && options.files.size() > 1) return {std::nullopt, "--png draws one file, got several"};
     return {options, {}};
 }

@@ -2,10 +2,12 @@
 //   crestline-meter [--every SECONDS] [--no-auto-reset]
 //                   [--png OUT.png [--width POINTS] [--height POINTS] [--scale S]
 //                    [--theme liveLight|liveDark|scope]] FILE...
+//   crestline-meter --capture [--pid PID] [--seconds S] [--every SECONDS] [--no-auto-reset]
 // Parsing only: no I/O, so tests and later options (other sources, image
 // output) add a table entry and a field without touching the rest.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,6 +26,11 @@ struct MeterOptions {
     double height = 36.0;  // points, 28...2000
     double scale = 2.0;    // pixels per point, 0.5...8
     std::optional<std::string> theme;
+    // Live sound instead of files: the sound of process `pid`, or all sound
+    // without it, for `seconds` of wall-clock time.
+    bool capture = false;
+    std::optional<std::int32_t> pid;
+    std::optional<double> seconds;
 };
 
 struct ParsedOptions {
