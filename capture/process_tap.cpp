@@ -252,6 +252,13 @@ void ProcessTap::destroyTaps() {
 // --- running
 
 void ProcessTap::start(Handler handler) {
+    // A second start replaces the callback; the first must be gone before
+    // the handler changes under it.
+    if (ioProcID_ != 0) {
+        service_->stopDevice(aggregateID_, ioProcID_);
+        service_->destroyIOProcID(aggregateID_, ioProcID_);
+        ioProcID_ = 0;
+    }
     handler_ = std::move(handler);
     AudioDeviceIOProcID proc = 0;
     // `stop` (also run by the destructor) returns only once no callback

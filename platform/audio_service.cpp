@@ -72,6 +72,12 @@ bool isListProperty(AudioObjectPropertySelector selector) {
     return selector == kAudioProcessPropertyDevices || selector == kAudioDevicePropertyStreams;
 }
 
+std::vector<std::byte> propertyBytes(const std::vector<AudioObjectID>& list) {
+    std::vector<std::byte> bytes(list.size() * sizeof(AudioObjectID));
+    if (!list.empty()) std::memcpy(bytes.data(), list.data(), bytes.size());
+    return bytes;
+}
+
 OSStatus copyPropertyValue(std::span<const std::byte> value, AudioObjectPropertySelector selector,
                            std::uint32_t& size, void* data) {
     std::size_t count = value.size();

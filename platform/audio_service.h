@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -192,6 +193,13 @@ public:
 // device's streams) are cut to the whole entries that fit into `size`; any
 // other value must fit whole.
 bool isListProperty(AudioObjectPropertySelector selector);
+template <typename T>
+std::vector<std::byte> propertyBytes(const T& value) {
+    std::vector<std::byte> bytes(sizeof(T));
+    std::memcpy(bytes.data(), &value, sizeof(T));
+    return bytes;
+}
+std::vector<std::byte> propertyBytes(const std::vector<AudioObjectID>& list);
 OSStatus copyPropertyValue(std::span<const std::byte> value, AudioObjectPropertySelector selector,
                            std::uint32_t& size, void* data);
 

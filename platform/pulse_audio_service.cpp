@@ -32,19 +32,6 @@ constexpr pa_usec_t kTimeoutMicroseconds = 5'000'000;
 constexpr pa_usec_t kFragmentMicroseconds = 10'000;
 constexpr double kRingSeconds = 1.0;
 
-template <typename T>
-std::vector<std::byte> bytesOf(const T& value) {
-    std::vector<std::byte> bytes(sizeof(T));
-    std::memcpy(bytes.data(), &value, sizeof(T));
-    return bytes;
-}
-
-std::vector<std::byte> bytesOf(const std::vector<AudioObjectID>& list) {
-    std::vector<std::byte> bytes(list.size() * sizeof(AudioObjectID));
-    if (!list.empty()) std::memcpy(bytes.data(), list.data(), bytes.size());
-    return bytes;
-}
-
 OSStatus statusOfError(int error) {
     switch (error) {
         case PA_ERR_NOENTITY:
@@ -494,7 +481,7 @@ struct PulseAudioService::Impl {
                         found = encode(Kind::process, entry.index);
                     }
                 }
-                bytes = bytesOf(found);
+                bytes = propertyBytes(found);
                 return kAudioHardwareNoError;
             }
             if (selector == kAudioHardwarePropertyDefaultOutputDevice) {
@@ -503,7 +490,7 @@ struct PulseAudioService::Impl {
                 AudioObjectID device = kAudioObjectUnknown;
                 SinkInfo sink;
                 if (name && sinkByName(*name, sink) == kAudioHardwareNoError) device = encode(Kind::sink, sink.index);
-                bytes = bytesOf(device);
+                bytes = propertyBytes(device);
                 return kAudioHardwareNoError;
             }
             return kAudioHardwareUnknownPropertyError;
@@ -517,7 +504,7 @@ struct PulseAudioService::Impl {
                 }
                 std::vector<AudioObjectID> devices;
                 if (!input && entry.sink != PA_INVALID_INDEX) devices.push_back(encode(Kind::sink, entry.sink));
-                bytes = bytesOf(devices);
+                bytes = propertyBytes(devices);
                 return kAudioHardwareNoError;
             }
             case Kind::sink: {
@@ -528,11 +515,11 @@ struct PulseAudioService::Impl {
                 if (selector == kAudioDevicePropertyStreams) {
                     std::vector<AudioObjectID> streams;
                     if (!input) streams.push_back(encode(Kind::sinkStream, sink.index));
-                    bytes = bytesOf(streams);
+                    bytes = propertyBytes(streams);
                     return kAudioHardwareNoError;
                 }
                 if (selector == kAudioDevicePropertyNominalSampleRate) {
-                    bytes = bytesOf(static_cast<double>(sink.spec.rate));
+                    bytes = propertyBytes(static_cast<double>(sink.spec.rate));
                     return kAudioHardwareNoError;
                 }
                 return kAudioHardwareUnknownPropertyError;
@@ -543,7 +530,7 @@ struct PulseAudioService::Impl {
                 if (const OSStatus status = sinkByIndex(indexOf(object), sink); status != kAudioHardwareNoError) {
                     return status == kAudioHardwareBadDeviceError ? kAudioHardwareBadStreamError : status;
                 }
-                bytes = bytesOf(floatFormat(sink.spec.rate, sink.spec.channels));
+                bytes = propertyBytes(floatFormat(sink.spec.rate, sink.spec.channels));
                 return kAudioHardwareNoError;
             }
             case Kind::tap: {
@@ -555,7 +542,7 @@ struct PulseAudioService::Impl {
                     return status;
                 }
                 const std::uint32_t channels = tap->second.description.isMixdown() ? 2 : sink.spec.channels;
-                bytes = bytesOf(floatFormat(sink.spec.rate, channels));
+                bytes = propertyBytes(floatFormat(sink.spec.rate, channels));
                 return kAudioHardwareNoError;
             }
             case Kind::aggregate: {
@@ -568,7 +555,7 @@ struct PulseAudioService::Impl {
                 if (const OSStatus status = sinkOfTap(tap->second, sink); status != kAudioHardwareNoError) {
                     return status;
                 }
-                bytes = bytesOf(static_cast<double>(sink.spec.rate));
+                bytes = propertyBytes(static_cast<double>(sink.spec.rate));
                 return kAudioHardwareNoError;
             }
             case Kind::none: break;

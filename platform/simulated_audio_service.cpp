@@ -19,19 +19,6 @@ struct SimulatedAudioService::Proc {
 
 namespace {
 
-template <typename T>
-std::vector<std::byte> bytesOf(const T& value) {
-    std::vector<std::byte> bytes(sizeof(T));
-    std::memcpy(bytes.data(), &value, sizeof(T));
-    return bytes;
-}
-
-std::vector<std::byte> bytesOf(const std::vector<AudioObjectID>& list) {
-    std::vector<std::byte> bytes(list.size() * sizeof(AudioObjectID));
-    if (!list.empty()) std::memcpy(bytes.data(), list.data(), bytes.size());
-    return bytes;
-}
-
 bool isPropertyCall(SimulatedAudioService::Call call) {
     using Call = SimulatedAudioService::Call;
     return call == Call::getPropertyDataSize || call == Call::getPropertyData || call == Call::getPropertyString;
@@ -286,29 +273,29 @@ OSStatus SimulatedAudioService::value(AudioObjectID object, const AudioObjectPro
                     break;
                 }
             }
-            bytes = bytesOf(found);
+            bytes = propertyBytes(found);
             return kAudioHardwareNoError;
         }
         if (selector == kAudioHardwarePropertyDefaultOutputDevice) {
-            bytes = bytesOf(defaultOutput_);
+            bytes = propertyBytes(defaultOutput_);
             return kAudioHardwareNoError;
         }
         return kAudioHardwareUnknownPropertyError;
     }
     if (const auto process = processes_.find(object); process != processes_.end()) {
         if (selector != kAudioProcessPropertyDevices) return kAudioHardwareUnknownPropertyError;
-        bytes = bytesOf(address.scope == kAudioObjectPropertyScopeInput ? std::vector<AudioObjectID>{}
+        bytes = propertyBytes(address.scope == kAudioObjectPropertyScopeInput ? std::vector<AudioObjectID>{}
                                                                         : process->second.devices);
         return kAudioHardwareNoError;
     }
     if (const auto device = devices_.find(object); device != devices_.end()) {
         if (selector == kAudioDevicePropertyStreams) {
-            bytes = bytesOf(address.scope == kAudioObjectPropertyScopeInput ? device->second.inputStreams
+            bytes = propertyBytes(address.scope == kAudioObjectPropertyScopeInput ? device->second.inputStreams
                                                                             : device->second.outputStreams);
             return kAudioHardwareNoError;
         }
         if (selector == kAudioDevicePropertyNominalSampleRate) {
-            bytes = bytesOf(device->second.sampleRate);
+            bytes = propertyBytes(device->second.sampleRate);
             return kAudioHardwareNoError;
         }
         return kAudioHardwareUnknownPropertyError;
@@ -317,7 +304,7 @@ OSStatus SimulatedAudioService::value(AudioObjectID object, const AudioObjectPro
         if (selector != kAudioStreamPropertyVirtualFormat) return kAudioHardwareUnknownPropertyError;
         const auto device = devices_.find(stream->second.device);
         const double rate = device != devices_.end() ? device->second.sampleRate : 48000.0;
-        bytes = bytesOf(floatFormat(rate, stream->second.channels));
+        bytes = propertyBytes(floatFormat(rate, stream->second.channels));
         return kAudioHardwareNoError;
     }
     const auto rateOfTap = [this](const TapDescription& description) {
@@ -336,7 +323,7 @@ OSStatus SimulatedAudioService::value(AudioObjectID object, const AudioObjectPro
                 channels = streams_.at(device->outputStreams[index]).channels;
             }
         }
-        bytes = bytesOf(floatFormat(rateOfTap(description), channels));
+        bytes = propertyBytes(floatFormat(rateOfTap(description), channels));
         return kAudioHardwareNoError;
     }
     if (const auto aggregate = aggregates_.find(object); aggregate != aggregates_.end()) {
@@ -348,7 +335,7 @@ OSStatus SimulatedAudioService::value(AudioObjectID object, const AudioObjectPro
             }
             break;
         }
-        bytes = bytesOf(rate);
+        bytes = propertyBytes(rate);
         return kAudioHardwareNoError;
     }
     return kAudioHardwareBadObjectError;
@@ -516,45 +503,31 @@ OSStatus SimulatedAudioService::startDevice(AudioObjectID device, AudioDeviceIOP
 }
 
 OSStatus SimulatedAudioService::stopDevice(AudioObjectID device, AudioDeviceIOProcID proc) {
-    std::shared_ptr<Proc> entry;
-    OSStatus status = kAudioHardwareNoError;
-    {
-        std::scoped_lock lock(mutex_);
-        note("stopDevice " + std::to_string(device));
-        const auto it = procs_.find(proc);
-        if (it != procs_.end()) entry = it->second;
-        if (const auto fault = takeFault(Call::stopDevice, device, 0)) {
-            status = fault->status;
-        } else if (!entry || entry->device != device) {
-            status = kAudioHardwareBadObjectError;
-        }
-    }
-    // Whatever the status: once this returns no callback of the proc runs.
-    if (entry) {
-        entry->running = false;
-        entry->stopped = true;
-        entry->queue->drain();
-    }
-    return status;
+    return endProc(Call::stopDevice, device, proc);
 }
 
 OSStatus SimulatedAudioService::destroyIOProcID(AudioObjectID device, AudioDeviceIOProcID proc) {
+    return endProc(Call::destroyIOProcID, device, proc);
+}
+
+OSStatus SimulatedAudioService::endProc(Call call, AudioObjectID device, AudioDeviceIOProcID proc) {
+    const bool destroy = call == Call::destroyIOProcID;
     std::shared_ptr<Proc> entry;
     OSStatus status = kAudioHardwareNoError;
     {
         std::scoped_lock lock(mutex_);
-        note("destroyIOProcID " + std::to_string(device));
+        note((destroy ? "destroyIOProcID " : "stopDevice ") + std::to_string(device));
         const auto it = procs_.find(proc);
-        if (it != procs_.end()) entry = it->second;
-        if (const auto fault = takeFault(Call::destroyIOProcID, device, 0)) {
+        if (it != procs_.end() && it->second->device == device) entry = it->second;
+        if (const auto fault = takeFault(call, device, 0)) {
             status = fault->status;
-        } else if (!entry || entry->device != device) {
+        } else if (!entry) {
             status = kAudioHardwareBadObjectError;
-            entry.reset();
-        } else {
+        } else if (destroy) {
             procs_.erase(it);
         }
     }
+    // Whatever the status: once this returns no callback of the proc runs.
     if (entry) {
         entry->running = false;
         entry->stopped = true;

@@ -175,6 +175,8 @@ private:
     };
     struct Proc;  // an IO proc and what its callbacks share
 
+    // Stops (and for destroyIOProcID removes) a proc and waits for its queue.
+    OSStatus endProc(Call call, AudioObjectID device, AudioDeviceIOProcID proc);
     std::optional<Fault> takeFault(Call call, AudioObjectID object, AudioObjectPropertySelector selector);
     void note(std::string line);
     // The value of a non-string property, or a status.

@@ -549,12 +549,20 @@ TEST_F(ProcessTapTest, EveryFailingStepThrowsItsTextAndLeavesNothingBehind) {
     EXPECT_EQ(failureOf([&] { missing.prepare(); }), "Ableton heeft nog geen actief audioproces (OSStatus 0)");
 }
 
-TEST_F(ProcessTapTest, StartWithoutPrepareFails) {
-    ProcessTap tap(kPid, TapMode::tapOnly, TapSource::automatic());
-    EXPECT_EQ(failureOf([&] { tap.start(received.handler()); }), "Audio callback aanmaken mislukt (OSStatus 560227702)");
-}
+TEST_F(ProcessTapTest, StartingTwiceLeavesOneCallbackWithTheNewHandler) {
+    addPlayer({2});
+    auto tap = running(TapSource::automatic());
+    Received second;
+    tap->start(second.handler());
+    EXPECT_EQ(sim->ioProcCount(), 1);
+    EXPECT_EQ(sim->deliver({numbered(2, 8)}), 1);
+    EXPECT_EQ(received.calls, 0);
+    EXPECT_EQ(second.calls, 1);
 
-// --- stopping
+    ProcessTap unprepared(kPid, TapMode::tapOnly, TapSource::automatic());
+    EXPECT_EQ(failureOf([&] { unprepared.start(received.handler()); }),
+              "Audio callback aanmaken mislukt (OSStatus 560227702)");
+}
 
 TEST_F(ProcessTapTest, StopTearsDownInReverseOrderAndTwiceDoesNothing) {
     addPlayer({2, 2});
