@@ -1,6 +1,7 @@
 // The capture against a real PulseAudio server that each test starts itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <mutex>
@@ -17,57 +18,66 @@ namespace {
 
 constexpr int kRate = 48000;
 
-// Mean square per channel of what the tap delivers while measuring.
+// Level per channel of what the tap delivers while measuring: the median of
+// the blocks' mean squares, so that a block the player left empty on a busy
+// machine (the server fills it with silence) cannot pull the level down.
 class LevelMeter {
 public:
     ProcessTap::Handler handler() {
         return [this](const float* left, const float* right, int frames) {
+            double sumLeft = 0.0;
+            double sumRight = 0.0;
+            bool sound = false;
+            for (int i = 0; i < frames; ++i) {
+                sumLeft += static_cast<double>(left[i]) * left[i];
+                sumRight += static_cast<double>(right[i]) * right[i];
+                sound = sound || std::fabs(left[i]) > 0.01f || std::fabs(right[i]) > 0.01f;
+            }
             std::scoped_lock lock(mutex_);
-            for (int i = 0; i < frames; ++i) {
-                if (std::fabs(left[i]) > 0.01f || std::fabs(right[i]) > 0.01f) {
-                    soundBlocks_ += 1;
-                    break;
-                }
-            }
+            if (!sound) return;
+            soundBlocks_ += 1;
             if (!measuring_) return;
-            for (int i = 0; i < frames; ++i) {
-                sumLeft_ += static_cast<double>(left[i]) * left[i];
-                sumRight_ += static_cast<double>(right[i]) * right[i];
-            }
+            left_.push_back(sumLeft / frames);
+            right_.push_back(sumRight / frames);
             frames_ += frames;
         };
     }
     void begin() {
         std::scoped_lock lock(mutex_);
-        sumLeft_ = sumRight_ = 0.0;
+        left_.clear();
+        right_.clear();
         frames_ = 0;
         measuring_ = true;
     }
+    // Frames of the blocks that carried sound since `begin`.
     std::int64_t frames() const {
         std::scoped_lock lock(mutex_);
         return frames_;
     }
-    // Blocks that carried sound: a player's stream starts only once its
-    // buffer is full, later still on a busy machine.
+    // A player's stream starts only once its buffer is full, later still on
+    // a busy machine.
     std::int64_t soundBlocks() const {
         std::scoped_lock lock(mutex_);
         return soundBlocks_;
     }
     // RMS in dBFS; -200 for digital silence.
-    double leftDb() const { return db(sumLeft_); }
-    double rightDb() const { return db(sumRight_); }
+    double leftDb() const { return db(left_); }
+    double rightDb() const { return db(right_); }
 
 private:
-    double db(double sum) const {
+    double db(const std::vector<double>& blocks) const {
         std::scoped_lock lock(mutex_);
-        if (frames_ == 0 || sum <= 0.0) return -200.0;
-        return 10.0 * std::log10(sum / static_cast<double>(frames_));
+        if (blocks.empty()) return -200.0;
+        std::vector<double> sorted = blocks;
+        std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
+        const double median = sorted[sorted.size() / 2];
+        return median > 0.0 ? 10.0 * std::log10(median) : -200.0;
     }
 
     mutable std::mutex mutex_;
     bool measuring_ = false;
-    double sumLeft_ = 0.0;
-    double sumRight_ = 0.0;
+    std::vector<double> left_;
+    std::vector<double> right_;
     std::int64_t frames_ = 0;
     std::int64_t soundBlocks_ = 0;
 };

@@ -129,12 +129,12 @@ private:
 };
 
 // paplay of one file on one sink. Its buffer is short enough for the
-// monitor to see the sound at once (the default is two seconds) and long
+// monitor to see the sound soon (the default is two seconds) and long
 // enough not to run dry on a busy machine. Ended by its pid.
 class Player {
 public:
     Player(const std::string& file, const std::string& sink, const std::string& channelMap = {}) {
-        std::vector<std::string> argv = {"paplay", "-d", sink, "--latency-msec=100"};
+        std::vector<std::string> argv = {"paplay", "-d", sink, "--latency-msec=300"};
         if (!channelMap.empty()) argv.push_back("--channel-map=" + channelMap);
         argv.push_back(file);
         pid_ = spawnProcess(argv);
