@@ -36,7 +36,7 @@ TEST(MeterCaptureOptions, BadPidsSecondsAndMixturesAreRefusedWithOneLine) {
              {"--capture", "--pid", "99999999999"}, {"--capture", "--pid", ""}, {"--capture", "--pid"},
              {"--capture", "--seconds", "0"}, {"--capture", "--seconds", "nan"}, {"--capture", "--seconds", "-1"},
              {"--capture", "--seconds=inf"}, {"--capture=1"}, {"--capture", "a.wav"}, {"--pid", "12", "a.wav"},
-             {"--seconds", "3", "a.wav"}, {"--pid", "12"}}) {
+             {"--seconds", "3", "a.wav"}, {"--pid", "12"}, {"--capture", "--png", "bar.png"}}) {
         const ParsedOptions p = parse(args);
         EXPECT_FALSE(p.options) << args.back();
         EXPECT_FALSE(p.error.empty());
