@@ -38,9 +38,6 @@ struct Rect {
     constexpr bool contains(Point p) const {
         return p.x >= x && p.x < x + width && p.y >= y && p.y < y + height;
     }
-    constexpr bool intersects(const Rect& o) const {
-        return !isEmpty() && !o.isEmpty() && o.x < maxX() && x < o.maxX() && o.y < maxY() && y < o.maxY();
-    }
     bool operator==(const Rect&) const = default;
 };
 

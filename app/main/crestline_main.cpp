@@ -5,6 +5,7 @@
 
 #include "app/bar_app.h"
 #include "app/quit_signals.h"
+#include "bar/third_party_leaks.h"
 #include "settings/settings.h"
 
 namespace {

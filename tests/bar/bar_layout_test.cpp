@@ -48,6 +48,8 @@ TEST_F(BarLayoutTest, TheDefaultRowPlacesScopeHistoryAndTheMeter) {
 }
 
 TEST_F(BarLayoutTest, AStoredWidthLargerThanTheBarIsLimitedAndTheRowScrolls) {
+    render(1400);
+    EXPECT_FALSE(view.scrollWheel(0, -3, false));  // nothing to scroll: the wheel is not taken
     settings.setModuleWidth(ColorArea::scope, 5000);
     render(900);
     EXPECT_EQ(view.layout().moduleWidthLimit, 890);
@@ -68,12 +70,6 @@ TEST_F(BarLayoutTest, AStoredWidthLargerThanTheBarIsLimitedAndTheRowScrolls) {
     view.scrollWheel(-100, 0, true);
     render(900);
     EXPECT_EQ(view.layout().areaShapes.at(ColorArea::scope).minX(), 10 - 100);
-}
-
-TEST_F(BarLayoutTest, WithoutOverflowTheWheelIsNotTaken) {
-    render(1400);
-    EXPECT_FALSE(view.scrollWheel(0, -3, false));
-    EXPECT_EQ(view.layout().scrollOffset, 0);
 }
 
 TEST_F(BarLayoutTest, TheAddButtonShowsOnlyWhileAModuleIsMissing) {
@@ -232,16 +228,6 @@ TEST_F(BarLayoutTest, TheTitleIsDrawnLeftOfTheGear) {
         for (double y = bar.minY() + 2; y < bar.maxY() - 2; y += 0.5) differing += pixelAt(image, x, y) != fill;
     }
     EXPECT_GT(differing, 10);
-}
-
-TEST_F(BarLayoutTest, DividersFollowThePointerState) {
-    render(900);
-    ASSERT_GE(view.layout().trailingLines.size(), 2u);
-    const std::vector<TrailingLine> before = view.layout().trailingLines;
-    settings.setModuleWidth(ColorArea::scope, 300);
-    render(900);
-    EXPECT_NE(view.layout().trailingLines, before);
-    EXPECT_EQ(view.layout().trailingLines[0].pairWidth, 300);
 }
 
 TEST_F(BarLayoutTest, FrameChangesAreReportedOnceOnTheMainQueue) {

@@ -128,13 +128,5 @@ TEST_F(CanvasTest, TallPathsAndStrokesAreBandedWithoutChangingThePicture) {
     EXPECT_LE(maximumDifference(banded, direct), 2);
 }
 
-TEST_F(CanvasTest, GradientsRunAlongTheirLine) {
-    const Gradient g{{0.0, Colour::black()}, {1.0, Colour::white()}};
-    const QImage image = picture(100, 10, [&](Canvas& c) { c.fill(Rect{0, 0, 100, 10}, g, {0, 5}, {50, 5}); });
-    EXPECT_LT(qRed(image.pixel(2, 10)), 20);
-    EXPECT_NEAR(qRed(image.pixel(50, 10)), 128, 8);
-    EXPECT_GT(qRed(image.pixel(150, 10)), 250);  // past the end the last colour continues
-}
-
 }  // namespace
 }  // namespace crestline

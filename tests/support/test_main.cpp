@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "bar/third_party_leaks.h"
+
 namespace {
 
 class IsolatedFolders final : public ::testing::Environment {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bar/meter_picture.h"
+#include "bar/third_party_leaks.h"
 #include "settings/settings.h"
 #include "tools/meter/meter_capture.h"
 #include "tools/meter/meter_file.h"
