@@ -49,7 +49,7 @@ struct SinkInfo {
     std::string name;
     std::string description;
     std::string monitor;
-    pa_sample_spec spec{};
+    pa_sample_spec sampleSpec{};
     pa_channel_map map{};
 
     static SinkInfo from(const pa_sink_info& info) {
@@ -58,7 +58,7 @@ struct SinkInfo {
         sink.name = info.name ? info.name : "";
         sink.description = info.description ? info.description : "";
         sink.monitor = info.monitor_source_name ? info.monitor_source_name : "";
-        sink.spec = info.sample_spec;
+        sink.sampleSpec = info.sample_spec;
         sink.map = info.channel_map;
         return sink;
     }
@@ -519,7 +519,7 @@ struct PulseAudioService::Impl {
                     return kAudioHardwareNoError;
                 }
                 if (selector == kAudioDevicePropertyNominalSampleRate) {
-                    bytes = propertyBytes(static_cast<double>(sink.spec.rate));
+                    bytes = propertyBytes(static_cast<double>(sink.sampleSpec.rate));
                     return kAudioHardwareNoError;
                 }
                 return kAudioHardwareUnknownPropertyError;
@@ -530,7 +530,7 @@ struct PulseAudioService::Impl {
                 if (const OSStatus status = sinkByIndex(indexOf(object), sink); status != kAudioHardwareNoError) {
                     return status == kAudioHardwareBadDeviceError ? kAudioHardwareBadStreamError : status;
                 }
-                bytes = propertyBytes(floatFormat(sink.spec.rate, sink.spec.channels));
+                bytes = propertyBytes(floatFormat(sink.sampleSpec.rate, sink.sampleSpec.channels));
                 return kAudioHardwareNoError;
             }
             case Kind::tap: {
@@ -541,8 +541,8 @@ struct PulseAudioService::Impl {
                 if (const OSStatus status = sinkOfTap(tap->second, sink); status != kAudioHardwareNoError) {
                     return status;
                 }
-                const std::uint32_t channels = tap->second.description.isMixdown() ? 2 : sink.spec.channels;
-                bytes = propertyBytes(floatFormat(sink.spec.rate, channels));
+                const std::uint32_t channels = tap->second.description.isMixdown() ? 2 : sink.sampleSpec.channels;
+                bytes = propertyBytes(floatFormat(sink.sampleSpec.rate, channels));
                 return kAudioHardwareNoError;
             }
             case Kind::aggregate: {
@@ -555,7 +555,7 @@ struct PulseAudioService::Impl {
                 if (const OSStatus status = sinkOfTap(tap->second, sink); status != kAudioHardwareNoError) {
                     return status;
                 }
-                bytes = propertyBytes(static_cast<double>(sink.spec.rate));
+                bytes = propertyBytes(static_cast<double>(sink.sampleSpec.rate));
                 return kAudioHardwareNoError;
             }
             case Kind::none: break;
@@ -605,11 +605,11 @@ struct PulseAudioService::Impl {
         if (tap == taps.end()) return kAudioHardwareBadObjectError;
         SinkInfo sink;
         if (const OSStatus status = sinkOfTap(tap->second, sink); status != kAudioHardwareNoError) return status;
-        if (sink.spec.channels < 1 || sink.spec.rate < 1) return kAudioDeviceUnsupportedFormatError;
+        if (sink.sampleSpec.channels < 1 || sink.sampleSpec.rate < 1) return kAudioDeviceUnsupportedFormatError;
 
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, sink.spec.rate, sink.spec.channels};
-        proc.allocate(sink.spec.channels, sink.spec.rate, tap->second.description.isMixdown());
-        proc.stream = pa_stream_new(context, "Crestline", &spec, &sink.map);
+        pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32NE, sink.sampleSpec.rate, sink.sampleSpec.channels};
+        proc.allocate(sink.sampleSpec.channels, sink.sampleSpec.rate, tap->second.description.isMixdown());
+        proc.stream = pa_stream_new(context, "Crestline", &sampleSpec, &sink.map);
         if (!proc.stream) return statusOfError(pa_context_errno(context));
         if (tap->second.sinkInput && pa_stream_set_monitor_stream(proc.stream, *tap->second.sinkInput) != 0) {
             const OSStatus status = statusOfError(pa_context_errno(context));
@@ -627,7 +627,7 @@ struct PulseAudioService::Impl {
         attributes.tlength = static_cast<std::uint32_t>(-1);
         attributes.prebuf = static_cast<std::uint32_t>(-1);
         attributes.minreq = static_cast<std::uint32_t>(-1);
-        attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentMicroseconds, &spec));
+        attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentMicroseconds, &sampleSpec));
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_NO_REMIX_CHANNELS |
                                                           PA_STREAM_DONT_MOVE);
         proc.stopped = false;
