@@ -105,7 +105,9 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
     if (fd.get() < 0) return false;
     const std::filesystem::path temporary = pattern;
     auto fail = [&] {
+        const int cause = errno;  // callers report why it failed, not why the clean-up did
         ::unlink(temporary.c_str());
+        errno = cause;
         return false;
     };
     if (::fchmod(fd.get(), mode & 07777) != 0 || !writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) return fail();

@@ -33,7 +33,8 @@ std::optional<std::string> readFileBytes(const std::filesystem::path& path, std:
 // Writes `bytes` to a temporary file in the same folder, flushes it to disk
 // with permission bits `mode`, and renames it over `path`. With
 // `replace` false the rename fails when `path` exists (nothing is
-// overwritten). False on any failure; the temporary file is removed then.
+// overwritten). False on any failure, with errno saying why; the temporary
+// file is removed then.
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
                          bool replace = true);
 

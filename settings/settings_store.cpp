@@ -1,8 +1,6 @@
 #include "settings/settings_store.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -13,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/files.h"
 #include "platform/log.h"
 
 namespace crestline {
@@ -111,23 +110,6 @@ std::string utcStamp(SettingsDate date) {
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &parts);
     return text;
-}
-
-std::string errnoText(int error) { return std::strerror(error); }
-
-bool writeAll(int fd, const std::string& text) {
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -474,39 +456,12 @@ bool SettingsStore::writeFile(const std::string& text) {
         }
     }
 
-    std::string temp = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        reportWriteFailure(folder.string() + ": " + errnoText(errno));
-        return false;
-    }
+    // A new file is private to the user; an existing one keeps its permissions.
     struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0) fchmod(fd, existing.st_mode & 07777);
-
-    bool ok = writeAll(fd, text);
-    int failure = ok ? 0 : errno;
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-        failure = errno;
-    }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        failure = errno;
-    }
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-        ok = false;
-        failure = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        reportWriteFailure(target.string() + ": " + errnoText(failure));
+    const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? existing.st_mode : 0600;
+    if (!writeFileAtomically(target, text, mode)) {
+        reportWriteFailure(target.string() + ": " + std::strerror(errno));
         return false;
-    }
-    // Make the rename itself durable.
-    const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
     }
     return true;
 }
