@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -37,11 +38,23 @@ Buffer numbered(std::uint32_t channels, int frames) {
     return interleaved(channels, frames, [](int c, int) { return static_cast<float>(c + 1); });
 }
 
-// Only the channels in `loud` carry signal (0.5); the rest are silent.
+// Only the channels in `loud` carry signal; the rest are silent.
 Buffer loudOn(std::uint32_t channels, int frames, std::vector<int> loud, float level = 0.5f) {
     return interleaved(channels, frames, [&](int c, int) {
         return std::find(loud.begin(), loud.end(), c) != loud.end() ? level : 0.0f;
     });
+}
+
+Buffer withoutData(Buffer buffer) {
+    buffer.noData = true;
+    return buffer;
+}
+
+// The pairs of one buffer of 2 * count channels.
+std::vector<Pair> pairsOf(int count) {
+    std::vector<Pair> pairs;
+    for (int p = 0; p < count; ++p) pairs.push_back({0, 2 * p});
+    return pairs;
 }
 
 // What the handler received last, and how often it ran.
@@ -59,19 +72,34 @@ struct Received {
     }
 };
 
+std::string failureOf(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const CoreAudioError& error) {
+        return error.description();
+    }
+    return "no failure";
+}
+
 class ProcessTapTest : public ::testing::Test {
 protected:
-    // A world with one device of the given streams that pid kPid plays to.
-    AudioObjectID addPlayer(std::vector<std::uint32_t> streams, int inputStreams = 0) {
-        device = sim->addDevice("Interface", "interface-uid", std::move(streams), 48000.0, inputStreams);
-        process = sim->addProcess(kPid, {device});
-        return device;
+    // One device of the given streams that `pid` plays to.
+    void addPlayer(std::vector<std::uint32_t> streams, int inputStreams = 0, std::int32_t pid = kPid) {
+        device = sim->addDevice("Interface", "interface-uid-" + std::to_string(pid), std::move(streams), 48000.0,
+                                inputStreams);
+        process = sim->addProcess(pid, {device});
+    }
+
+    std::unique_ptr<ProcessTap> prepared(TapSource source = TapSource::automatic(), TapMode mode = TapMode::tapOnly,
+                                         std::int32_t pid = kPid) {
+        auto tap = std::make_unique<ProcessTap>(pid, mode, source);
+        tap->prepare();
+        return tap;
     }
 
     // Prepared and started; the handler fills `received`.
     std::unique_ptr<ProcessTap> running(TapSource source, TapMode mode = TapMode::tapOnly, std::int32_t pid = kPid) {
-        auto tap = std::make_unique<ProcessTap>(pid, mode, source);
-        tap->prepare();
+        auto tap = prepared(source, mode, pid);
         tap->start(received.handler());
         return tap;
     }
@@ -91,55 +119,22 @@ protected:
     AudioObjectID process = 0;
 };
 
-template <typename Body>
-std::string failureOf(Body body) {
-    try {
-        body();
-    } catch (const CoreAudioError& error) {
-        return error.description();
-    }
-    return "no failure";
-}
-
 }  // namespace
 
 // --- the device
 
-TEST_F(ProcessTapTest, CurrentDeviceDescribesWhatTheProcessPlaysTo) {
-    addPlayer({2, 8});
-    const auto found = ProcessTap::currentDevice(process, false);
+TEST_F(ProcessTapTest, CurrentDeviceDescribesWhatTheProcessPlaysToDespiteUnreadableDetails) {
+    addPlayer({2, 6});
+    auto found = ProcessTap::currentDevice(process, false);
     ASSERT_TRUE(found);
     EXPECT_EQ(found->id, device);
     EXPECT_EQ(found->name, "Interface");
-    EXPECT_EQ(found->uid, "interface-uid");
-    EXPECT_EQ(found->streamChannels, (std::vector<int>{2, 8}));
-}
+    EXPECT_EQ(found->uid, "interface-uid-4242");
+    EXPECT_EQ(found->streamChannels, (std::vector<int>{2, 6}));
 
-TEST_F(ProcessTapTest, CurrentDeviceFallsBackToTheDefaultOnlyWhenAllowed) {
-    const AudioObjectID speakers = sim->addDevice("Speakers", "speakers", {2});
-    const AudioObjectID silent = sim->addProcess(77, {});
-    EXPECT_FALSE(ProcessTap::currentDevice(silent, false));
-    ASSERT_TRUE(ProcessTap::currentDevice(silent, true));
-    EXPECT_EQ(ProcessTap::currentDevice(silent, true)->id, speakers);
-    EXPECT_EQ(ProcessTap::currentDevice(0, false)->id, speakers);
-
-    // A failing read counts like an empty list.
-    sim->inject(Fault::failing(Call::getPropertyDataSize, kAudioHardwareBadObjectError).on(kAudioProcessPropertyDevices));
-    EXPECT_EQ(ProcessTap::currentDevice(silent, true)->id, speakers);
-
-    // A listed device 0 is "none", not "ask for the default".
-    const AudioObjectID odd = sim->addProcess(78, {0});
-    EXPECT_FALSE(ProcessTap::currentDevice(odd, true));
-
-    sim->setDefaultOutputDevice(0);
-    EXPECT_FALSE(ProcessTap::currentDevice(0, true));
-}
-
-TEST_F(ProcessTapTest, CurrentDeviceSurvivesUnreadableDetailsButNotAMissingUID) {
-    addPlayer({2, 6});
     sim->inject(Fault::failing(Call::getPropertyString, kAudioHardwareUnspecifiedError).on(kAudioObjectPropertyName));
     sim->inject(Fault::failing(Call::getPropertyData, kAudioHardwareUnspecifiedError).on(kAudioStreamPropertyVirtualFormat));
-    auto found = ProcessTap::currentDevice(process, false);
+    found = ProcessTap::currentDevice(process, false);
     ASSERT_TRUE(found);
     EXPECT_EQ(found->name, "onbekend apparaat");
     EXPECT_EQ(found->streamChannels, (std::vector<int>{0, 6}));
@@ -153,61 +148,75 @@ TEST_F(ProcessTapTest, CurrentDeviceSurvivesUnreadableDetailsButNotAMissingUID) 
     EXPECT_FALSE(ProcessTap::currentDevice(process, false));
 }
 
+TEST_F(ProcessTapTest, CurrentDeviceFallsBackToTheDefaultOnlyWhenAllowed) {
+    const AudioObjectID speakers = sim->addDevice("Speakers", "speakers", {2});
+    const AudioObjectID silent = sim->addProcess(77, {});
+    EXPECT_FALSE(ProcessTap::currentDevice(silent, false));
+    EXPECT_EQ(ProcessTap::currentDevice(silent, true).value().id, speakers);
+    EXPECT_EQ(ProcessTap::currentDevice(0, false).value().id, speakers);
+
+    // A failing read counts like an empty list.
+    sim->inject(Fault::failing(Call::getPropertyDataSize, kAudioHardwareBadObjectError).on(kAudioProcessPropertyDevices));
+    EXPECT_EQ(ProcessTap::currentDevice(silent, true).value().id, speakers);
+
+    // A listed device 0 is "none", not "ask for the default".
+    EXPECT_FALSE(ProcessTap::currentDevice(sim->addProcess(78, {0}), true));
+
+    sim->setDefaultOutputDevice(0);
+    EXPECT_FALSE(ProcessTap::currentDevice(0, true));
+}
+
 // --- taps and the aggregate
 
 TEST_F(ProcessTapTest, PreparesOneTapPerStreamOfTheProcessAndAPrivateAggregate) {
     addPlayer({2, 8});
-    ProcessTap tap(kPid, TapMode::tapOnly, TapSource::automatic());
-    tap.prepare();
-    EXPECT_EQ(tap.processObjectID(), process);
-    EXPECT_FALSE(tap.usingMixdown());
-    EXPECT_DOUBLE_EQ(tap.sampleRate(), 48000.0);
+    const auto tap = prepared();
+    EXPECT_EQ(tap->processObjectID(), process);
+    EXPECT_FALSE(tap->usingMixdown());
+    EXPECT_DOUBLE_EQ(tap->sampleRate(), 48000.0);
+    EXPECT_EQ(tap->skipBuffers(), 0);
 
     const auto taps = sim->taps();
-    ASSERT_EQ(taps.size(), 2u);
-    for (int s = 0; s < 2; ++s) {
-        const auto& description = taps[static_cast<std::size_t>(s)].description;
-        EXPECT_EQ(description.kind, TapDescription::Kind::processes);
-        EXPECT_EQ(description.processes, std::vector<AudioObjectID>{process});
-        EXPECT_EQ(description.deviceUID, "interface-uid");
-        EXPECT_EQ(description.stream, s);
-        EXPECT_EQ(description.name, "Crestline stream " + std::to_string(s));
-        EXPECT_EQ(tap.tapIDs()[static_cast<std::size_t>(s)], taps[static_cast<std::size_t>(s)].id);
-        EXPECT_EQ(tap.tapUIDs()[static_cast<std::size_t>(s)], description.uuid);
-    }
-
     const auto aggregates = sim->aggregates();
+    ASSERT_EQ(taps.size(), 2u);
     ASSERT_EQ(aggregates.size(), 1u);
     const auto& aggregate = aggregates.front().description;
-    EXPECT_EQ(tap.aggregateID(), aggregates.front().id);
+    ASSERT_EQ(aggregate.taps.size(), 2u);
+    for (std::size_t s = 0; s < 2; ++s) {
+        const auto& description = taps[s].description;
+        EXPECT_EQ(description.kind, TapDescription::Kind::processes);
+        EXPECT_EQ(description.processes, std::vector<AudioObjectID>{process});
+        EXPECT_EQ(description.deviceUID, "interface-uid-4242");
+        EXPECT_EQ(description.stream, static_cast<int>(s));
+        EXPECT_EQ(description.name, "Crestline stream " + std::to_string(s));
+        EXPECT_EQ(tap->tapIDs()[s], taps[s].id);
+        EXPECT_EQ(tap->tapUIDs()[s], description.uuid);
+        EXPECT_EQ(aggregate.taps[s].uid, description.uuid);
+        EXPECT_TRUE(aggregate.taps[s].drift);
+    }
+    EXPECT_EQ(tap->aggregateID(), aggregates.front().id);
     EXPECT_EQ(aggregate.name, "Crestline Tap");
-    EXPECT_EQ(aggregate.uid.rfind("app.crestline.Crestline.tap.", 0), 0u);
-    EXPECT_EQ(aggregate.uid.size(), std::string("app.crestline.Crestline.tap.").size() + 36);
+    const std::string prefix = "app.crestline.Crestline.tap.";
+    EXPECT_EQ(aggregate.uid.rfind(prefix, 0), 0u);
+    EXPECT_EQ(aggregate.uid.size(), prefix.size() + 36);  // a fresh UUID each time
     EXPECT_TRUE(aggregate.isPrivate);
     EXPECT_FALSE(aggregate.isStacked);
     EXPECT_TRUE(aggregate.tapAutoStart);
-    ASSERT_EQ(aggregate.taps.size(), 2u);
-    EXPECT_EQ(aggregate.taps[0].uid, tap.tapUIDs()[0]);
-    EXPECT_EQ(aggregate.taps[1].uid, tap.tapUIDs()[1]);
-    EXPECT_TRUE(aggregate.taps[0].drift);
     EXPECT_FALSE(aggregate.mainSubDevice);
     EXPECT_TRUE(aggregate.subDevices.empty());
-    EXPECT_EQ(tap.skipBuffers(), 0);
 }
 
 TEST_F(ProcessTapTest, AllSoundTapsEveryProcessOfTheDefaultDevice) {
     sim->addDevice("Speakers", "speakers", {2});
-    ProcessTap tap(0, TapMode::tapOnly, TapSource::automatic());
-    tap.prepare();
-    EXPECT_EQ(tap.processObjectID(), 0u);
+    const auto tap = prepared(TapSource::automatic(), TapMode::tapOnly, 0);
+    EXPECT_EQ(tap->processObjectID(), 0u);
     ASSERT_EQ(sim->taps().size(), 1u);
     const auto description = sim->taps().front().description;
     EXPECT_EQ(description.kind, TapDescription::Kind::excludingProcesses);
     EXPECT_TRUE(description.processes.empty());
     EXPECT_EQ(description.deviceUID, "speakers");
 
-    ProcessTap mixdown(0, TapMode::tapOnly, TapSource::mixdown());
-    mixdown.prepare();
+    const auto mixdown = prepared(TapSource::mixdown(), TapMode::tapOnly, 0);
     EXPECT_EQ(sim->taps().back().description.kind, TapDescription::Kind::stereoGlobal);
     EXPECT_EQ(sim->taps().back().description.name, "Crestline mixdown");
 }
@@ -216,8 +225,8 @@ TEST_F(ProcessTapTest, WithOutputDeviceTheDeviceLeadsAndItsInputBuffersAreSkippe
     addPlayer({2}, 1);
     auto tap = running(TapSource::automatic(), TapMode::withOutputDevice);
     const auto aggregate = sim->aggregates().front().description;
-    EXPECT_EQ(aggregate.mainSubDevice, std::optional<std::string>("interface-uid"));
-    EXPECT_EQ(aggregate.subDevices, std::vector<std::string>{"interface-uid"});
+    EXPECT_EQ(aggregate.mainSubDevice, std::optional<std::string>("interface-uid-4242"));
+    EXPECT_EQ(aggregate.subDevices, std::vector<std::string>{"interface-uid-4242"});
     EXPECT_EQ(tap->skipBuffers(), 1);
 
     // The device's own input comes first and must not be measured.
@@ -231,122 +240,82 @@ TEST_F(ProcessTapTest, WithOutputDeviceTheDeviceLeadsAndItsInputBuffersAreSkippe
     sim->deliver({numbered(2, 8)});
     EXPECT_EQ(received.left, std::vector<float>(8, 1.0f));
     EXPECT_EQ(received.calls, 2);
-}
 
-TEST_F(ProcessTapTest, SkippingEveryBufferOfTheFirstCallbackSkipsNone) {
-    addPlayer({2}, 3);
-    auto tap = running(TapSource::automatic(), TapMode::withOutputDevice);
+    // Likewise for the layout the first callback gives.
+    addPlayer({2}, 3, kPid + 1);
+    tap = running(TapSource::automatic(), TapMode::withOutputDevice, kPid + 1);
     EXPECT_EQ(tap->skipBuffers(), 3);
     sim->deliver({numbered(2, 8), numbered(2, 8)});
     EXPECT_EQ(tap->pairMap(), (std::vector<Pair>{{0, 0}, {1, 0}}));
-    EXPECT_EQ(received.calls, 1);
+    EXPECT_EQ(received.calls, 3);
 }
 
 // --- pairs
 
-TEST_F(ProcessTapTest, EightChannelStreamGivesFourPairsAndPairFiveDeliversTheLast) {
-    addPlayer({8});
-    auto tap = running(TapSource::pair(5));
-    EXPECT_EQ(tap->activePair(), 5);
-    ASSERT_EQ(sim->deliver({numbered(8, 16)}), 1);
-    EXPECT_EQ(tap->pairMap(), (std::vector<Pair>{{0, 0}, {0, 2}, {0, 4}, {0, 6}}));
-    EXPECT_EQ(received.left, std::vector<float>(16, 7.0f));
-    EXPECT_EQ(received.right, std::vector<float>(16, 8.0f));
-    EXPECT_EQ(logs.lines(), std::vector<std::string>{"Crestline: 1 buffers [8ch/512b], skip 0, mode tapOnly, "
-                                                     "per stream, 4 paren, 48000.0 Hz"});
+TEST_F(ProcessTapTest, PairsOfEveryLayoutAndTheChosenOneDelivered) {
+    struct Case {
+        std::vector<std::uint32_t> streams;
+        TapSource source;
+        int frames;
+        std::vector<Pair> pairs;
+        float left;  // the delivered pair's channels are numbered left and left + 1
+    };
+    const std::vector<Case> cases = {
+        {{8}, TapSource::pair(5), 16, pairsOf(4), 7.0f},  // beyond the last pair: the last
+        {{3, 1, 5}, TapSource::pair(2), 4, {{0, 0}, {2, 0}, {2, 2}}, 3.0f},
+        {{4}, TapSource::pair(-3), 4, pairsOf(2), 1.0f},
+        {{130}, TapSource::pair(100), 2, pairsOf(64), 127.0f},  // at most 64 pairs
+        {{2}, TapSource::automatic(), 5000, pairsOf(1), 1.0f},  // a long callback grows the buffers
+    };
+    std::int32_t pid = kPid;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.streams.front());
+        addPlayer(c.streams, 0, ++pid);
+        logs.clear();
+        auto tap = running(c.source, TapMode::tapOnly, pid);
+        std::vector<Buffer> buffers;
+        for (const auto channels : c.streams) buffers.push_back(numbered(channels, c.frames));
+        ASSERT_EQ(sim->deliver(buffers), 1);
+        EXPECT_EQ(tap->pairMap(), c.pairs);
+        EXPECT_EQ(received.left, std::vector<float>(static_cast<std::size_t>(c.frames), c.left));
+        EXPECT_EQ(received.right, std::vector<float>(static_cast<std::size_t>(c.frames), c.left + 1.0f));
 
-    // The layout is read once: later callbacks neither rebuild nor log it.
-    sim->deliver({numbered(8, 4)});
-    EXPECT_EQ(logs.lines().size(), 1u);
-    EXPECT_EQ(tap->callbackCount(), 2);
-}
-
-TEST_F(ProcessTapTest, OddChannelCountsAndMonoBuffers) {
-    addPlayer({3, 1, 5});
-    auto tap = running(TapSource::pair(2));
-    sim->deliver({numbered(3, 4), numbered(1, 4), numbered(5, 4)});
-    // Three channels give one pair, one channel none, five channels two.
-    EXPECT_EQ(tap->pairMap(), (std::vector<Pair>{{0, 0}, {2, 0}, {2, 2}}));
-    EXPECT_EQ(received.left, std::vector<float>(4, 3.0f));
-    EXPECT_EQ(received.right, std::vector<float>(4, 4.0f));
-}
-
-TEST_F(ProcessTapTest, NegativePairMeansTheFirst) {
-    addPlayer({4});
-    auto tap = running(TapSource::pair(-3));
-    EXPECT_EQ(tap->activePair(), 0);
-    sim->deliver({numbered(4, 4)});
-    EXPECT_EQ(received.left, std::vector<float>(4, 1.0f));
-}
-
-TEST_F(ProcessTapTest, AtMostSixtyFourPairs) {
-    addPlayer({130});
-    auto tap = running(TapSource::pair(100));
-    sim->deliver({numbered(130, 2)});
-    const auto pairs = tap->pairMap();
-    ASSERT_EQ(pairs.size(), 64u);
-    EXPECT_EQ(pairs.back(), (Pair{0, 126}));
-    EXPECT_EQ(received.left, std::vector<float>(2, 127.0f));
+        // A fixed pair stays whatever plays; the layout is read and logged once.
+        const int chosen = tap->activePair();
+        tap->refreshAutoSelection();
+        sim->deliver(buffers);
+        EXPECT_EQ(tap->activePair(), chosen);
+        EXPECT_EQ(tap->callbackCount(), 2);
+        ASSERT_EQ(logs.lines().size(), 1u);
+        EXPECT_NE(logs.lines().front().find("mode tapOnly, per stream, " + std::to_string(c.pairs.size()) +
+                                            " paren, 48000.0 Hz"),
+                  std::string::npos);
+    }
 }
 
 TEST_F(ProcessTapTest, AutoSelectionPicksTheLowestActivePairNotTheLoudest) {
     addPlayer({8});
     auto tap = running(TapSource::automatic());
-
-    // Silence everywhere: the choice stays.
-    sim->deliver({loudOn(8, 64, {})});
-    tap->refreshAutoSelection();
-    EXPECT_EQ(tap->activePair(), 0);
+    const auto choiceAfter = [&](const Buffer& buffer) {
+        sim->deliver({buffer});
+        tap->refreshAutoSelection();
+        return tap->activePair();
+    };
+    EXPECT_EQ(choiceAfter(loudOn(8, 64, {})), 0);  // silence everywhere: the choice stays
 
     // Pairs 1 and 2 both play, pair 2 louder: pair 1 wins.
-    sim->deliver({interleaved(8, 64, [](int c, int) { return c == 2 ? 0.1f : (c == 5 ? 0.9f : 0.0f); })});
-    tap->refreshAutoSelection();
-    EXPECT_EQ(tap->activePair(), 1);
+    EXPECT_EQ(choiceAfter(interleaved(8, 64, [](int c, int) { return c == 2 ? 0.1f : (c == 5 ? 0.9f : 0.0f); })), 1);
     sim->deliver({interleaved(8, 4, [](int c, int) { return c == 2 || c == 3 ? static_cast<float>(c + 1) : 0.0f; })});
     EXPECT_EQ(received.left, std::vector<float>(4, 3.0f));
     EXPECT_EQ(received.right, std::vector<float>(4, 4.0f));
     tap->refreshAutoSelection();
 
     // Peaks start over at each choice: pair 1 falls silent, pair 3 plays.
-    sim->deliver({loudOn(8, 64, {7})});
-    tap->refreshAutoSelection();
-    EXPECT_EQ(tap->activePair(), 3);
+    EXPECT_EQ(choiceAfter(loudOn(8, 64, {7})), 3);
 
     // Below about -66 dBFS a pair counts as silent; the choice stays.
-    sim->deliver({loudOn(8, 64, {0}, 0.0004f)});
-    tap->refreshAutoSelection();
-    EXPECT_EQ(tap->activePair(), 3);
-    sim->deliver({loudOn(8, 64, {1}, 0.0006f)});
-    tap->refreshAutoSelection();
-    EXPECT_EQ(tap->activePair(), 0);
-}
-
-TEST_F(ProcessTapTest, FixedPairIgnoresAutoSelection) {
-    addPlayer({8});
-    auto tap = running(TapSource::pair(2));
-    sim->deliver({loudOn(8, 64, {0})});
-    tap->refreshAutoSelection();
-    EXPECT_EQ(tap->activePair(), 2);
-}
-
-TEST_F(ProcessTapTest, BuffersThatDoNotMatchTheLayoutDeliverNothing) {
-    addPlayer({2, 4});
-    auto tap = running(TapSource::pair(2));
-    sim->deliver({numbered(2, 8), numbered(4, 8)});
-    ASSERT_EQ(tap->pairMap(), (std::vector<Pair>{{0, 0}, {1, 0}, {1, 2}}));
-    ASSERT_EQ(received.calls, 1);
-
-    Buffer absent = numbered(4, 8);
-    absent.noData = true;
-    sim->deliver({numbered(2, 8), absent});
-    Buffer tooShort = numbered(4, 8);
-    tooShort.byteSize = 12;  // not one whole frame
-    sim->deliver({numbered(2, 8), tooShort});
-    sim->deliver({numbered(2, 8), numbered(2, 8)});  // the pair lies beyond the buffer's channels
-    sim->deliver({numbered(2, 8)});                  // the pair's buffer is missing
-    sim->deliver({});
-    EXPECT_EQ(received.calls, 1);
-    EXPECT_EQ(tap->callbackCount(), 6);
+    EXPECT_EQ(choiceAfter(loudOn(8, 64, {0}, 0.0004f)), 3);
+    EXPECT_EQ(choiceAfter(loudOn(8, 64, {1}, 0.0006f)), 0);
 }
 
 TEST_F(ProcessTapTest, AutoPeaksIgnoreBuffersMissingFromALaterCallback) {
@@ -362,12 +331,22 @@ TEST_F(ProcessTapTest, AutoPeaksIgnoreBuffersMissingFromALaterCallback) {
     EXPECT_EQ(tap->activePair(), 1);
 }
 
-TEST_F(ProcessTapTest, LongCallbacksGrowTheBuffers) {
-    addPlayer({2});
-    auto tap = running(TapSource::automatic());
-    sim->deliver({numbered(2, 5000)});
-    EXPECT_EQ(received.left.size(), 5000u);
-    EXPECT_EQ(received.right, std::vector<float>(5000, 2.0f));
+TEST_F(ProcessTapTest, BuffersThatDoNotMatchTheLayoutDeliverNothing) {
+    addPlayer({2, 4});
+    auto tap = running(TapSource::pair(2));
+    sim->deliver({numbered(2, 8), numbered(4, 8)});
+    ASSERT_EQ(tap->pairMap(), (std::vector<Pair>{{0, 0}, {1, 0}, {1, 2}}));
+    ASSERT_EQ(received.calls, 1);
+
+    Buffer tooShort = numbered(4, 8);
+    tooShort.byteSize = 12;  // not one whole frame
+    sim->deliver({numbered(2, 8), withoutData(numbered(4, 8))});
+    sim->deliver({numbered(2, 8), tooShort});
+    sim->deliver({numbered(2, 8), numbered(2, 8)});  // the pair lies beyond the buffer's channels
+    sim->deliver({numbered(2, 8)});                  // the pair's buffer is missing
+    sim->deliver({});
+    EXPECT_EQ(received.calls, 1);
+    EXPECT_EQ(tap->callbackCount(), 6);
 }
 
 // --- mixdown
@@ -378,52 +357,41 @@ TEST_F(ProcessTapTest, MixdownGainFollowsTheDeviceChannelCount) {
         double scale;
         const char* line;
     };
+    std::int32_t pid = kPid;
     for (const Case& c : {Case{2, 1.0, nullptr}, Case{6, 3.0, "Crestline: mixdown corrigeert +9.54 dB voor 6 kanalen"},
                           Case{8, 4.0, "Crestline: mixdown corrigeert +12.04 dB voor 8 kanalen"},
                           Case{1, 1.0, nullptr}, Case{3, 1.5, "Crestline: mixdown corrigeert +3.52 dB voor 3 kanalen"}}) {
         SCOPED_TRACE(c.channels);
-        auto world = std::make_shared<SimulatedAudioService>();
-        ScopedAudioService use(world);
-        const AudioObjectID id = world->addDevice("Interface", "uid", {c.channels});
-        world->addProcess(kPid, {id});
+        addPlayer({c.channels}, 0, ++pid);
         logs.clear();
-        ProcessTap tap(kPid, TapMode::tapOnly, TapSource::mixdown());
-        tap.prepare();
-        EXPECT_TRUE(tap.usingMixdown());
-        EXPECT_DOUBLE_EQ(tap.mixdownScale(), c.scale);
-        ASSERT_EQ(world->taps().size(), 1u);
-        EXPECT_EQ(world->taps().front().description.kind, TapDescription::Kind::stereoMixdown);
-        if (c.line) {
-            EXPECT_EQ(logs.lines(), std::vector<std::string>{c.line});
-        } else {
-            EXPECT_TRUE(logs.lines().empty());
-        }
+        auto tap = running(TapSource::mixdown(), TapMode::tapOnly, pid);
+        EXPECT_TRUE(tap->usingMixdown());
+        EXPECT_DOUBLE_EQ(tap->mixdownScale(), c.scale);
+        ASSERT_EQ(sim->taps().size(), 1u);
+        EXPECT_EQ(sim->taps().front().description.kind, TapDescription::Kind::stereoMixdown);
+        EXPECT_EQ(logs.lines(), c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
 
-        Received got;
-        tap.start(got.handler());
-        world->deliver({interleaved(2, 16, [](int ch, int) { return ch == 0 ? 0.1f : -0.2f; })});
-        EXPECT_FLOAT_EQ(got.left.at(0), 0.1f * static_cast<float>(c.scale));
-        EXPECT_FLOAT_EQ(got.right.at(15), -0.2f * static_cast<float>(c.scale));
-        EXPECT_TRUE(tap.pairMap().empty());
+        sim->deliver({interleaved(2, 16, [](int ch, int) { return ch == 0 ? 0.1f : -0.2f; })});
+        EXPECT_FLOAT_EQ(received.left.at(0), 0.1f * static_cast<float>(c.scale));
+        EXPECT_FLOAT_EQ(received.right.at(15), -0.2f * static_cast<float>(c.scale));
+        EXPECT_TRUE(tap->pairMap().empty());
     }
 }
 
 TEST_F(ProcessTapTest, MixdownWithoutADeviceAssumesStereo) {
-    const AudioObjectID silent = sim->addProcess(kPid, {});
-    ASSERT_NE(silent, 0u);
-    ProcessTap tap(kPid, TapMode::tapOnly, TapSource::automatic());
-    tap.prepare();
-    EXPECT_FALSE(tap.device());
-    EXPECT_TRUE(tap.usingMixdown());
-    EXPECT_DOUBLE_EQ(tap.mixdownScale(), 1.0);
-    EXPECT_DOUBLE_EQ(tap.sampleRate(), 48000.0);
+    ASSERT_NE(sim->addProcess(kPid, {}), 0u);
+    const auto tap = prepared();
+    EXPECT_FALSE(tap->device());
+    EXPECT_TRUE(tap->usingMixdown());
+    EXPECT_DOUBLE_EQ(tap->mixdownScale(), 1.0);
+    EXPECT_DOUBLE_EQ(tap->sampleRate(), 48000.0);
 }
 
 TEST_F(ProcessTapTest, MixdownOfMonoBuffersTakesTheRightFromTheNextBuffer) {
-    const AudioObjectID id = sim->addDevice("Mono", "mono", {1});
-    sim->addProcess(kPid, {id});
+    addPlayer({1});
     auto tap = running(TapSource::mixdown());
-    sim->deliver({numbered(1, 8), interleaved(1, 8, [](int, int) { return 5.0f; })});
+    const Buffer fives = interleaved(1, 8, [](int, int) { return 5.0f; });
+    sim->deliver({numbered(1, 8), fives});
     EXPECT_EQ(received.left, std::vector<float>(8, 1.0f));
     EXPECT_EQ(received.right, std::vector<float>(8, 5.0f));
 
@@ -431,9 +399,7 @@ TEST_F(ProcessTapTest, MixdownOfMonoBuffersTakesTheRightFromTheNextBuffer) {
     // leaves the left one for both.
     sim->deliver({numbered(1, 8), interleaved(1, 3, [](int, int) { return 5.0f; })});
     EXPECT_EQ(received.left.size(), 3u);
-    Buffer absent = numbered(1, 8);
-    absent.noData = true;
-    sim->deliver({numbered(1, 8), absent});
+    sim->deliver({numbered(1, 8), withoutData(fives)});
     EXPECT_EQ(received.right, std::vector<float>(8, 1.0f));
     sim->deliver({numbered(1, 6)});
     EXPECT_EQ(received.right, std::vector<float>(6, 1.0f));
@@ -442,68 +408,48 @@ TEST_F(ProcessTapTest, MixdownOfMonoBuffersTakesTheRightFromTheNextBuffer) {
 TEST_F(ProcessTapTest, FailedPerStreamTapsFallBackToTheMixdown) {
     addPlayer({2, 2, 8});
     sim->inject(Fault::failing(Call::createProcessTap, kAudioHardwareUnknownPropertyError).after(1));
-    ProcessTap tap(kPid, TapMode::tapOnly, TapSource::automatic());
-    tap.prepare();
-    EXPECT_TRUE(tap.usingMixdown());
+    const auto tap = prepared();
+    EXPECT_TRUE(tap->usingMixdown());
     ASSERT_EQ(sim->taps().size(), 1u);  // the stream-0 tap was destroyed again
     EXPECT_EQ(sim->taps().front().description.name, "Crestline mixdown");
-    EXPECT_EQ(tap.tapIDs(), std::vector<AudioObjectID>{sim->taps().front().id});
+    EXPECT_EQ(tap->tapIDs(), std::vector<AudioObjectID>{sim->taps().front().id});
     EXPECT_EQ(sim->aggregates().front().description.taps.size(), 1u);
-    EXPECT_DOUBLE_EQ(tap.mixdownScale(), 1.0);
+    EXPECT_DOUBLE_EQ(tap->mixdownScale(), 1.0);
     EXPECT_EQ(logs.lines().front(),
               "Crestline: per-stream tap lukt niet (Tap op stream 1 aanmaken mislukt (OSStatus 2003332927)), "
               "terugval op mixdown");
 
     // A tap object of 0 fails just the same.
     sim->inject(Fault::empty(Call::createProcessTap));
-    ProcessTap second(kPid, TapMode::tapOnly, TapSource::automatic());
-    second.prepare();
+    prepared();
     EXPECT_TRUE(logs.contains("(Tap op stream 0 aanmaken mislukt (OSStatus 0))"));
 }
 
 // --- sample rates
 
 TEST_F(ProcessTapTest, RateComesFromTheTapThenTheAggregateThenTheDefault) {
-    device = sim->addDevice("Interface", "uid", {2}, 96000.0);
-    sim->addProcess(kPid, {device});
+    sim->addProcess(kPid, {sim->addDevice("Interface", "uid", {2}, 96000.0)});
     sim->setTapSampleRate(44100.0);
-    {
-        ProcessTap tap(kPid, TapMode::tapOnly, TapSource::automatic());
-        tap.prepare();
-        EXPECT_DOUBLE_EQ(tap.sampleRate(), 44100.0);
-    }
-    sim->inject(Fault::failing(Call::getPropertyData, kAudioHardwareUnspecifiedError).on(kAudioTapPropertyFormat).always());
-    {
-        ProcessTap tap(kPid, TapMode::tapOnly, TapSource::automatic());
-        tap.prepare();
-        EXPECT_DOUBLE_EQ(tap.sampleRate(), 44100.0);  // the aggregate's rate
-    }
-    sim->inject(
-        Fault::failing(Call::getPropertyData, kAudioHardwareUnspecifiedError).on(kAudioDevicePropertyNominalSampleRate).always());
-    {
-        ProcessTap tap(kPid, TapMode::tapOnly, TapSource::automatic());
-        tap.prepare();
-        EXPECT_DOUBLE_EQ(tap.sampleRate(), 48000.0);
-    }
+    EXPECT_DOUBLE_EQ(prepared()->sampleRate(), 44100.0);
+    const auto failing = [](AudioObjectPropertySelector selector) {
+        return Fault::failing(Call::getPropertyData, kAudioHardwareUnspecifiedError).on(selector).always();
+    };
+    sim->inject(failing(kAudioTapPropertyFormat));
+    EXPECT_DOUBLE_EQ(prepared()->sampleRate(), 44100.0);  // the aggregate's rate
+    sim->inject(failing(kAudioDevicePropertyNominalSampleRate));
+    EXPECT_DOUBLE_EQ(prepared()->sampleRate(), 48000.0);
 }
 
 TEST_F(ProcessTapTest, UnusableRatesFailPrepareAndLeaveNothing) {
     addPlayer({2});
-    for (double rate : {double(INFINITY), 1e9, 4000.0, 768000.5}) {
-        SCOPED_TRACE(rate);
+    for (const auto& [rate, text] : std::vector<std::pair<double, std::string>>{
+             {INFINITY, "inf"}, {1e9, "1e+09"}, {4000.0, "4000.0"}, {768000.5, "768000.5"}}) {
         sim->setTapSampleRate(rate);
-        ProcessTap tap(kPid, TapMode::tapOnly, TapSource::automatic());
-        const auto failure = failureOf([&] { tap.prepare(); });
-        EXPECT_NE(failure.find("Hz wordt niet ondersteund (OSStatus 0)"), std::string::npos) << failure;
+        EXPECT_EQ(failureOf([&] { prepared(); }), "Samplerate " + text + " Hz wordt niet ondersteund (OSStatus 0)");
         expectNothingLeft();
     }
-    sim->setTapSampleRate(INFINITY);
-    ProcessTap tap(kPid, TapMode::tapOnly, TapSource::automatic());
-    EXPECT_EQ(failureOf([&] { tap.prepare(); }), "Samplerate inf Hz wordt niet ondersteund (OSStatus 0)");
     sim->setTapSampleRate(768000.0);
-    ProcessTap highest(kPid, TapMode::tapOnly, TapSource::automatic());
-    highest.prepare();
-    EXPECT_DOUBLE_EQ(highest.sampleRate(), 768000.0);
+    EXPECT_DOUBLE_EQ(prepared()->sampleRate(), 768000.0);
 }
 
 // --- failures
@@ -545,8 +491,8 @@ TEST_F(ProcessTapTest, EveryFailingStepThrowsItsTextAndLeavesNothingBehind) {
         EXPECT_EQ(tap.aggregateID(), 0u);
         EXPECT_TRUE(tap.tapIDs().empty());
     }
-    ProcessTap missing(99, TapMode::tapOnly, TapSource::automatic());
-    EXPECT_EQ(failureOf([&] { missing.prepare(); }), "Ableton heeft nog geen actief audioproces (OSStatus 0)");
+    EXPECT_EQ(failureOf([&] { prepared(TapSource::automatic(), TapMode::tapOnly, 99); }),
+              "Ableton heeft nog geen actief audioproces (OSStatus 0)");
 }
 
 TEST_F(ProcessTapTest, StartingTwiceLeavesOneCallbackWithTheNewHandler) {
@@ -583,11 +529,8 @@ TEST_F(ProcessTapTest, StopTearsDownInReverseOrderAndTwiceDoesNothing) {
     EXPECT_TRUE(sim->journal().empty());
     EXPECT_EQ(sim->deliver({numbered(2, 8)}), 0);
     EXPECT_EQ(received.calls, 0);
-}
 
-TEST_F(ProcessTapTest, DestroyingARunningTapStopsIt) {
-    addPlayer({2});
-    running(TapSource::automatic()).reset();
+    running(TapSource::automatic()).reset();  // destroying a running tap stops it
     expectNothingLeft();
 }
 
@@ -596,9 +539,8 @@ TEST_F(ProcessTapTest, StopWaitsForARunningCallbackAndNoneFollows) {
     std::atomic<bool> inside{false};
     std::atomic<bool> release{false};
     std::atomic<int> calls{0};
-    ProcessTap tap(kPid, TapMode::tapOnly, TapSource::automatic());
-    tap.prepare();
-    tap.start([&](const float*, const float*, int) {
+    const auto tap = prepared();
+    tap->start([&](const float*, const float*, int) {
         inside = true;
         while (!release) std::this_thread::yield();
         ++calls;
@@ -609,7 +551,7 @@ TEST_F(ProcessTapTest, StopWaitsForARunningCallbackAndNoneFollows) {
 
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
-        tap.stop();
+        tap->stop();
         stopped = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -625,9 +567,8 @@ TEST_F(ProcessTapTest, StopRacingCallbacksIsClean) {
     for (int round = 0; round < 20; ++round) {
         std::atomic<std::int64_t> frames{0};
         std::atomic<float> lastSum{0.0f};
-        ProcessTap tap(kPid, TapMode::tapOnly, TapSource::automatic());
-        tap.prepare();
-        tap.start([&](const float* left, const float* right, int n) {
+        const auto tap = prepared();
+        tap->start([&](const float* left, const float* right, int n) {
             float sum = 0.0f;
             for (int i = 0; i < n; ++i) sum += left[i] + right[i];  // every sample read: the sanitizer checks
             lastSum = sum;
@@ -637,11 +578,11 @@ TEST_F(ProcessTapTest, StopRacingCallbacksIsClean) {
         std::thread feeder([&] {
             while (!done) {
                 sim->deliverAsync({numbered(8, 480 + round * 37)});
-                tap.refreshAutoSelection();
+                tap->refreshAutoSelection();
             }
         });
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        tap.stop();
+        tap->stop();
         const auto after = frames.load();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         EXPECT_EQ(frames.load(), after);
