@@ -35,27 +35,6 @@ std::string failureOf(const std::function<void()>& body) {
 
 }  // namespace
 
-TEST(CoreAudioError, DescriptionIsContextThenStatusInDecimal) {
-    const CoreAudioError error(-50, "Audio starten mislukt");
-    EXPECT_EQ(error.status(), -50);
-    EXPECT_EQ(error.context(), "Audio starten mislukt");
-    EXPECT_STREQ(error.what(), "Audio starten mislukt (OSStatus -50)");
-    EXPECT_EQ(CoreAudioError(kAudioHardwareNotRunningError, "x").description(), "x (OSStatus 1937010544)");
-}
-
-TEST_F(CoreAudioTest, ReadsValuesListsStringsAndProcesses) {
-    EXPECT_EQ(CA::read(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, AudioObjectID{0}), device);
-    EXPECT_DOUBLE_EQ(CA::read(device, kAudioDevicePropertyNominalSampleRate, 0.0), 44100.0);
-    const auto streams = CA::readObjectList(device, kAudioDevicePropertyStreams, kAudioObjectPropertyScopeOutput);
-    ASSERT_EQ(streams.size(), 2u);
-    EXPECT_EQ(CA::read(streams[1], kAudioStreamPropertyVirtualFormat, AudioStreamBasicDescription{}).mChannelsPerFrame,
-              8u);
-    EXPECT_EQ(CA::readString(device, kAudioObjectPropertyName), "Speakers");
-    EXPECT_EQ(CA::readString(device, kAudioDevicePropertyDeviceUID), "speakers-uid");
-    const AudioObjectID player = sim->addProcess(4242, {device});
-    EXPECT_EQ(CA::processObject(4242), player);
-}
-
 TEST_F(CoreAudioTest, ListsTakeOnlyTheWholeEntriesTheDataReadReports) {
     sim->clearJournal();
     EXPECT_TRUE(inputStreams().empty());

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "capture/process_tap.h"
 #include "platform/log.h"
@@ -121,28 +122,22 @@ protected:
 
 }  // namespace
 
-// --- the device
-
 TEST_F(ProcessTapTest, CurrentDeviceDescribesWhatTheProcessPlaysToDespiteUnreadableDetails) {
     addPlayer({2, 6});
-    auto found = ProcessTap::currentDevice(process, false);
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->id, device);
-    EXPECT_EQ(found->name, "Interface");
-    EXPECT_EQ(found->uid, "interface-uid-4242");
-    EXPECT_EQ(found->streamChannels, (std::vector<int>{2, 6}));
+    auto found = ProcessTap::currentDevice(process, false).value();
+    EXPECT_EQ(found.id, device);
+    EXPECT_EQ(found.name, "Interface");
+    EXPECT_EQ(found.uid, "interface-uid-4242");
+    EXPECT_EQ(found.streamChannels, (std::vector<int>{2, 6}));
 
     sim->inject(Fault::failing(Call::getPropertyString, kAudioHardwareUnspecifiedError).on(kAudioObjectPropertyName));
     sim->inject(Fault::failing(Call::getPropertyData, kAudioHardwareUnspecifiedError).on(kAudioStreamPropertyVirtualFormat));
-    found = ProcessTap::currentDevice(process, false);
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->name, "onbekend apparaat");
-    EXPECT_EQ(found->streamChannels, (std::vector<int>{0, 6}));
+    found = ProcessTap::currentDevice(process, false).value();
+    EXPECT_EQ(found.name, "onbekend apparaat");
+    EXPECT_EQ(found.streamChannels, (std::vector<int>{0, 6}));
 
     sim->inject(Fault::failing(Call::getPropertyDataSize, kAudioHardwareUnspecifiedError).on(kAudioDevicePropertyStreams));
-    found = ProcessTap::currentDevice(process, false);
-    ASSERT_TRUE(found);
-    EXPECT_TRUE(found->streamChannels.empty());
+    EXPECT_TRUE(ProcessTap::currentDevice(process, false).value().streamChannels.empty());
 
     sim->inject(Fault::failing(Call::getPropertyString, kAudioHardwareUnspecifiedError).on(kAudioDevicePropertyDeviceUID));
     EXPECT_FALSE(ProcessTap::currentDevice(process, false));
@@ -165,8 +160,6 @@ TEST_F(ProcessTapTest, CurrentDeviceFallsBackToTheDefaultOnlyWhenAllowed) {
     sim->setDefaultOutputDevice(0);
     EXPECT_FALSE(ProcessTap::currentDevice(0, true));
 }
-
-// --- taps and the aggregate
 
 TEST_F(ProcessTapTest, PreparesOneTapPerStreamOfTheProcessAndAPrivateAggregate) {
     addPlayer({2, 8});
@@ -249,8 +242,6 @@ TEST_F(ProcessTapTest, WithOutputDeviceTheDeviceLeadsAndItsInputBuffersAreSkippe
     EXPECT_EQ(tap->pairMap(), (std::vector<Pair>{{0, 0}, {1, 0}}));
     EXPECT_EQ(received.calls, 3);
 }
-
-// --- pairs
 
 TEST_F(ProcessTapTest, PairsOfEveryLayoutAndTheChosenOneDelivered) {
     struct Case {
@@ -349,18 +340,15 @@ TEST_F(ProcessTapTest, BuffersThatDoNotMatchTheLayoutDeliverNothing) {
     EXPECT_EQ(tap->callbackCount(), 6);
 }
 
-// --- mixdown
-
 TEST_F(ProcessTapTest, MixdownGainFollowsTheDeviceChannelCount) {
     struct Case {
         std::uint32_t channels;
         double scale;
-        const char* line;
+        const char* gain;  // logged when not 1
     };
     std::int32_t pid = kPid;
-    for (const Case& c : {Case{2, 1.0, nullptr}, Case{6, 3.0, "Crestline: mixdown corrigeert +9.54 dB voor 6 kanalen"},
-                          Case{8, 4.0, "Crestline: mixdown corrigeert +12.04 dB voor 8 kanalen"},
-                          Case{1, 1.0, nullptr}, Case{3, 1.5, "Crestline: mixdown corrigeert +3.52 dB voor 3 kanalen"}}) {
+    for (const Case& c : {Case{2, 1.0, ""}, Case{6, 3.0, "+9.54 dB voor 6"}, Case{8, 4.0, "+12.04 dB voor 8"},
+                          Case{1, 1.0, ""}, Case{3, 1.5, "+3.52 dB voor 3"}}) {
         SCOPED_TRACE(c.channels);
         addPlayer({c.channels}, 0, ++pid);
         logs.clear();
@@ -369,7 +357,8 @@ TEST_F(ProcessTapTest, MixdownGainFollowsTheDeviceChannelCount) {
         EXPECT_DOUBLE_EQ(tap->mixdownScale(), c.scale);
         ASSERT_EQ(sim->taps().size(), 1u);
         EXPECT_EQ(sim->taps().front().description.kind, TapDescription::Kind::stereoMixdown);
-        EXPECT_EQ(logs.lines(), c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
+        const std::string line = std::string("Crestline: mixdown corrigeert ") + c.gain + " kanalen";
+        EXPECT_EQ(logs.lines(), *c.gain ? std::vector<std::string>{line} : std::vector<std::string>{});
 
         sim->deliver({interleaved(2, 16, [](int ch, int) { return ch == 0 ? 0.1f : -0.2f; })});
         EXPECT_FLOAT_EQ(received.left.at(0), 0.1f * static_cast<float>(c.scale));
@@ -425,8 +414,6 @@ TEST_F(ProcessTapTest, FailedPerStreamTapsFallBackToTheMixdown) {
     EXPECT_TRUE(logs.contains("(Tap op stream 0 aanmaken mislukt (OSStatus 0))"));
 }
 
-// --- sample rates
-
 TEST_F(ProcessTapTest, RateComesFromTheTapThenTheAggregateThenTheDefault) {
     sim->addProcess(kPid, {sim->addDevice("Interface", "uid", {2}, 96000.0)});
     sim->setTapSampleRate(44100.0);
@@ -452,46 +439,39 @@ TEST_F(ProcessTapTest, UnusableRatesFailPrepareAndLeaveNothing) {
     EXPECT_DOUBLE_EQ(prepared()->sampleRate(), 768000.0);
 }
 
-// --- failures
-
 TEST_F(ProcessTapTest, EveryFailingStepThrowsItsTextAndLeavesNothingBehind) {
     addPlayer({2});
-    struct Case {
-        Fault fault;
-        TapSource source;
-        std::string description;
-    };
-    const std::vector<Case> cases = {
-        {Fault::empty(Call::getPropertyData).on(kAudioHardwarePropertyTranslatePIDToProcessObject), TapSource::automatic(),
+    const auto automatic = TapSource::automatic();
+    const std::vector<std::tuple<Fault, TapSource, std::string>> cases = {
+        {Fault::empty(Call::getPropertyData).on(kAudioHardwarePropertyTranslatePIDToProcessObject), automatic,
          "Ableton heeft nog geen actief audioproces (OSStatus 0)"},
         {Fault::failing(Call::createProcessTap, kAudioHardwareBadObjectError), TapSource::mixdown(),
          "Process tap aanmaken mislukt (OSStatus 560947818)"},
-        {Fault::failing(Call::createProcessTap, kAudioHardwareBadObjectError).repeated(2),
-         TapSource::automatic(), "Process tap aanmaken mislukt (OSStatus 560947818)"},
-        {Fault::failing(Call::createAggregateDevice, kAudioHardwareIllegalOperationError), TapSource::automatic(),
+        {Fault::failing(Call::createProcessTap, kAudioHardwareBadObjectError).repeated(2), automatic,
+         "Process tap aanmaken mislukt (OSStatus 560947818)"},
+        {Fault::failing(Call::createAggregateDevice, kAudioHardwareIllegalOperationError), automatic,
          "Aggregate device aanmaken mislukt (OSStatus 1852797029)"},
-        {Fault::empty(Call::createAggregateDevice), TapSource::automatic(), "Aggregate device aanmaken mislukt (OSStatus 0)"},
-        {Fault::failing(Call::createIOProcID, kAudioHardwareBadDeviceError), TapSource::automatic(),
+        {Fault::empty(Call::createAggregateDevice), automatic, "Aggregate device aanmaken mislukt (OSStatus 0)"},
+        {Fault::failing(Call::createIOProcID, kAudioHardwareBadDeviceError), automatic,
          "Audio callback aanmaken mislukt (OSStatus 560227702)"},
-        {Fault::empty(Call::createIOProcID), TapSource::automatic(), "Audio callback aanmaken mislukt (OSStatus 0)"},
-        {Fault::failing(Call::startDevice, -50), TapSource::automatic(), "Audio starten mislukt (OSStatus -50)"},
+        {Fault::empty(Call::createIOProcID), automatic, "Audio callback aanmaken mislukt (OSStatus 0)"},
+        {Fault::failing(Call::startDevice, -50), automatic, "Audio starten mislukt (OSStatus -50)"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.description);
+    for (const auto& [fault, source, description] : cases) {
         sim->clearFaults();
-        sim->inject(c.fault);
-        ProcessTap tap(kPid, TapMode::tapOnly, c.source);
+        sim->inject(fault);
+        ProcessTap tap(kPid, TapMode::tapOnly, source);
         EXPECT_EQ(failureOf([&] {
                       tap.prepare();
                       tap.start(received.handler());
                   }),
-                  c.description);
+                  description);
         expectNothingLeft();
         EXPECT_FALSE(tap.hasIOProc());
         EXPECT_EQ(tap.aggregateID(), 0u);
         EXPECT_TRUE(tap.tapIDs().empty());
     }
-    EXPECT_EQ(failureOf([&] { prepared(TapSource::automatic(), TapMode::tapOnly, 99); }),
+    EXPECT_EQ(failureOf([&] { prepared(automatic, TapMode::tapOnly, 99); }),
               "Ableton heeft nog geen actief audioproces (OSStatus 0)");
 }
 
