@@ -1,6 +1,9 @@
 // Test signals for the loudness and peak tests: stereo sines at a level in
-// dBFS (peak amplitude), silence, and feeding a meter in blocks.
+// dBFS (peak amplitude), silence, feeding a meter in blocks, and comparing
+// readings.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
@@ -45,6 +48,17 @@ inline void feed(LoudnessMeter& meter, const Stereo& s, int block = 512) {
     for (int done = 0; done < s.frames(); done += block) {
         meter.process(s.left.data() + done, s.right.data() + done, std::min(block, s.frames() - done));
     }
+}
+
+// Every field of two readings alike, bit for bit; an undefined correlation
+// (NaN) matches only another one.
+inline void expectSameReading(const LoudnessReading& a, const LoudnessReading& b) {
+    const auto fields = [](const LoudnessReading& r) {
+        return std::vector<double>{r.momentary,     r.shortTerm,     r.integrated,
+                                   r.truePeak,      r.loudnessRange, r.shortTermPeak,
+                                   static_cast<double>(r.overs),     std::isnan(r.correlation) ? 99.0 : r.correlation};
+    };
+    EXPECT_EQ(fields(a), fields(b));
 }
 
 }  // namespace crestline::test

@@ -75,8 +75,7 @@ TEST(ScopeBuffer, ChunksDoNotDependOnBlockSizesOrWhereTheRingWraps) {
 TEST(ScopeBuffer, BandsSeparateLowMidAndHighSines) {
     for (const auto& [frequency, loudest] : {std::pair{100.0, 0}, {1000.0, 1}, {8000.0, 2}}) {
         ScopeBuffer scope(4096);
-        const auto s = sine(frequency, 48000.0, 48000);
-        write(scope, s, s);
+        crestline::testing::writeSine(scope, frequency, 48000);
         const auto chunks = overview(scope, 375);  // the last 0.5 s, once the filters settled
         double rms[3] = {0, 0, 0};
         for (int c = 0; c < 375; ++c) {
@@ -203,8 +202,7 @@ TEST(ScopeBuffer, ANonFiniteSampleDoesNotPoisonTheFilters) {
     bad[10] = std::numeric_limits<float>::quiet_NaN();
     bad[20] = std::numeric_limits<float>::infinity();
     write(scope, bad, bad);
-    const auto s = sine(1000.0, 48000.0, 6400);
-    write(scope, s, s);
+    crestline::testing::writeSine(scope, 1000.0, 6400);
     std::vector<float> t(64), none;
     scope.copyLatest(64, none, none, t);
     for (float v : t) EXPECT_TRUE(std::isfinite(v));

@@ -28,4 +28,10 @@ inline void write(ScopeBuffer& scope, const std::vector<float>& left, const std:
     scope.write(left.data(), right.data(), static_cast<int>(std::min(left.size(), right.size())));
 }
 
+// The same sine on both channels, at the scope's rate.
+inline void writeSine(ScopeBuffer& scope, double frequency, int frames, double amplitude = 1.0, double phase = 0.0) {
+    const auto s = sine(frequency, scope.rate(), frames, amplitude, phase);
+    write(scope, s, s);
+}
+
 }  // namespace crestline::testing

@@ -51,8 +51,7 @@ TEST(SpectrogramRecorder, FullScaleSineAt1kHzStoresAbout240InItsBand) {
     EXPECT_NEAR(SpectrogramRecorder::bandEdge(160), 20000.0, 1e-9);
     EXPECT_NEAR(SpectrogramRecorder::bandEdge(1) / SpectrogramRecorder::bandEdge(0), 1.0441, 1e-4);
     ScopeBuffer scope(32768);
-    const auto s = sine(1000.0, 48000.0, 16384);
-    crestline::testing::write(scope, s, s);
+    crestline::testing::writeSine(scope, 1000.0, 16384);
     SpectrogramRecorder recorder;
     recorder.captureColumn(scope);
     const Column column = newest(recorder);
@@ -182,8 +181,7 @@ TEST(SpectrogramRecorder, ShortOrEmptyColourTablesAndEmptyImagesAreSafe) {
 
 TEST(SpectrogramRecorder, StartCapturesAtOnceOnItsOwnQueueAndStopsBeforeTheScopeGoes) {
     auto scope = std::make_unique<ScopeBuffer>(16384);
-    const auto s = sine(1000.0, 48000.0, 8192);
-    crestline::testing::write(*scope, s, s);
+    crestline::testing::writeSine(*scope, 1000.0, 8192);
     SpectrogramRecorder recorder;
     EXPECT_EQ(recorder.queue().label(), "app.crestline.Crestline.spectrogram");
     recorder.start(*scope);

@@ -14,6 +14,7 @@
 
 using namespace crestline;
 using crestline::testing::sine;
+using crestline::testing::writeSine;
 
 namespace {
 
@@ -104,8 +105,7 @@ TEST(SpectrumAnalyzer, BinsRiseAtOnceAndFallAtTheReleaseRateWithAQuarterSecondCa
         FakeClock clock;
         SpectrumAnalyzer analyzer(60.0f, 2, clock);
         Scope scope(48000);
-        const auto s = sine(2000.0, 48000, 10000);
-        scope.write(s, s);
+        writeSine(scope.buffer, 2000.0, 10000);
         analyzer.update(scope.buffer);
         const std::size_t k = bin(analyzer, 2000.0);
         const float peak = analyzer.levels()[k];
@@ -128,8 +128,7 @@ TEST(SpectrumAnalyzer, PeakHoldKeepsTheMaximumAndRestartsFromTheCurrentCurveOnEv
     const std::size_t k = bin(analyzer, f);
     analyzer.setHolding(true);
     for (double amplitude : {1.0, 0.1}) {
-        const auto s = sine(f, 48000, 10000, amplitude);
-        scope.write(s, s);
+        writeSine(scope.buffer, f, 10000, amplitude);
         analyzer.update(scope.buffer);
     }
     EXPECT_NEAR(analyzer.levels()[k], -20.0f, 0.01f);
@@ -172,8 +171,7 @@ TEST(SpectrumAnalyzer, LevelTakesTheBandMaximumPlusATiltPivotingAtOneKilohertz) 
 TEST(SpectrumAnalyzer, NarrowBandLevelsFollowTheCurveContinuouslyBetweenBins) {
     SpectrumAnalyzer analyzer(kInfinite, 1);
     Scope scope(48000);
-    const auto s = sine(1003.7, 48000, 10000);
-    scope.write(s, s);
+    writeSine(scope.buffer, 1003.7, 10000);
     analyzer.update(scope.buffer);
     const double w = analyzer.binWidth();
     const auto levels = analyzer.levels();
@@ -200,8 +198,7 @@ TEST(SpectrumAnalyzer, PeakFrequencyRefinesASineBetweenBins) {
     EXPECT_EQ(analyzer.peakFrequency(1e12), 1e12);
 
     for (double f : {440.0, 441.3, 1234.5, 6000.7}) {
-        const auto s = sine(f, 48000, 10000, 0.3);
-        scope.write(s, s);
+        writeSine(scope.buffer, f, 10000, 0.3);
         analyzer.update(scope.buffer);
         // Within 0.5 Hz at 440 Hz; the parabola on the dB curve stays within a quarter bin anywhere.
         const double tolerance = f == 440.0 ? 0.5 : analyzer.binWidth() / 4;
@@ -217,8 +214,7 @@ TEST(SpectrumAnalyzer, TwoAnalyzersRePlanAtOnceOnTwoThreads) {
         for (int round = 0; round < 24; ++round) {
             const double rate = std::array{44100.0, 96000.0, 48000.0, 88200.0}[round % 4];
             scope.buffer.configure(rate);
-            const auto s = sine(2000.0, rate, 33000, 1.0, phase);
-            scope.write(s, s);
+            writeSine(scope.buffer, 2000.0, 33000, 1.0, phase);
             analyzer.update(scope.buffer);
             ASSERT_EQ(analyzer.sampleRate(), rate);
             EXPECT_NEAR(analyzer.level(1900, 2100, 0), 0.0f, 1.0f);

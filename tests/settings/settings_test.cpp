@@ -8,11 +8,15 @@
 #include "tests/settings/test_folder.h"
 
 using namespace crestline;
-using crestline::test::freshFolder;
-using crestline::test::writeFile;
+using namespace crestline::test;
 namespace fs = std::filesystem;
 
 namespace {
+
+using Areas = std::vector<ColorArea>;
+using Kinds = std::vector<GraphKind>;
+using Strings = std::vector<std::string_view>;
+const Areas kDefaultModules{ColorArea::scope, ColorArea::history, ColorArea::meter};
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -22,65 +26,105 @@ protected:
 
     // A store over a file written by hand (or by an older version).
     std::unique_ptr<Settings> over(const std::string& json) {
-        const auto file = folder_ / "given.json";
-        writeFile(file, json);
-        return std::make_unique<Settings>(file, clock_, Settings::Writing::manual);
+        writeFile(folder_ / "given.json", json);
+        return std::make_unique<Settings>(folder_ / "given.json", clock_, Settings::Writing::manual);
     }
 };
 
-using Areas = std::vector<ColorArea>;
-using Kinds = std::vector<GraphKind>;
+// Every accessor's documented default, and every optional one absent.
+void expectDefaults(const Settings& s, const char* store) {
+    SCOPED_TRACE(store);
+    EXPECT_EQ((Strings{rawValue(s.barMode()), rawValue(s.scopeWindow()), rawValue(s.scopeMode()),
+                       rawValue(s.scopeColorMap()), rawValue(s.spectrumChannel()), rawValue(s.spectrogramChannel()),
+                       rawValue(s.spectrogramRange()), rawValue(s.spectrogramColorMap()), rawValue(s.imagerMode())}),
+              (Strings{"pinned", "ms40", "mid", "module", "stereo", "stereo", "normal", "module", "polarSample"}));
+    EXPECT_EQ((std::vector{s.barHeight(), s.floatingWidth(), s.floatingHeight(), s.spectrogramSeconds(),
+                           s.historyMinutes(), s.spectrumTilt(), s.spectrogramTilt()}),
+              (std::vector{36.0, 900.0, 36.0, 60.0, 1.0, 0.0, 0.0}));
+    EXPECT_EQ(s.moduleOrder(), kDefaultModules);
+    EXPECT_EQ(s.historyShows(), (std::vector{HistorySource::shortTerm, HistorySource::integrated}));
+    EXPECT_FALSE(s.floatingOrigin() || s.liveMinimumHeight() || s.targetLUFS() || s.historyTargetLUFS() ||
+                 s.customTargetLUFS() || s.meterIndex() || s.meterSpread() || s.graphSplit() || s.meterWidth() ||
+                 s.firstLaunch() || s.liveThemeChoice() || s.window(3) || s.window(4) || s.window(5));
+    EXPECT_TRUE(s.showHistory() && s.fitAbleton() && s.followAbleton() && s.showTimelineMarks() &&
+                s.autoResetAfterSilence() && s.historyPeakMarks());
+    EXPECT_FALSE(s.listenToAll() || s.quitWithAbleton() || s.showHints() || s.spectrumPeakHold() ||
+                 s.historyDynamics());
+    for (MeterPart part : allCases<MeterPart>()) EXPECT_TRUE(s.showMeterPart(part)) << rawValue(part);
+    for (int slot = 1; slot <= Settings::kGraphSlots; ++slot) EXPECT_EQ(s.windowWeight(slot), 1.0) << slot;
+    for (ColorArea area : allCases<ColorArea>()) {
+        EXPECT_FALSE(s.accentColor(area) || s.moduleWidth(area) || s.freezeOnHover(area)) << rawValue(area);
+    }
+}
+
+// The five graph slots as stored (the kind, "-" when absent, and "*weight" when
+// one is stored), then the meter's place: "scope history off off off | meter at 1".
+std::string layout(const Settings& s) {
+    std::string out;
+    for (int slot = 1; slot <= Settings::kGraphSlots; ++slot) {
+        out += (slot > 1 ? " " : "") + s.string("window" + std::to_string(slot)).value_or("-");
+        if (const auto weight = s.number("windowWeight" + std::to_string(slot))) {
+            out += "*" + std::to_string(static_cast<int>(*weight));
+        }
+    }
+    out += s.boolean("showMeter") == false ? " | no meter" : " | meter";
+    if (const auto index = s.integer("meterIndex")) out += " at " + std::to_string(*index);
+    return out;
+}
+
+template <class E>
+std::string raws() {
+    std::string out;
+    for (E value : allCases<E>()) out += std::string(out.empty() ? "" : " ") + std::string(rawValue(value));
+    return out;
+}
 
 }  // namespace
 
-TEST_F(SettingsTest, AFreshStoreYieldsTheDocumentedDefaults) {
-    const Settings& s = settings_;
-    EXPECT_EQ(s.barMode(), BarMode::pinned);
-    EXPECT_EQ(s.barHeight(), 36.0);
-    EXPECT_FALSE(s.floatingOrigin());
-    EXPECT_EQ(s.floatingWidth(), 900.0);
-    EXPECT_EQ(s.floatingHeight(), 36.0);
-    EXPECT_FALSE(s.listenToAll());
-    EXPECT_EQ(s.window(1), GraphKind::scope);
-    EXPECT_EQ(s.window(2), GraphKind::history);
-    EXPECT_FALSE(s.window(3));
-    EXPECT_FALSE(s.window(4));
-    EXPECT_FALSE(s.window(5));
-    EXPECT_TRUE(s.showHistory());
-    EXPECT_EQ(s.moduleOrder(), (Areas{ColorArea::scope, ColorArea::history, ColorArea::meter}));
-    EXPECT_EQ(s.scopeWindow(), ScopeWindow::ms40);
-    EXPECT_EQ(s.scopeMode(), ScopeMode::mid);
-    EXPECT_EQ(s.scopeColorMap(), ColorMap::module);
-    EXPECT_EQ(s.spectrumChannel(), SpectrumChannel::stereo);
-    EXPECT_EQ(s.spectrogramChannel(), SpectrumChannel::stereo);
-    EXPECT_EQ(s.spectrogramSeconds(), 60.0);
-    EXPECT_EQ(s.spectrogramRange(), SpectrogramRange::normal);
-    EXPECT_EQ(s.spectrogramColorMap(), ColorMap::module);
-    EXPECT_EQ(s.imagerMode(), ImagerMode::polarSample);
-    EXPECT_EQ(s.historyMinutes(), 1.0);
-    EXPECT_EQ(s.historyShows(), (std::vector<HistorySource>{HistorySource::shortTerm, HistorySource::integrated}));
-    EXPECT_FALSE(s.targetLUFS());
-    EXPECT_FALSE(s.historyTargetLUFS());
-    EXPECT_FALSE(s.customTargetLUFS());
-    EXPECT_TRUE(s.fitAbleton() && s.followAbleton() && s.showTimelineMarks() && s.autoResetAfterSilence());
-    EXPECT_FALSE(s.quitWithAbleton() || s.showHints() || s.spectrumPeakHold() || s.historyDynamics());
-    EXPECT_TRUE(s.showMomentary() && s.showTruePeak() && s.showPeak());
+TEST_F(SettingsTest, AFreshStoreAndValuesOfTheWrongTypeOutOfRangeOrUnknownYieldTheDefaults) {
+    expectDefaults(settings_, "fresh");
+    expectDefaults(*over(R"({"barMode": "sideways", "barHeight": 27, "floatingWidth": 319, "floatingHeight": 0,
+        "floatingX": 1e300, "liveMinimumHeight": 0, "listenToAll": 1, "showTimelineMarks": "no",
+        "historyMinutes": 10.5, "spectrogramSeconds": 601, "windowWeight1": 1001, "windowWeight2": 0,
+        "meterSpread": 61, "graphSplit": 1.5, "meterWidth": 16385, "moduleWidth.scope": -3, "targetLUFS": -70.5,
+        "customTargetLUFS": 1, "spectrumTilt": 1e9, "spectrogramTilt": -24.5, "accentColor.scope": [1.01, 0, 0],
+        "accentColor.imager": [0.5, 0.5], "scopeMode": "both", "scopeColorMap": "heat", "spectrumChannel": 4,
+        "spectrogramColorMap": "frequency", "spectrogramRange": "huge", "imagerMode": "dots",
+        "historyShows": "momentary", "freezeOnHover.imager": "yes", "meterPart.psr": 0, "firstLaunch": 790000000,
+        "meterIndex": "0", "liveThemeChoice": "{}"})"), "bad values");
 }
 
-TEST_F(SettingsTest, TheOlderMillisecondScopeKeyPicksTheNearestTriggeredWindow) {
-    const std::vector<std::pair<std::string, ScopeWindow>> cases{
-        {"30", ScopeWindow::ms40},   {"200", ScopeWindow::ms250}, {"5000", ScopeWindow::ms250},
-        {"25", ScopeWindow::ms10},   // a tie: the earlier wins
-        {"0", ScopeWindow::ms40},    {"-5", ScopeWindow::ms40},   {"\"100\"", ScopeWindow::ms40},
-        {"70", ScopeWindow::ms40},   {"71", ScopeWindow::ms100},
-    };
-    for (const auto& [ms, expected] : cases) {
-        SCOPED_TRACE(ms);
-        EXPECT_EQ(over(R"({"scopeWindowMs": )" + ms + "}")->scopeWindow(), expected);
+TEST_F(SettingsTest, RangesIncludeTheirEdges) {
+    auto s = over(R"({"barHeight": 2000, "floatingHeight": 28, "historyMinutes": 10, "spectrogramSeconds": 600,
+                      "meterSpread": 0, "targetLUFS": 0, "customTargetLUFS": -70, "spectrumTilt": -24,
+                      "accentColor.scope": [0, 1, 0.5], "floatingX": 10})");
+    EXPECT_EQ((std::vector{s->barHeight(), s->floatingHeight(), s->historyMinutes(), s->spectrogramSeconds(),
+                           s->meterSpread().value_or(9), s->targetLUFS().value_or(9), s->customTargetLUFS().value_or(9),
+                           s->spectrogramTilt()}),
+              (std::vector{2000.0, 28.0, 10.0, 600.0, 0.0, 0.0, -70.0, -24.0}));  // the spectrum's tilt
+    EXPECT_EQ(s->accentColor(ColorArea::scope), (Rgb{0, 1, 0.5}));
+    EXPECT_EQ(s->floatingOrigin(), (Point{10, 0}));  // the origin exists with "floatingX" alone
+}
+
+TEST_F(SettingsTest, OlderKeysAreReadWhereTheNewOnesAreAbsent) {
+    // Milliseconds: the nearest triggered window, the earlier on a tie.
+    for (const auto& [ms, expected] : std::vector<std::pair<std::string, ScopeWindow>>{
+             {"30", ScopeWindow::ms40}, {"200", ScopeWindow::ms250}, {"5000", ScopeWindow::ms250},
+             {"25", ScopeWindow::ms10}, {"0", ScopeWindow::ms40}, {"-5", ScopeWindow::ms40},
+             {"\"100\"", ScopeWindow::ms40}, {"70", ScopeWindow::ms40}, {"71", ScopeWindow::ms100}}) {
+        EXPECT_EQ(over(R"({"scopeWindowMs": )" + ms + "}")->scopeWindow(), expected) << ms;
     }
     // A valid new key wins; an unknown one falls back to the old key.
     EXPECT_EQ(over(R"({"scopeWindow": "bars8", "scopeWindowMs": 10})")->scopeWindow(), ScopeWindow::bars8);
     EXPECT_EQ(over(R"({"scopeWindow": "bars9", "scopeWindowMs": 10})")->scopeWindow(), ScopeWindow::ms10);
+
+    auto s = over(R"({"scopeFreeze": true, "spectrumFreeze": true})");
+    EXPECT_TRUE(s->freezeOnHover(ColorArea::scope) && s->spectrumPeakHold());
+    EXPECT_FALSE(s->freezeOnHover(ColorArea::imager));
+    s->setFreezeOnHover(ColorArea::scope, false);
+    s->setSpectrumPeakHold(false);
+    EXPECT_FALSE(s->freezeOnHover(ColorArea::scope) || s->spectrumPeakHold());
+    EXPECT_TRUE(s->boolean("scopeFreeze").value_or(false));  // never rewritten
 }
 
 TEST_F(SettingsTest, SlotsOneAndTwoFallBackToTheOlderKeys) {
@@ -97,20 +141,7 @@ TEST_F(SettingsTest, SlotsOneAndTwoFallBackToTheOlderKeys) {
     EXPECT_EQ(over(R"({"window1": 3, "graphView": "spectrum"})")->window1(), GraphKind::spectrum);
     EXPECT_FALSE(over(R"({"window2": "off", "window3": "off"})")->showHistory());
     EXPECT_TRUE(over(R"({"window2": "off", "window5": "imager"})")->showHistory());
-    EXPECT_FALSE(settings_.window(0));
-    EXPECT_FALSE(settings_.window(6));
-}
-
-TEST_F(SettingsTest, OlderFreezeKeysAreReadOnlyWhereTheNewOnesAreAbsent) {
-    auto s = over(R"({"scopeFreeze": true, "spectrumFreeze": true})");
-    EXPECT_TRUE(s->freezeOnHover(ColorArea::scope));
-    EXPECT_FALSE(s->freezeOnHover(ColorArea::imager));
-    EXPECT_TRUE(s->spectrumPeakHold());
-    s->setFreezeOnHover(ColorArea::scope, false);
-    s->setSpectrumPeakHold(false);
-    EXPECT_FALSE(s->freezeOnHover(ColorArea::scope));
-    EXPECT_FALSE(s->spectrumPeakHold());
-    EXPECT_TRUE(s->boolean("scopeFreeze").value_or(false));  // never rewritten
+    EXPECT_FALSE(settings_.window(0) || settings_.window(6));
 }
 
 TEST_F(SettingsTest, TheGraphOrderDropsGapsAndRepeatsAndTheMeterGoesWhereItsIndexSays) {
@@ -118,12 +149,13 @@ TEST_F(SettingsTest, TheGraphOrderDropsGapsAndRepeatsAndTheMeterGoesWhereItsInde
                       "meterIndex": 1})");
     EXPECT_EQ(s->graphOrder(), (Kinds{GraphKind::spectrum, GraphKind::scope}));
     EXPECT_EQ(s->moduleOrder(), (Areas{ColorArea::spectrum, ColorArea::meter, ColorArea::scope}));
-    // An index beyond the graphs reads as absent: the meter goes last.
-    s->setInteger("meterIndex", 7);
-    EXPECT_FALSE(s->meterIndex());
-    EXPECT_EQ(s->moduleOrder(), (Areas{ColorArea::spectrum, ColorArea::scope, ColorArea::meter}));
-    s->setInteger("meterIndex", -1);
-    EXPECT_EQ(s->moduleOrder().back(), ColorArea::meter);
+    s->setInteger("meterIndex", 2);  // after the last graph
+    EXPECT_EQ(s->meterIndex(), 2);
+    for (int beyond : {3, -1}) {  // reads as absent: the meter goes last
+        s->setInteger("meterIndex", beyond);
+        EXPECT_FALSE(s->meterIndex());
+        EXPECT_EQ(s->moduleOrder(), (Areas{ColorArea::spectrum, ColorArea::scope, ColorArea::meter}));
+    }
     s->setBool("showMeter", false);
     EXPECT_EQ(s->moduleOrder(), (Areas{ColorArea::spectrum, ColorArea::scope}));
 }
@@ -131,117 +163,38 @@ TEST_F(SettingsTest, TheGraphOrderDropsGapsAndRepeatsAndTheMeterGoesWhereItsInde
 TEST_F(SettingsTest, SetModuleOrderStoresTheMetersPlaceAmongTheGraphs) {
     Settings& s = settings_;
     s.setModuleOrder({ColorArea::meter, ColorArea::scope});
-    EXPECT_EQ(s.integer("meterIndex"), 0);
-    EXPECT_EQ(s.moduleOrder(), (Areas{ColorArea::meter, ColorArea::scope}));
-    EXPECT_EQ(s.string("window1"), "scope");
-    EXPECT_EQ(s.string("window2"), "off");
-
-    s.setModuleOrder({ColorArea::spectrum, ColorArea::meter, ColorArea::imager, ColorArea::history});
-    EXPECT_EQ(s.integer("meterIndex"), 1);
-    EXPECT_EQ(s.moduleOrder(), (Areas{ColorArea::spectrum, ColorArea::meter, ColorArea::imager, ColorArea::history}));
-
+    EXPECT_EQ(layout(s), "scope off off off off | meter at 0");
+    const Areas four{ColorArea::spectrum, ColorArea::meter, ColorArea::imager, ColorArea::history};
+    s.setModuleOrder(four);
+    EXPECT_EQ(layout(s), "spectrum imager history off off | meter at 1");
+    EXPECT_EQ(s.moduleOrder(), four);
     s.setModuleOrder({ColorArea::scope, ColorArea::meter});
-    EXPECT_FALSE(s.contains("meterIndex"));
+    EXPECT_EQ(layout(s), "scope off off off off | meter");
     EXPECT_EQ(s.boolean("showMeter"), true);
 
     s.setInteger("meterIndex", 0);
     s.setModuleOrder({ColorArea::scope});
-    EXPECT_EQ(s.boolean("showMeter"), false);
-    EXPECT_EQ(s.integer("meterIndex"), 0);  // left as it was
-    EXPECT_FALSE(s.showIntegrated());       // every meter part hides with the meter
+    EXPECT_EQ(layout(s), "scope off off off off | no meter at 0");  // the index is left as it was
+    EXPECT_FALSE(s.showIntegrated());  // every meter part hides with the meter
     EXPECT_EQ(s.moduleOrder(), (Areas{ColorArea::scope}));
 }
 
-TEST_F(SettingsTest, SetGraphOrderKeepsEveryGraphsWidthShare) {
+TEST_F(SettingsTest, SetGraphOrderAndSetShownKeepEveryGraphsWidthShare) {
     Settings& s = settings_;
     s.setModuleOrder({ColorArea::scope, ColorArea::spectrum, ColorArea::meter});
-    s.setNumber("windowWeight1", 2);
-    s.setNumber("windowWeight2", 3);
-    s.setNumber("windowWeight3", 9);  // an empty slot's weight is not carried
-    s.setNumber("windowWeight4", 4);
+    const int weights[] = {2, 3, 9, 4};
+    for (int slot = 1; slot <= 4; ++slot) s.setNumber("windowWeight" + std::to_string(slot), weights[slot - 1]);
     s.setGraphOrder({GraphKind::spectrum, GraphKind::scope});
-    EXPECT_EQ(s.number("windowWeight1"), 3.0);
-    EXPECT_EQ(s.number("windowWeight2"), 2.0);
-    for (int slot = 3; slot <= 5; ++slot) {
-        EXPECT_EQ(s.string("window" + std::to_string(slot)), "off");
-        EXPECT_FALSE(s.contains("windowWeight" + std::to_string(slot)));
-    }
+    EXPECT_EQ(layout(s), "spectrum*3 scope*2 off off off | meter");  // an empty slot's weight is not carried
     // A graph that had no weight gets none; a stored 0 or less is carried as 1.
     s.setNumber("windowWeight2", -4);
     s.setGraphOrder({GraphKind::imager, GraphKind::scope, GraphKind::spectrum});
-    EXPECT_FALSE(s.contains("windowWeight1"));
-    EXPECT_EQ(s.number("windowWeight2"), 1.0);
-    EXPECT_EQ(s.number("windowWeight3"), 3.0);
-}
-
-TEST_F(SettingsTest, SetShownAppendsOrRemovesOneGraph) {
-    Settings& s = settings_;
-    s.setShown(GraphKind::spectrogram, true);
-    EXPECT_EQ(s.graphOrder(), (Kinds{GraphKind::scope, GraphKind::history, GraphKind::spectrogram}));
-    s.setShown(GraphKind::scope, false);
-    EXPECT_EQ(s.graphOrder(), (Kinds{GraphKind::history, GraphKind::spectrogram}));
-    s.setShown(GraphKind::history, true);  // moves it to the end
-    EXPECT_EQ(s.graphOrder(), (Kinds{GraphKind::spectrogram, GraphKind::history}));
-}
-
-TEST_F(SettingsTest, NumbersOutsideTheirRangesReadAsAbsent) {
-    auto s = over(R"({"barHeight": 27, "floatingWidth": 319, "floatingHeight": 0, "historyMinutes": 10.5,
-                      "spectrogramSeconds": 601, "windowWeight1": 1001, "windowWeight2": 0, "meterSpread": 61,
-                      "targetLUFS": -70.5, "customTargetLUFS": 1, "accentColor.scope": [1.01, 0, 0],
-                      "accentColor.imager": [0.5, 0.5], "spectrumTilt": 1e9, "moduleWidth.scope": -3,
-                      "graphSplit": 1.5, "floatingX": 1e300, "liveMinimumHeight": 0})");
-    EXPECT_EQ(s->barHeight(), 36.0);
-    EXPECT_EQ(s->floatingWidth(), 900.0);
-    EXPECT_EQ(s->floatingHeight(), 36.0);
-    EXPECT_EQ(s->historyMinutes(), 1.0);
-    EXPECT_EQ(s->spectrogramSeconds(), 60.0);
-    EXPECT_EQ(s->windowWeight(1), 1.0);
-    EXPECT_EQ(s->windowWeight(2), 1.0);
-    EXPECT_FALSE(s->meterSpread());
-    EXPECT_FALSE(s->targetLUFS());
-    EXPECT_FALSE(s->customTargetLUFS());
-    EXPECT_FALSE(s->accentColor(ColorArea::scope));
-    EXPECT_FALSE(s->accentColor(ColorArea::imager));
-    EXPECT_EQ(s->spectrumTilt(), 0.0);
-    EXPECT_FALSE(s->moduleWidth(ColorArea::scope));
-    EXPECT_FALSE(s->graphSplit());
-    EXPECT_FALSE(s->floatingOrigin());
-    EXPECT_FALSE(s->liveMinimumHeight());
-
-    auto edges = over(R"({"barHeight": 2000, "historyMinutes": 10, "spectrogramSeconds": 600, "meterSpread": 0,
-                          "targetLUFS": 0, "customTargetLUFS": -70, "accentColor.scope": [0, 1, 0.5], "floatingX": 10})");
-    EXPECT_EQ(edges->barHeight(), 2000.0);
-    EXPECT_EQ(edges->historyMinutes(), 10.0);
-    EXPECT_EQ(edges->spectrogramSeconds(), 600.0);
-    EXPECT_EQ(edges->meterSpread(), 0.0);
-    EXPECT_EQ(edges->targetLUFS(), 0.0);
-    EXPECT_EQ(edges->customTargetLUFS(), -70.0);
-    EXPECT_EQ(edges->accentColor(ColorArea::scope), (Rgb{0, 1, 0.5}));
-    EXPECT_EQ(edges->floatingOrigin(), (Point{10, 0}));  // the origin exists with "floatingX" alone
-}
-
-TEST_F(SettingsTest, ValuesOfTheWrongTypeOrUnknownTextYieldTheDefaults) {
-    auto s = over(R"({"barMode": "sideways", "barHeight": "40", "listenToAll": 1, "showTimelineMarks": "no",
-                      "scopeMode": "both", "scopeColorMap": "heat", "spectrumChannel": 4,
-                      "spectrogramColorMap": "frequency", "spectrogramRange": "huge", "imagerMode": "dots",
-                      "historyShows": "momentary", "freezeOnHover.imager": "yes", "meterPart.psr": 0,
-                      "firstLaunch": 790000000, "meterIndex": "0", "liveThemeChoice": "{}"})");
-    EXPECT_EQ(s->barMode(), BarMode::pinned);
-    EXPECT_EQ(s->barHeight(), 36.0);
-    EXPECT_FALSE(s->listenToAll());
-    EXPECT_TRUE(s->showTimelineMarks());
-    EXPECT_EQ(s->scopeMode(), ScopeMode::mid);
-    EXPECT_EQ(s->scopeColorMap(), ColorMap::module);
-    EXPECT_EQ(s->spectrumChannel(), SpectrumChannel::stereo);
-    EXPECT_EQ(s->spectrogramColorMap(), ColorMap::module);
-    EXPECT_EQ(s->spectrogramRange(), SpectrogramRange::normal);
-    EXPECT_EQ(s->imagerMode(), ImagerMode::polarSample);
-    EXPECT_EQ(s->historyShows().size(), 2u);
-    EXPECT_FALSE(s->freezeOnHover(ColorArea::imager));
-    EXPECT_TRUE(s->showPSR());
-    EXPECT_FALSE(s->firstLaunch());
-    EXPECT_FALSE(s->meterIndex());
-    EXPECT_FALSE(s->liveThemeChoice());
+    EXPECT_EQ(layout(s), "imager scope*1 spectrum*3 off off | meter");
+    s.setShown(GraphKind::history, true);
+    EXPECT_EQ(layout(s), "imager scope*1 spectrum*3 history off | meter");
+    s.setShown(GraphKind::imager, false);
+    s.setShown(GraphKind::scope, true);  // moves it to the end
+    EXPECT_EQ(layout(s), "spectrum*3 history scope*1 off off | meter");
 }
 
 TEST_F(SettingsTest, HistoryShowsKeepsTheFixedOrderOfTheThreeLines) {
@@ -262,42 +215,26 @@ TEST_F(SettingsTest, TheHistoryTargetFollowsTheMeterUntilChosenOnItsOwn) {
     EXPECT_EQ(s.boolean("historyTargetChosen"), true);
     EXPECT_EQ(s.historyTargetLUFS(), -10.0);
     s.setHistoryTargetLUFS(std::nullopt);  // no line, even though the meter has a target
-    EXPECT_FALSE(s.contains("historyTargetLUFS"));
-    EXPECT_FALSE(s.historyTargetLUFS());
+    EXPECT_FALSE(s.contains("historyTargetLUFS") || s.historyTargetLUFS());
     EXPECT_EQ(s.targetLUFS(), -14.0);
     s.setTargetLUFS(std::nullopt);
     EXPECT_FALSE(s.contains("targetLUFS"));
 }
 
 TEST_F(SettingsTest, OutputSourcesAreStoredPerDeviceAsText) {
-    Settings& s = settings_;
-    s.setOutputSource(TapSource::pair(3), "alsa_output.usb-RME");
-    s.setOutputSource(TapSource::mixdown(), "null");
-    s.setOutputSource(TapSource::automatic(), "hdmi");
-    EXPECT_EQ(s.string("outputSource.alsa_output.usb-RME"), "pair:3");
-    EXPECT_EQ(s.string("outputSource.null"), "mixdown");
-    EXPECT_EQ(s.string("outputSource.hdmi"), "auto");
-    EXPECT_EQ(s.outputSource("alsa_output.usb-RME"), TapSource::pair(3));
-    EXPECT_EQ(s.outputSource("null"), TapSource::mixdown());
-    EXPECT_FALSE(s.outputSource("never-seen"));
-
-    EXPECT_EQ(Settings::source("pair:0"), TapSource::pair(0));
-    EXPECT_EQ(Settings::source("pair:012"), TapSource::pair(12));
-    for (const char* text : {"pair:", "pair:ab", "pair:3x", "pair: 3", "pair:-1", "pair:+2", "pair:99999999999",
-                             "auto", "Mixdown", "", "pair"}) {
-        SCOPED_TRACE(text);
-        EXPECT_EQ(Settings::source(text), TapSource::automatic());
+    settings_.setOutputSource(TapSource::pair(3), "alsa_output.usb-RME");
+    settings_.setOutputSource(TapSource::automatic(), "hdmi");
+    EXPECT_EQ(settings_.string("outputSource.alsa_output.usb-RME"), "pair:3");
+    EXPECT_EQ(settings_.string("outputSource.hdmi"), "auto");
+    EXPECT_EQ(settings_.outputSource("alsa_output.usb-RME"), TapSource::pair(3));
+    EXPECT_FALSE(settings_.outputSource("never-seen"));
+    // Plain decimal digits only; anything else is automatic.
+    for (const auto& [text, read] : std::vector<std::pair<std::string, std::string>>{
+             {"mixdown", "mixdown"}, {"pair:0", "pair:0"}, {"pair:012", "pair:12"}, {"pair:", "auto"},
+             {"pair:ab", "auto"}, {"pair:3x", "auto"}, {"pair: 3", "auto"}, {"pair:-1", "auto"},
+             {"pair:+2", "auto"}, {"pair:99999999999", "auto"}, {"Mixdown", "auto"}, {"", "auto"}}) {
+        EXPECT_EQ(Settings::sourceText(Settings::source(text)), read) << text;
     }
-}
-
-TEST_F(SettingsTest, TheFirstLaunchIsRecordedOnce) {
-    settings_.recordFirstLaunch();
-    const auto first = settings_.firstLaunch();
-    ASSERT_TRUE(first);
-    EXPECT_EQ(*first, clock_.date());
-    clock_.advance(86400);
-    settings_.recordFirstLaunch();
-    EXPECT_EQ(settings_.firstLaunch(), first);
 }
 
 TEST_F(SettingsTest, TheLiveRootIsAnAbsoluteFolderOrTheHomeFolder) {
@@ -313,23 +250,27 @@ TEST_F(SettingsTest, TheLiveRootIsAnAbsoluteFolderOrTheHomeFolder) {
     EXPECT_FALSE(settings_.contains("liveRoot"));
 }
 
-TEST_F(SettingsTest, AWrittenValueIsSeenByANewStoreOverTheSameFile) {
-    const std::string choice =
-        R"({"theme":"Default","appearance":"Dark","tone":"Neutral","highContrast":false,)"
-        R"("brightness":100,"intensity":0,"hue":0,"seen":790000000})";
+TEST_F(SettingsTest, WrittenValuesAndTheFirstLaunchAreSeenByANewStoreOverTheSameFile) {
+    const std::string choice = R"({"theme":"Default","appearance":"Dark","highContrast":false,"seen":790000000})";
     settings_.setLiveThemeChoice(choice);
     settings_.setSpectrogramChannel(SpectrumChannel::side);
     settings_.setAccentColor(Rgb{0.25, 0.5, 0.75}, ColorArea::meter);
     settings_.recordFirstLaunch();
+    const auto first = clock_.date();
+    clock_.advance(86400);
+    settings_.recordFirstLaunch();  // recorded once
     ASSERT_TRUE(settings_.flush());
     Settings again(folder_ / "settings.json", clock_, Settings::Writing::manual);
     EXPECT_EQ(again.liveThemeChoice(), choice);
     EXPECT_EQ(again.spectrogramChannel(), SpectrumChannel::side);
     EXPECT_EQ(again.accentColor(ColorArea::meter), (Rgb{0.25, 0.5, 0.75}));
-    EXPECT_EQ(again.firstLaunch(), clock_.date());
+    EXPECT_EQ(again.firstLaunch(), first);
 }
 
-TEST_F(SettingsTest, TheModuleMigrationMovesSlotColoursAndTidiesTheSlots) {
+TEST_F(SettingsTest, TheModuleMigrationMovesSlotColoursAndTidiesTheSlotsOnce) {
+    settings_.migrateToModules();  // a fresh install gets the default slots written
+    EXPECT_EQ(layout(settings_), "scope history off off off | meter");
+
     auto s = over(R"({"window1": "spectrum", "window2": "off", "window3": "spectrum", "window4": "imager",
                       "accentColor.window1": [0.1, 0.2, 0.3], "accentColor.window2": [0.9, 0.9, 0.9],
                       "accentColor.window4": [0.4, 0.5, 0.6], "accentColor.imager": [1, 1, 1],
@@ -338,10 +279,7 @@ TEST_F(SettingsTest, TheModuleMigrationMovesSlotColoursAndTidiesTheSlots) {
     EXPECT_EQ(s->accentColor(ColorArea::spectrum), (Rgb{0.1, 0.2, 0.3}));
     EXPECT_EQ(s->accentColor(ColorArea::imager), (Rgb{1, 1, 1}));  // an existing colour stays
     for (int slot = 1; slot <= 5; ++slot) EXPECT_FALSE(s->contains("accentColor.window" + std::to_string(slot)));
-    EXPECT_EQ(s->string("window1"), "spectrum");
-    EXPECT_EQ(s->string("window2"), "imager");
-    EXPECT_EQ(s->string("window3"), "off");
-    EXPECT_EQ(s->windowWeight(2), 2.0);
+    EXPECT_EQ(layout(*s), "spectrum imager*2 off off off | meter");
     EXPECT_EQ(s->boolean("modulesMigrated"), true);
 
     // Guarded: a second run changes nothing.
@@ -349,14 +287,7 @@ TEST_F(SettingsTest, TheModuleMigrationMovesSlotColoursAndTidiesTheSlots) {
     s->setString("window3", "scope");
     s->migrateToModules();
     EXPECT_TRUE(s->contains("accentColor.window1"));
-    EXPECT_EQ(s->string("window3"), "scope");
-}
-
-TEST_F(SettingsTest, TheModuleMigrationOfAFreshInstallWritesTheDefaultSlots) {
-    settings_.migrateToModules();
-    EXPECT_EQ(settings_.string("window1"), "scope");
-    EXPECT_EQ(settings_.string("window2"), "history");
-    EXPECT_EQ(settings_.moduleOrder(), (Areas{ColorArea::scope, ColorArea::history, ColorArea::meter}));
+    EXPECT_EQ(layout(*s), "spectrum imager*2 scope off off | meter");
 }
 
 TEST_F(SettingsTest, TheBarColourMigrationGivesEveryModuleWithoutItsOwnColourTheOldOne) {
@@ -383,11 +314,9 @@ TEST_F(SettingsTest, ResetLayoutRestoresTheDefaultModulesAndForgetsSizes) {
     s.setMeterWidth(200);
     s.setMeterSpread(10);
     s.resetLayout();
-    EXPECT_EQ(s.moduleOrder(), (Areas{ColorArea::scope, ColorArea::history, ColorArea::meter}));
-    for (int slot = 1; slot <= 5; ++slot) EXPECT_FALSE(s.contains("windowWeight" + std::to_string(slot)));
+    EXPECT_EQ(layout(s), "scope history off off off | meter");
     for (ColorArea area : allCases<ColorArea>()) EXPECT_FALSE(s.moduleWidth(area));
-    EXPECT_FALSE(s.graphSplit());
-    EXPECT_FALSE(s.meterWidth());
+    EXPECT_FALSE(s.graphSplit() || s.meterWidth());
     EXPECT_EQ(s.meterSpread(), 10.0);  // not a layout size of the reset
 }
 
@@ -396,17 +325,23 @@ TEST_F(SettingsTest, SharedCanBePointedAtATestStore) {
     EXPECT_EQ(&Settings::shared(), &settings_);
     Settings::setSharedForTesting(nullptr);
     EXPECT_NE(&Settings::shared(), &settings_);
-    EXPECT_EQ(Settings::shared().store().file(), Settings::defaultFile());
-    EXPECT_EQ(Settings::defaultFile(), fs::path(std::getenv("XDG_CONFIG_HOME")) / "crestline" / "settings.json");
+    EXPECT_EQ(Settings::shared().store().file(), fs::path(std::getenv("XDG_CONFIG_HOME")) / "crestline/settings.json");
 }
 
-TEST(ModuleOptions, RawValuesAndTitlesRoundTrip) {
-    EXPECT_EQ(title(ColorArea::history), "Loudness History");
-    EXPECT_EQ(title(HistorySource::shortTerm), "Short-term");
-    EXPECT_EQ(graphKind(ColorArea::imager), GraphKind::imager);
-    EXPECT_FALSE(graphKind(ColorArea::meter));
+// Raw values are what users' files hold; titles are what the menus show.
+TEST(ModuleOptions, RawValuesNeverChange) {
+    EXPECT_EQ(raws<ColorArea>(), "scope spectrum imager history spectrogram meter");
+    EXPECT_EQ(raws<GraphKind>(), "scope spectrum imager history spectrogram");
+    EXPECT_EQ(raws<ScopeWindow>(), "ms10 ms40 ms100 ms250 s1 s4 s10 s30 beat1 bar1 bars4 bars8 bars16");
+    EXPECT_EQ(raws<ScopeMode>() + "|" + raws<SpectrumChannel>(),
+              "stereo left right mid side|stereo left right mid side");
+    EXPECT_EQ(raws<ImagerMode>() + "|" + raws<SpectrogramRange>() + "|" + raws<ColorMap>() + "|" + raws<BarMode>(),
+              "polarSample lissajous|wide normal tight|module frequency heat|pinned floating");
+    EXPECT_EQ(raws<MeterPart>(), "momentary shortTerm integrated loudnessRange truePeak psr peak");
+    EXPECT_EQ(raws<HistorySource>(), "momentary shortTerm integrated truePeak psr");
     EXPECT_FALSE(fromRawValue<ScopeMode>("Mid"));
-    for (ScopeWindow w : allCases<ScopeWindow>()) EXPECT_EQ(fromRawValue<ScopeWindow>(rawValue(w)), w);
+    EXPECT_EQ(title(ColorArea::history), "Loudness History");
+    EXPECT_FALSE(graphKind(ColorArea::meter));
     EXPECT_EQ(span(ScopeWindow::ms250).amount, 0.25);
-    EXPECT_TRUE(isSyncedToLive(ScopeWindow::beat1));
+    EXPECT_EQ(span(ScopeWindow::bars16).unit, ScopeSpan::Unit::bars);
 }

@@ -196,15 +196,22 @@ TEST_F(MeterToolRun, StereoWavGivesPeriodicObjectsThenTheFinalOne) {
     EXPECT_NEAR(j["samplePeak"][1].get<double>(), -29.0, 0.01);
 }
 
-TEST_F(MeterToolRun, MonoFeedsBothChannelsAndBeyondTwoOnlyTheFirstTwoCount) {
-    const fs::path flac = dir_ / "mono.flac", quad = dir_ / "quad.wav";
+TEST_F(MeterToolRun, MonoFeedsBothChannelsBeyondTwoOnlyTheFirstTwoCountAndNonFiniteSamplesAreZero) {
+    const fs::path flac = dir_ / "mono.flac", quad = dir_ / "quad.wav", nan = dir_ / "nan.wav", gap = dir_ / "gap.wav";
     writeAudio(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 44100, 1, 44100 * 3,
                [](int i, int) { return sineAt(-20.0, 1000.0, 44100, i); });
     writeAudio(quad, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 37800, 4, 37800 * 2,  // an odd rate
                [](int i, int c) { return c < 2 ? sineAt(c == 0 ? -12.0 : -18.0, 500.0, 37800, i) : 0.9f; });
-    const ToolRun r = run("crestline-meter", quoted(flac) + " " + quoted(quad));
+    writeAudio(nan, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2, 48000 * 4, [](int i, int c) {
+        if (i == 1000 && c == 0) return std::nanf("");
+        return i == 2000 && c == 1 ? std::numeric_limits<float>::infinity() : sineAt(-23.0, 1000.0, 48000, i);
+    });
+    writeAudio(gap, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 16000, 2, 16000 * 18, [](int i, int) {
+        return i < 16000 * 6 ? sineAt(-10.0, 1000.0, 16000, i) : i < 16000 * 10 ? 0.0f : sineAt(-30.0, 1000.0, 16000, i);
+    });
+    const ToolRun r = run("crestline-meter", quoted(flac) + " " + quoted(quad) + " " + quoted(nan) + " " + quoted(gap));
     ASSERT_EQ(r.exitCode, 0) << r.errors;
-    ASSERT_EQ(r.lines.size(), 2u);
+    ASSERT_EQ(r.lines.size(), 4u);
     json j = json::parse(r.lines[0]);
     EXPECT_EQ(j["sampleRate"], 44100);
     EXPECT_NEAR(j["shortTerm"].get<double>(), -20.0, 0.1);
@@ -216,26 +223,14 @@ TEST_F(MeterToolRun, MonoFeedsBothChannelsAndBeyondTwoOnlyTheFirstTwoCount) {
     EXPECT_NEAR(j["samplePeak"][0].get<double>(), -12.0, 0.01);
     EXPECT_NEAR(j["samplePeak"][1].get<double>(), -18.0, 0.01);
     EXPECT_LT(j["truePeak"].get<double>(), -11.0);
-}
-
-TEST_F(MeterToolRun, NoAutoResetAndNonFiniteSamples) {
-    const fs::path gap = dir_ / "gap.wav", nan = dir_ / "nan.wav";
-    writeAudio(gap, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 16000, 2, 16000 * 18, [](int i, int) {
-        return i < 16000 * 6 ? sineAt(-10.0, 1000.0, 16000, i) : i < 16000 * 10 ? 0.0f : sineAt(-30.0, 1000.0, 16000, i);
-    });
-    writeAudio(nan, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2, 48000 * 4, [](int i, int c) {
-        if (i == 1000 && c == 0) return std::nanf("");
-        return i == 2000 && c == 1 ? std::numeric_limits<float>::infinity() : sineAt(-23.0, 1000.0, 48000, i);
-    });
-    const ToolRun on = run("crestline-meter", quoted(gap) + " " + quoted(nan));
-    const ToolRun off = run("crestline-meter", "--no-auto-reset " + quoted(gap));
-    ASSERT_EQ(on.lines.size(), 2u);
-    ASSERT_EQ(off.lines.size(), 1u);
-    EXPECT_NEAR(json::parse(on.lines[0])["integrated"].get<double>(), -30.0, 0.3);
-    EXPECT_NEAR(json::parse(off.lines[0])["integrated"].get<double>(), -10.0, 0.5);  // the loud part stays
-    const json j = json::parse(on.lines[1]);
+    j = json::parse(r.lines[2]);
     EXPECT_NEAR(j["integrated"].get<double>(), -23.0, 0.1);
     EXPECT_NEAR(j["samplePeak"][1].get<double>(), -23.0, 0.01);
+    // After four seconds of silence the measurement starts over, unless told not to.
+    EXPECT_NEAR(json::parse(r.lines[3])["integrated"].get<double>(), -30.0, 0.3);
+    const ToolRun off = run("crestline-meter", "--no-auto-reset " + quoted(gap));
+    ASSERT_EQ(off.lines.size(), 1u);
+    EXPECT_NEAR(json::parse(off.lines[0])["integrated"].get<double>(), -10.0, 0.5);  // the loud part stays
 }
 
 TEST_F(MeterToolRun, BadInputGetsOneLineOnStderrAndTheOtherFilesAreStillMetered) {
