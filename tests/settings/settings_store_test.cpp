@@ -26,7 +26,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 TEST(SettingsStore, EveryTypeSurvivesAWriteAndANewStoreOverTheSameFile) {
     const auto file = freshFolder() / "crestline" / "settings.json";  // the folder comes with the first write
     FakeClock clock;
-    const std::string bytes("{\"a\":1}\0\xff\x01 tail", 14);
+    // Data of every length modulo three, so every padding of the text form.
+    const std::vector<std::string> blobs{"", "a", "ab", std::string("{\"a\":1}\0\xff\x01 tail", 14)};
     {
         SettingsStore store(file, clock, Writing::manual);
         store.setBool("b", true);
@@ -40,7 +41,7 @@ TEST(SettingsStore, EveryTypeSurvivesAWriteAndANewStoreOverTheSameFile) {
         store.setStrings("empty", {});
         store.setNumbers("ns", {246.0 / 255.0, 0.5, 1.0});
         store.setDate("t", dateFromReferenceSeconds(790000000.0));
-        store.setData("x", bytes);
+        for (std::size_t k = 0; k < blobs.size(); ++k) store.setData("x" + std::to_string(k), blobs[k]);
         ASSERT_TRUE(store.flush());
     }
     SettingsStore again(file, clock, Writing::manual);
@@ -56,7 +57,7 @@ TEST(SettingsStore, EveryTypeSurvivesAWriteAndANewStoreOverTheSameFile) {
     EXPECT_EQ(again.strings("empty"), std::vector<std::string>{});
     EXPECT_EQ(again.numbers("ns"), (std::vector<double>{246.0 / 255.0, 0.5, 1.0}));
     EXPECT_EQ(again.date("t"), dateFromReferenceSeconds(790000000.0));
-    EXPECT_EQ(again.data("x"), bytes);
+    for (std::size_t k = 0; k < blobs.size(); ++k) EXPECT_EQ(again.data("x" + std::to_string(k)), blobs[k]) << k;
     // As the file holds them: a whole double keeps its point; dates count from the start of 2001.
     const std::string text = readFile(file);
     EXPECT_NE(text.find("36.0"), std::string::npos);

@@ -200,8 +200,9 @@ TEST_F(SettingsTest, SetGraphOrderAndSetShownKeepEveryGraphsWidthShare) {
 TEST_F(SettingsTest, HistoryShowsKeepsTheFixedOrderOfTheThreeLines) {
     EXPECT_EQ(over(R"({"historyShows": ["psr", "momentary"]})")->historyShows(),
               std::vector<HistorySource>{HistorySource::momentary});
-    EXPECT_EQ(over(R"({"historyShows": ["integrated", "truePeak", "momentary", "integrated"]})")->historyShows(),
-              (std::vector<HistorySource>{HistorySource::momentary, HistorySource::integrated}));
+    EXPECT_EQ(over(R"({"historyShows": ["integrated", "truePeak", "shortTerm", "momentary", "integrated"]})")
+                  ->historyShows(),
+              (std::vector{HistorySource::momentary, HistorySource::shortTerm, HistorySource::integrated}));
     settings_.setHistoryShows({});
     EXPECT_EQ(settings_.strings("historyShows"), std::vector<std::string>{});
     EXPECT_TRUE(settings_.historyShows().empty());
@@ -329,7 +330,7 @@ TEST_F(SettingsTest, SharedCanBePointedAtATestStore) {
 }
 
 // Raw values are what users' files hold; titles are what the menus show.
-TEST(ModuleOptions, RawValuesNeverChange) {
+TEST(ModuleOptions, RawValuesNeverChangeAndWindowsKnowTheirSpans) {
     EXPECT_EQ(raws<ColorArea>(), "scope spectrum imager history spectrogram meter");
     EXPECT_EQ(raws<GraphKind>(), "scope spectrum imager history spectrogram");
     EXPECT_EQ(raws<ScopeWindow>(), "ms10 ms40 ms100 ms250 s1 s4 s10 s30 beat1 bar1 bars4 bars8 bars16");
