@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "platform/clock.h"
 #include "tests/settings/test_folder.h"
 
@@ -52,48 +54,57 @@ protected:
         return {};
     }
 
-    // The titles of a row's options (only the selected ones), joined by "|".
-    static std::string titles(const DrawerControl& control, bool onlySelected = false) {
+    // The titles of a row's selected options, joined by "|".
+    static std::string selected(const DrawerControl& control) {
         std::string out;
         for (const auto& o : control.options) {
-            if (!onlySelected || o.selected) out += (out.empty() ? "" : "|") + o.title;
+            if (o.selected) out += (out.empty() ? "" : "|") + o.title;
         }
         return out;
     }
-    std::string selected(ColorArea area, std::string_view label) const { return titles(row(area, label), true); }
+    std::string selected(ColorArea area, std::string_view label) const { return selected(row(area, label)); }
 
     void choose(ColorArea area, std::string_view label, std::string_view title) {
-        const auto control = row(area, label);
-        for (const auto& o : control.options) {
+        for (const auto& o : row(area, label).options) {
             if (o.title == title) return o.action();
         }
         ADD_FAILURE() << "no option " << title << " in " << label;
+    }
+
+    // A stored value as short text: "-" when absent.
+    std::string stored(const std::string& key) const {
+        std::ostringstream out;
+        if (const auto b = settings_.boolean(key)) {
+            out << (*b ? "true" : "false");
+        } else if (const auto n = settings_.number(key)) {
+            out << *n;
+        } else if (const auto list = settings_.strings(key)) {
+            for (const auto& item : *list) out << (&item == &list->front() ? "" : ",") << item;
+        } else if (const auto numbers = settings_.numbers(key)) {
+            for (const double& x : *numbers) out << (&x == &numbers->front() ? "" : ",") << x;
+        } else {
+            out << settings_.string(key).value_or(settings_.contains(key) ? "?" : "-");
+        }
+        return out.str();
     }
 };
 
 }  // namespace
 
-TEST_F(DrawerTest, EveryModuleOffersItsRowsInMenuOrder) {
-    const std::pair<ColorArea, std::string> modules[] = {
-        {ColorArea::scope, "Window|Channel|Color Map|Clear History|Freeze on Hover|Color"},
-        {ColorArea::spectrum, "Channel|Tilt|On Hover|Color"},
-        {ColorArea::imager, "View|Freeze on Hover|Color"},
-        {ColorArea::history,
-         "Shows|Span|LUFS Target|True Peak Marks|Dynamics Strip|Clear History|Freeze on Hover|Color"},
-        {ColorArea::spectrogram, "Span|Range|Channel|Tilt|Color Map|Clear History|Freeze on Hover|Color"},
-        {ColorArea::meter, "Shows|LUFS Target|Reset After Silence|Reset Measurement|Freeze on Hover|Color"},
+TEST_F(DrawerTest, EveryModuleOffersItsRowsInMenuOrderWithOneChoiceSelectedInEveryChoiceRow) {
+    const std::string rows[] = {
+        "Window|Channel|Color Map|Clear History|Freeze on Hover|Color",
+        "Channel|Tilt|On Hover|Color",
+        "View|Freeze on Hover|Color",
+        "Shows|Span|LUFS Target|True Peak Marks|Dynamics Strip|Clear History|Freeze on Hover|Color",
+        "Span|Range|Channel|Tilt|Color Map|Clear History|Freeze on Hover|Color",
+        "Shows|LUFS Target|Reset After Silence|Reset Measurement|Freeze on Hover|Color",
     };
-    for (const auto& [area, rows] : modules) {
-        std::string labels;
-        for (const auto& control : catalogue_.drawerControls(area)) labels += (labels.empty() ? "" : "|") + control.label;
-        EXPECT_EQ(labels, rows);
-    }
-}
-
-TEST_F(DrawerTest, AFreshStoreSelectsExactlyOneChoiceInEveryChoiceRow) {
     for (ColorArea area : allCases<ColorArea>()) {
+        std::string labels;
         for (const auto& control : catalogue_.drawerControls(area)) {
             SCOPED_TRACE(std::string(rawValue(area)) + " " + control.label);
+            labels += (labels.empty() ? "" : "|") + control.label;
             for (const auto& o : control.options) EXPECT_TRUE(o.action);
             if (control.isAction) {
                 ASSERT_EQ(control.options.size(), 1u);
@@ -105,46 +116,67 @@ TEST_F(DrawerTest, AFreshStoreSelectsExactlyOneChoiceInEveryChoiceRow) {
                           1);
             }
         }
+        EXPECT_EQ(labels, rows[static_cast<int>(area)]);
     }
     EXPECT_EQ(selected(ColorArea::scope, "Channel"), "Mid");
     EXPECT_EQ(selected(ColorArea::history, "Shows"), "Short-term|Integrated");
     EXPECT_EQ(selected(ColorArea::spectrogram, "Span"), "1 Minute");
     EXPECT_EQ(selected(ColorArea::meter, "Color"), "Salmon");
+    const auto window = catalogue_.scopeWindowControl();
+    EXPECT_TRUE(window.groupedByInfo);
+    EXPECT_EQ(window.options[7].info + "|" + window.options[8].info + "|" + window.options[12].info,
+              "Time|Synced to Live|Synced to Live");  // 30 Seconds, 1 Beat, 16 Bars
 }
 
-TEST_F(DrawerTest, TheScopeWindowRowGroupsTimeAndSyncedSpans) {
-    const auto control = catalogue_.scopeWindowControl();
-    EXPECT_TRUE(control.groupedByInfo);
-    EXPECT_EQ(titles(control), "10 ms|40 ms|100 ms|250 ms|1 Second|4 Seconds|10 Seconds|30 Seconds|1 Beat|1 Bar|"
-                               "4 Bars|8 Bars|16 Bars");
-    EXPECT_EQ(control.options[7].info, "Time");
-    EXPECT_EQ(control.options[8].info, "Synced to Live");
-    EXPECT_EQ(control.options[12].info, "Synced to Live");
-    control.options[10].action();  // 4 Bars
-    EXPECT_EQ(settings_.string("scopeWindow"), "bars4");
-    EXPECT_EQ(host_->calls, "redraw");
-    EXPECT_EQ(titles(catalogue_.scopeWindowControl(), true), "4 Bars");
+TEST_F(DrawerTest, EveryChoiceWritesItsKeyAndTellsTheApplication) {
+    struct Case {
+        ColorArea area;
+        std::string_view label, title;
+        std::string key, value, calls;
+    };
+    const Case cases[] = {
+        {ColorArea::scope, "Color Map", "Frequency", "scopeColorMap", "frequency", "redraw"},
+        {ColorArea::imager, "Freeze on Hover", "On", "freezeOnHover.imager", "true", "redraw"},
+        {ColorArea::spectrogram, "Channel", "Side", "spectrogramChannel", "side", "channel:side redraw"},
+        {ColorArea::meter, "Reset After Silence", "Off", "autoResetAfterSilence", "false", "autoReset:off redraw"},
+        {ColorArea::scope, "Clear History", "Clear History", "", "", "clearScopeOverview redraw"},
+        {ColorArea::history, "Clear History", "Clear History", "", "", "clearMeterHistory redraw"},
+        {ColorArea::spectrogram, "Clear History", "Clear History", "", "", "clearSpectrogram redraw"},
+        {ColorArea::meter, "Reset Measurement", "Reset Measurement", "", "", "resetMeasurement redraw"},
+        {ColorArea::meter, "Shows", "PSR", "meterPart.psr", "false", "relayout refreshPalette redraw"},
+        {ColorArea::meter, "Shows", "PSR", "meterPart.psr", "true", "relayout refreshPalette redraw"},
+        {ColorArea::history, "Color", "Lime", "accentColor.history", "0.74902,0.890196,0.517647",
+         "refreshPalette redraw"},
+        {ColorArea::history, "Color", "Salmon", "accentColor.history", "-", ""},  // the default is no colour
+        {ColorArea::history, "Color", "Custom\u2026", "accentColor.history", "-", "colorWheel:history redraw"},
+        {ColorArea::scope, "Window", "4 Bars", "scopeWindow", "bars4", "redraw"},
+        {ColorArea::spectrogram, "Span", "5 Minutes", "spectrogramSeconds", "300", ""},
+        {ColorArea::history, "Span", "10 Minutes", "historyMinutes", "10", ""},
+        {ColorArea::meter, "LUFS Target", "\u22128 LUFS", "targetLUFS", "-8", ""},
+        {ColorArea::meter, "LUFS Target", "None", "targetLUFS", "-", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.label) + " " + std::string(c.title));
+        host_->calls.clear();
+        choose(c.area, c.label, c.title);
+        if (!c.key.empty()) {
+            EXPECT_EQ(stored(c.key), c.value);
+        }
+        if (!c.calls.empty()) {
+            EXPECT_EQ(host_->calls, c.calls);
+        }
+    }
+    EXPECT_EQ(selected(ColorArea::scope, "Window"), "4 Bars");
+    EXPECT_EQ(selected(ColorArea::meter, "LUFS Target"), "None");
 }
 
 TEST_F(DrawerTest, ThePresetTargetIsSelectedExactlyAndAnyOtherIsCustom) {
     settings_.setTargetLUFS(-14.0);
-    auto target = row(ColorArea::meter, "LUFS Target");
-    EXPECT_EQ(titles(target), "None|\u221214 LUFS|\u221210 LUFS|\u22128 LUFS|\u22126 LUFS|Custom\u2026");
-    EXPECT_EQ(titles(target, true), "\u221214 LUFS");
-    EXPECT_EQ(target.about, "The integrated loudness to aim for. Above it, the meter turns red.");
-
+    EXPECT_EQ(selected(ColorArea::meter, "LUFS Target"), "\u221214 LUFS");
     settings_.setTargetLUFS(-11.5);
-    target = row(ColorArea::meter, "LUFS Target");
-    EXPECT_EQ(titles(target, true), "Custom: \u221211.5 LUFS");
-    EXPECT_EQ(target.options.back().info, "Type any target, for example 11.5. The minus sign can be left out.");
+    EXPECT_EQ(selected(ColorArea::meter, "LUFS Target"), "Custom: \u221211.5 LUFS");
     settings_.setTargetLUFS(-14.0000001);  // not a preset
     EXPECT_EQ(selected(ColorArea::meter, "LUFS Target"), "Custom: \u221214 LUFS");
-
-    choose(ColorArea::meter, "LUFS Target", "None");
-    EXPECT_FALSE(settings_.contains("targetLUFS"));
-    EXPECT_EQ(selected(ColorArea::meter, "LUFS Target"), "None");
-    choose(ColorArea::meter, "LUFS Target", "\u22128 LUFS");
-    EXPECT_EQ(settings_.targetLUFS(), -8.0);
 }
 
 TEST_F(DrawerTest, TheCustomTargetIsAskedForAndStoredThroughTheRowsSetter) {
@@ -166,25 +198,29 @@ TEST_F(DrawerTest, TheCustomTargetIsAskedForAndStoredThroughTheRowsSetter) {
     EXPECT_EQ(settings_.historyTargetLUFS(), -16.5);
 }
 
-TEST_F(DrawerTest, TiltIsSelectedOnlyByAnExactValue) {
+TEST_F(DrawerTest, TiltAndSpansAreSelectedOnlyWithinTheirTolerance) {
     settings_.setSpectrumTilt(3.0000001);
-    EXPECT_EQ(selected(ColorArea::spectrum, "Tilt"), "");
-    EXPECT_EQ(selected(ColorArea::spectrogram, "Tilt"), "");  // it follows the spectrum's
-    settings_.setSpectrumTilt(3.0);
-    EXPECT_EQ(selected(ColorArea::spectrum, "Tilt"), "3 dB per Octave");
+    EXPECT_EQ(selected(ColorArea::spectrum, "Tilt") + "|" + selected(ColorArea::spectrogram, "Tilt"), "|");
+    settings_.setSpectrumTilt(3.0);  // the spectrogram follows the spectrum's until it has its own
+    EXPECT_EQ(selected(ColorArea::spectrum, "Tilt") + "|" + selected(ColorArea::spectrogram, "Tilt"),
+              "3 dB per Octave|3 dB per Octave");
     choose(ColorArea::spectrogram, "Tilt", "4.5 dB per Octave");
-    EXPECT_EQ(settings_.number("spectrogramTilt"), 4.5);
-    EXPECT_EQ(settings_.spectrumTilt(), 3.0);
+    EXPECT_EQ(stored("spectrogramTilt") + " " + stored("spectrumTilt"), "4.5 3");
     EXPECT_EQ(selected(ColorArea::spectrogram, "Tilt"), "4.5 dB per Octave");
+
+    settings_.setSpectrogramSeconds(29.6);
+    EXPECT_EQ(selected(ColorArea::spectrogram, "Span"), "30 Seconds");
+    settings_.setSpectrogramSeconds(29.4);
+    EXPECT_EQ(selected(ColorArea::spectrogram, "Span"), "");
+    settings_.setHistoryMinutes(0.505);
+    EXPECT_EQ(selected(ColorArea::history, "Span"), "30 Seconds");
+    settings_.setHistoryMinutes(0.515);
+    EXPECT_EQ(selected(ColorArea::history, "Span"), "");
 }
 
-TEST_F(DrawerTest, ColoursMatchANamedSwatchWithinHalfAStepAndAreStoredPerModule) {
-    const auto colours = row(ColorArea::scope, "Color");
-    EXPECT_EQ(titles(colours), "Salmon|Amber|Lemon|Lime|Mint|Sky|Periwinkle|Lavender|Rose|Custom\u2026");
-    EXPECT_EQ(colours.options[0].info, "Salmon, Live's clip colour and the default.");
-    EXPECT_EQ(colours.options[5].info, "Sky.");
-    EXPECT_EQ(colours.options[5].swatch, (Rgb{143 / 255.0, 208 / 255.0, 240 / 255.0}));
-    EXPECT_FALSE(colours.options.back().swatch);
+TEST_F(DrawerTest, ColoursMatchANamedSwatchWithinHalfAStepPerModule) {
+    EXPECT_EQ(row(ColorArea::scope, "Color").options[5].swatch, (Rgb{143 / 255.0, 208 / 255.0, 240 / 255.0}));
+    EXPECT_FALSE(row(ColorArea::scope, "Color").options.back().swatch);  // Custom…
     for (const auto& [rgb, name] : std::vector<std::pair<Rgb, std::string>>{
              {{246 / 255.0, 182 / 255.0, 142 / 255.0}, "Salmon"},
              {{100 / 255.0, 100 / 255.0, 100 / 255.0}, "Custom\u2026"},
@@ -194,29 +230,18 @@ TEST_F(DrawerTest, ColoursMatchANamedSwatchWithinHalfAStepAndAreStoredPerModule)
         EXPECT_EQ(selected(ColorArea::scope, "Color"), name) << rgb[0] * 255;
     }
     EXPECT_EQ(selected(ColorArea::imager, "Color"), "Salmon");
-
-    choose(ColorArea::history, "Color", "Lime");
-    EXPECT_EQ(settings_.accentColor(ColorArea::history), (Rgb{191 / 255.0, 227 / 255.0, 132 / 255.0}));
-    EXPECT_EQ(host_->calls, "refreshPalette redraw");
-    choose(ColorArea::history, "Color", "Salmon");  // the default is no stored colour
-    EXPECT_FALSE(settings_.contains("accentColor.history"));
-    host_->calls.clear();
-    choose(ColorArea::history, "Color", "Custom\u2026");
-    EXPECT_EQ(host_->calls, "colorWheel:history redraw");
 }
 
 TEST_F(DrawerTest, OnHoverKeepsFreezeAndPeakHoldExclusive) {
+    const auto state = [&] { return stored("spectrumPeakHold") + " " + stored("freezeOnHover.spectrum"); };
     choose(ColorArea::spectrum, "On Hover", "Peak Hold");
-    EXPECT_EQ(settings_.boolean("spectrumPeakHold"), true);
-    EXPECT_EQ(settings_.boolean("freezeOnHover.spectrum"), false);
+    EXPECT_EQ(state(), "true false");
     EXPECT_EQ(selected(ColorArea::spectrum, "On Hover"), "Peak Hold");
     choose(ColorArea::spectrum, "On Hover", "Freeze");
-    EXPECT_EQ(settings_.boolean("spectrumPeakHold"), false);
-    EXPECT_EQ(settings_.boolean("freezeOnHover.spectrum"), true);
+    EXPECT_EQ(state(), "false true");
     choose(ColorArea::spectrum, "On Hover", "Nothing");
     EXPECT_FALSE(settings_.spectrumPeakHold() || settings_.freezeOnHover(ColorArea::spectrum));
     EXPECT_EQ(selected(ColorArea::spectrum, "On Hover"), "Nothing");
-
     settings_.setSpectrumPeakHold(true);
     settings_.setFreezeOnHover(ColorArea::spectrum, true);
     EXPECT_EQ(selected(ColorArea::spectrum, "On Hover"), "Freeze");
@@ -225,62 +250,17 @@ TEST_F(DrawerTest, OnHoverKeepsFreezeAndPeakHoldExclusive) {
 TEST_F(DrawerTest, ShowsRowsToggleEachLineOrPart) {
     // The history's lines may all go.
     choose(ColorArea::history, "Shows", "Momentary");
-    EXPECT_EQ(settings_.strings("historyShows"), (std::vector<std::string>{"shortTerm", "integrated", "momentary"}));
+    EXPECT_EQ(stored("historyShows"), "shortTerm,integrated,momentary");
     for (const char* line : {"Short-term", "Integrated", "Momentary"}) choose(ColorArea::history, "Shows", line);
     EXPECT_EQ(settings_.strings("historyShows"), std::vector<std::string>{});
     EXPECT_EQ(selected(ColorArea::history, "Shows"), "");
     choose(ColorArea::history, "Shows", "Integrated");
     EXPECT_EQ(selected(ColorArea::history, "Shows"), "Integrated");
-
-    // A meter part flips its key and lays the bar out again.
-    const auto parts = row(ColorArea::meter, "Shows");
-    EXPECT_TRUE(parts.several);
-    EXPECT_EQ(titles(parts), "Momentary|Short-term|Integrated|Loudness Range (LRA)|PSR|True Peak|Peak (L/R)");
-    host_->calls.clear();
-    choose(ColorArea::meter, "Shows", "PSR");
-    EXPECT_EQ(settings_.boolean("meterPart.psr"), false);
-    EXPECT_EQ(host_->calls, "relayout refreshPalette redraw");
-    choose(ColorArea::meter, "Shows", "PSR");
-    EXPECT_EQ(settings_.boolean("meterPart.psr"), true);
-    // The row shows each part's own choice even while the meter is hidden.
+    // The meter's row shows each part's own choice even while the meter is hidden.
+    EXPECT_TRUE(row(ColorArea::meter, "Shows").several);
     settings_.setShowMeterPart(MeterPart::peak, false);
     settings_.setModuleOrder({ColorArea::scope});
     EXPECT_EQ(selected(ColorArea::meter, "Shows"), "Momentary|Short-term|Integrated|Loudness Range (LRA)|PSR|True Peak");
-}
-
-TEST_F(DrawerTest, SpansAreSelectedWithinTheirTolerance) {
-    settings_.setSpectrogramSeconds(29.6);
-    EXPECT_EQ(selected(ColorArea::spectrogram, "Span"), "30 Seconds");
-    settings_.setSpectrogramSeconds(29.4);
-    EXPECT_EQ(selected(ColorArea::spectrogram, "Span"), "");
-    choose(ColorArea::spectrogram, "Span", "5 Minutes");
-    EXPECT_EQ(settings_.spectrogramSeconds(), 300.0);
-
-    settings_.setHistoryMinutes(0.505);
-    EXPECT_EQ(selected(ColorArea::history, "Span"), "30 Seconds");
-    settings_.setHistoryMinutes(0.515);
-    EXPECT_EQ(selected(ColorArea::history, "Span"), "");
-    choose(ColorArea::history, "Span", "10 Minutes");
-    EXPECT_EQ(settings_.historyMinutes(), 10.0);
-}
-
-TEST_F(DrawerTest, ChoicesWriteTheirKeysAndTellTheApplication) {
-    choose(ColorArea::scope, "Color Map", "Frequency");
-    EXPECT_EQ(settings_.string("scopeColorMap"), "frequency");
-    choose(ColorArea::imager, "Freeze on Hover", "On");
-    EXPECT_EQ(settings_.boolean("freezeOnHover.imager"), true);
-
-    host_->calls.clear();
-    choose(ColorArea::spectrogram, "Channel", "Side");
-    EXPECT_EQ(settings_.string("spectrogramChannel"), "side");
-    choose(ColorArea::meter, "Reset After Silence", "Off");
-    EXPECT_EQ(settings_.boolean("autoResetAfterSilence"), false);
-    choose(ColorArea::scope, "Clear History", "Clear History");
-    choose(ColorArea::history, "Clear History", "Clear History");
-    choose(ColorArea::spectrogram, "Clear History", "Clear History");
-    choose(ColorArea::meter, "Reset Measurement", "Reset Measurement");
-    EXPECT_EQ(host_->calls, "channel:side redraw autoReset:off redraw clearScopeOverview redraw clearMeterHistory "
-                            "redraw clearSpectrogram redraw resetMeasurement redraw");
 }
 
 TEST_F(DrawerTest, ActionsDoNothingOnceTheApplicationIsGone) {

@@ -72,29 +72,20 @@ std::string layout(const Settings& s) {
     return out;
 }
 
-template <class E>
-std::string raws() {
-    std::string out;
-    for (E value : allCases<E>()) out += std::string(out.empty() ? "" : " ") + std::string(rawValue(value));
-    return out;
-}
-
 }  // namespace
 
-TEST_F(SettingsTest, AFreshStoreAndValuesOfTheWrongTypeOutOfRangeOrUnknownYieldTheDefaults) {
+TEST_F(SettingsTest, AFreshStoreAndWrongTypedOutOfRangeOrUnknownValuesGiveTheDefaultsAndRangesIncludeTheirEdges) {
     expectDefaults(settings_, "fresh");
     expectDefaults(*over(R"({"barMode": "sideways", "barHeight": 27, "floatingWidth": 319, "floatingHeight": 0,
         "floatingX": 1e300, "liveMinimumHeight": 0, "listenToAll": 1, "showTimelineMarks": "no",
         "historyMinutes": 10.5, "spectrogramSeconds": 601, "windowWeight1": 1001, "windowWeight2": 0,
         "meterSpread": 61, "graphSplit": 1.5, "meterWidth": 16385, "moduleWidth.scope": -3, "targetLUFS": -70.5,
         "customTargetLUFS": 1, "spectrumTilt": 1e9, "spectrogramTilt": -24.5, "accentColor.scope": [1.01, 0, 0],
-        "accentColor.imager": [0.5, 0.5], "scopeMode": "both", "scopeColorMap": "heat", "spectrumChannel": 4,
+        "accentColor.imager": [0.5, 0.5], "scopeMode": "Mid", "scopeColorMap": "heat", "spectrumChannel": 4,
         "spectrogramColorMap": "frequency", "spectrogramRange": "huge", "imagerMode": "dots",
         "historyShows": "momentary", "freezeOnHover.imager": "yes", "meterPart.psr": 0, "firstLaunch": 790000000,
         "meterIndex": "0", "liveThemeChoice": "{}"})"), "bad values");
-}
-
-TEST_F(SettingsTest, RangesIncludeTheirEdges) {
+    // Ranges include their edges.
     auto s = over(R"({"barHeight": 2000, "floatingHeight": 28, "historyMinutes": 10, "spectrogramSeconds": 600,
                       "meterSpread": 0, "targetLUFS": 0, "customTargetLUFS": -70, "spectrumTilt": -24,
                       "accentColor.scope": [0, 1, 0.5], "floatingX": 10})");
@@ -107,16 +98,31 @@ TEST_F(SettingsTest, RangesIncludeTheirEdges) {
 }
 
 TEST_F(SettingsTest, OlderKeysAreReadWhereTheNewOnesAreAbsent) {
-    // Milliseconds: the nearest triggered window, the earlier on a tie.
-    for (const auto& [ms, expected] : std::vector<std::pair<std::string, ScopeWindow>>{
-             {"30", ScopeWindow::ms40}, {"200", ScopeWindow::ms250}, {"5000", ScopeWindow::ms250},
-             {"25", ScopeWindow::ms10}, {"0", ScopeWindow::ms40}, {"-5", ScopeWindow::ms40},
-             {"\"100\"", ScopeWindow::ms40}, {"70", ScopeWindow::ms40}, {"71", ScopeWindow::ms100}}) {
-        EXPECT_EQ(over(R"({"scopeWindowMs": )" + ms + "}")->scopeWindow(), expected) << ms;
+    // Milliseconds: the nearest triggered window, the earlier on a tie; a valid new key wins.
+    for (const auto& [json, expected] : std::vector<std::pair<std::string, std::string_view>>{
+             {"30", "ms40"}, {"200", "ms250"}, {"5000", "ms250"}, {"25", "ms10"}, {"0", "ms40"}, {"-5", "ms40"},
+             {"\"100\"", "ms40"}, {"70", "ms40"}, {"71", "ms100"}, {"10, \"scopeWindow\": \"bars8\"", "bars8"},
+             {"10, \"scopeWindow\": \"bars9\"", "ms10"}}) {
+        EXPECT_EQ(rawValue(over(R"({"scopeWindowMs": )" + json + "}")->scopeWindow()), expected) << json;
     }
-    // A valid new key wins; an unknown one falls back to the old key.
-    EXPECT_EQ(over(R"({"scopeWindow": "bars8", "scopeWindowMs": 10})")->scopeWindow(), ScopeWindow::bars8);
-    EXPECT_EQ(over(R"({"scopeWindow": "bars9", "scopeWindowMs": 10})")->scopeWindow(), ScopeWindow::ms10);
+    // Slots 1 and 2 fall back to the older keys until the slot is stored, even as "off" or unknown text;
+    // a slot of the wrong type counts as absent.
+    for (const auto& [json, slot, expected] : std::vector<std::tuple<std::string, int, std::string_view>>{
+             {R"({"showScope": false, "graphView": "spectrum"})", 1, "-"},
+             {R"({"graphView": "spectrum"})", 1, "spectrum"},
+             {R"({"showScope": true, "graphView": "other"})", 1, "scope"},
+             {R"({"showHistory": false})", 2, "-"},
+             {R"({"historyView": "spectrogram"})", 2, "spectrogram"},
+             {R"({"window1": "off", "graphView": "spectrum"})", 1, "-"},
+             {R"({"window2": "meter"})", 2, "-"},
+             {R"({"window1": "imager"})", 1, "imager"},
+             {R"({"window1": 3, "graphView": "spectrum"})", 1, "spectrum"}}) {
+        const auto kind = over(json)->window(slot);
+        EXPECT_EQ(kind ? rawValue(*kind) : "-", expected) << json;
+    }
+    EXPECT_FALSE(over(R"({"window2": "off", "window3": "off"})")->showHistory());
+    EXPECT_TRUE(over(R"({"window2": "off", "window5": "imager"})")->showHistory());
+    EXPECT_FALSE(settings_.window(0) || settings_.window(6));
 
     auto s = over(R"({"scopeFreeze": true, "spectrumFreeze": true})");
     EXPECT_TRUE(s->freezeOnHover(ColorArea::scope) && s->spectrumPeakHold());
@@ -125,23 +131,6 @@ TEST_F(SettingsTest, OlderKeysAreReadWhereTheNewOnesAreAbsent) {
     s->setSpectrumPeakHold(false);
     EXPECT_FALSE(s->freezeOnHover(ColorArea::scope) || s->spectrumPeakHold());
     EXPECT_TRUE(s->boolean("scopeFreeze").value_or(false));  // never rewritten
-}
-
-TEST_F(SettingsTest, SlotsOneAndTwoFallBackToTheOlderKeys) {
-    EXPECT_FALSE(over(R"({"showScope": false, "graphView": "spectrum"})")->window1());
-    EXPECT_EQ(over(R"({"graphView": "spectrum"})")->window1(), GraphKind::spectrum);
-    EXPECT_EQ(over(R"({"showScope": true, "graphView": "other"})")->window1(), GraphKind::scope);
-    EXPECT_FALSE(over(R"({"showHistory": false})")->window2());
-    EXPECT_EQ(over(R"({"historyView": "spectrogram"})")->window2(), GraphKind::spectrogram);
-    // A stored slot, even "off" or unknown text, ends the fallback.
-    EXPECT_FALSE(over(R"({"window1": "off", "graphView": "spectrum"})")->window1());
-    EXPECT_FALSE(over(R"({"window2": "meter"})")->window2());
-    EXPECT_EQ(over(R"({"window1": "imager"})")->window1(), GraphKind::imager);
-    // A slot of the wrong type counts as absent, so the fallback applies.
-    EXPECT_EQ(over(R"({"window1": 3, "graphView": "spectrum"})")->window1(), GraphKind::spectrum);
-    EXPECT_FALSE(over(R"({"window2": "off", "window3": "off"})")->showHistory());
-    EXPECT_TRUE(over(R"({"window2": "off", "window5": "imager"})")->showHistory());
-    EXPECT_FALSE(settings_.window(0) || settings_.window(6));
 }
 
 TEST_F(SettingsTest, TheGraphOrderDropsGapsAndRepeatsAndTheMeterGoesWhereItsIndexSays) {
@@ -197,7 +186,7 @@ TEST_F(SettingsTest, SetGraphOrderAndSetShownKeepEveryGraphsWidthShare) {
     EXPECT_EQ(layout(s), "spectrum*3 history scope*1 off off | meter");
 }
 
-TEST_F(SettingsTest, HistoryShowsKeepsTheFixedOrderOfTheThreeLines) {
+TEST_F(SettingsTest, TheHistoryKeepsTheFixedOrderOfItsLinesAndFollowsTheMetersTargetUntilGivenItsOwn) {
     EXPECT_EQ(over(R"({"historyShows": ["psr", "momentary"]})")->historyShows(),
               std::vector<HistorySource>{HistorySource::momentary});
     EXPECT_EQ(over(R"({"historyShows": ["integrated", "truePeak", "shortTerm", "momentary", "integrated"]})")
@@ -206,9 +195,8 @@ TEST_F(SettingsTest, HistoryShowsKeepsTheFixedOrderOfTheThreeLines) {
     settings_.setHistoryShows({});
     EXPECT_EQ(settings_.strings("historyShows"), std::vector<std::string>{});
     EXPECT_TRUE(settings_.historyShows().empty());
-}
 
-TEST_F(SettingsTest, TheHistoryTargetFollowsTheMeterUntilChosenOnItsOwn) {
+    // The history's target follows the meter's until chosen on its own.
     Settings& s = settings_;
     s.setTargetLUFS(-14.0);
     EXPECT_EQ(s.historyTargetLUFS(), -14.0);
@@ -241,12 +229,13 @@ TEST_F(SettingsTest, OutputSourcesAreStoredPerDeviceAsText) {
 TEST_F(SettingsTest, TheLiveRootIsAnAbsoluteFolderOrTheHomeFolder) {
     const fs::path home = std::getenv("HOME");
     EXPECT_EQ(settings_.liveRoot(), home);
-    settings_.setLiveRoot("/srv/wine/drive_c/users/me");
-    EXPECT_EQ(settings_.liveRoot(), "/srv/wine/drive_c/users/me");
-    settings_.setString("liveRoot", "~/recorded/live");
-    EXPECT_EQ(settings_.liveRoot(), home / "recorded/live");
-    settings_.setString("liveRoot", "relative/path");
-    EXPECT_EQ(settings_.liveRoot(), home);
+    for (const auto& [stored, root] : std::vector<std::pair<std::string, fs::path>>{
+             {"/srv/wine/drive_c/users/me", "/srv/wine/drive_c/users/me"},
+             {"~/recorded/live", home / "recorded/live"},
+             {"relative/path", home}}) {
+        settings_.setString("liveRoot", stored);
+        EXPECT_EQ(settings_.liveRoot(), root) << stored;
+    }
     settings_.setLiveRoot(std::nullopt);
     EXPECT_FALSE(settings_.contains("liveRoot"));
 }
@@ -254,7 +243,6 @@ TEST_F(SettingsTest, TheLiveRootIsAnAbsoluteFolderOrTheHomeFolder) {
 TEST_F(SettingsTest, WrittenValuesAndTheFirstLaunchAreSeenByANewStoreOverTheSameFile) {
     const std::string choice = R"({"theme":"Default","appearance":"Dark","highContrast":false,"seen":790000000})";
     settings_.setLiveThemeChoice(choice);
-    settings_.setSpectrogramChannel(SpectrumChannel::side);
     settings_.setAccentColor(Rgb{0.25, 0.5, 0.75}, ColorArea::meter);
     settings_.recordFirstLaunch();
     const auto first = clock_.date();
@@ -263,7 +251,6 @@ TEST_F(SettingsTest, WrittenValuesAndTheFirstLaunchAreSeenByANewStoreOverTheSame
     ASSERT_TRUE(settings_.flush());
     Settings again(folder_ / "settings.json", clock_, Settings::Writing::manual);
     EXPECT_EQ(again.liveThemeChoice(), choice);
-    EXPECT_EQ(again.spectrogramChannel(), SpectrumChannel::side);
     EXPECT_EQ(again.accentColor(ColorArea::meter), (Rgb{0.25, 0.5, 0.75}));
     EXPECT_EQ(again.firstLaunch(), first);
 }
@@ -327,22 +314,4 @@ TEST_F(SettingsTest, SharedCanBePointedAtATestStore) {
     Settings::setSharedForTesting(nullptr);
     EXPECT_NE(&Settings::shared(), &settings_);
     EXPECT_EQ(Settings::shared().store().file(), fs::path(std::getenv("XDG_CONFIG_HOME")) / "crestline/settings.json");
-}
-
-// Raw values are what users' files hold; titles are what the menus show.
-TEST(ModuleOptions, RawValuesNeverChangeAndWindowsKnowTheirSpans) {
-    EXPECT_EQ(raws<ColorArea>(), "scope spectrum imager history spectrogram meter");
-    EXPECT_EQ(raws<GraphKind>(), "scope spectrum imager history spectrogram");
-    EXPECT_EQ(raws<ScopeWindow>(), "ms10 ms40 ms100 ms250 s1 s4 s10 s30 beat1 bar1 bars4 bars8 bars16");
-    EXPECT_EQ(raws<ScopeMode>() + "|" + raws<SpectrumChannel>(),
-              "stereo left right mid side|stereo left right mid side");
-    EXPECT_EQ(raws<ImagerMode>() + "|" + raws<SpectrogramRange>() + "|" + raws<ColorMap>() + "|" + raws<BarMode>(),
-              "polarSample lissajous|wide normal tight|module frequency heat|pinned floating");
-    EXPECT_EQ(raws<MeterPart>(), "momentary shortTerm integrated loudnessRange truePeak psr peak");
-    EXPECT_EQ(raws<HistorySource>(), "momentary shortTerm integrated truePeak psr");
-    EXPECT_FALSE(fromRawValue<ScopeMode>("Mid"));
-    EXPECT_EQ(title(ColorArea::history), "Loudness History");
-    EXPECT_FALSE(graphKind(ColorArea::meter));
-    EXPECT_EQ(span(ScopeWindow::ms250).amount, 0.25);
-    EXPECT_EQ(span(ScopeWindow::bars16).unit, ScopeSpan::Unit::bars);
 }
