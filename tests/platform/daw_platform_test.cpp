@@ -16,17 +16,15 @@ using namespace crestline;
 
 namespace {
 
-class Scratch {
-public:
-    Scratch() {
+struct Scratch {
+    std::filesystem::path path = [] {
         std::string pattern = (std::filesystem::temp_directory_path() / "crestline-platform-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path = pattern;
-    }
+        return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+    }();
     ~Scratch() {
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
     }
-    std::filesystem::path path;
 };
 
 void write(const std::filesystem::path& file, const std::string& text) {
@@ -84,18 +82,12 @@ TEST(RunningProcesses, TheProcessWideListCanBeReplaced) {
 }
 
 TEST(DawRoot, EnvironmentBeatsSettingBeatsHome) {
-    const char* old = std::getenv("CRESTLINE_LIVE_ROOT");
-    const std::string saved = old ? old : "";
-    unsetenv("CRESTLINE_LIVE_ROOT");
+    unsetenv("CRESTLINE_LIVE_ROOT");  // nothing else in this process reads it
     EXPECT_EQ(resolveDawRoot("/from/setting"), "/from/setting");
     EXPECT_EQ(resolveDawRoot(""), std::getenv("HOME"));
     setenv("CRESTLINE_LIVE_ROOT", "/from/env", 1);
     EXPECT_EQ(resolveDawRoot("/from/setting"), "/from/env");
-    if (old) {
-        setenv("CRESTLINE_LIVE_ROOT", saved.c_str(), 1);
-    } else {
-        unsetenv("CRESTLINE_LIVE_ROOT");
-    }
+    unsetenv("CRESTLINE_LIVE_ROOT");
     EXPECT_EQ(dawPreferencesFolder("/r"), "/r/Library/Preferences/Ableton");
     EXPECT_EQ(dawDefaultUserLibrary("/r"), "/r/Music/Ableton/User Library");
     EXPECT_EQ(dawThemesFolder("/A/Live.app"), "/A/Live.app/Contents/App-Resources/Themes");
@@ -143,27 +135,23 @@ TEST(FakeAccessibility, ScriptsValuesFailuresTimeoutsAndNotifications) {
     FakeAccessibility ax;
     auto window = ax.addWindow(5, "Settings");
     auto control = window->addChild();
-    control->set("AXDescription", std::string("Theme"));
     control->set("AXValue", std::string("Default"));
     auto list = axElements(*ax.application(5), "AXWindows");
-    ASSERT_TRUE(list);
-    ASSERT_EQ(list->size(), 1u);
+    ASSERT_TRUE(list && list->size() == 1u);
     EXPECT_EQ(axString(*list->front(), "AXTitle"), "Settings");
-    EXPECT_FALSE(axBool(*list->front(), "AXTitle"));
-    EXPECT_FALSE(axString(*list->front(), "AXDocument"));
+    EXPECT_FALSE(axBool(*list->front(), "AXTitle") || axString(*list->front(), "AXDocument"));
     control->fail("AXValue", AXError::invalidElement);
     AXValue value;
     EXPECT_EQ(control->copyAttribute("AXValue", value), AXError::invalidElement);
 
-    // The application's time-out bounds its windows' requests.
+    // The application's time-out bounds its windows' requests; a window's own wins.
     ax.setResponseDelay(5, 1.0);
-    EXPECT_EQ(axString(*window, "AXTitle"), "Settings");  // within the default
-    ax.app(5)->setMessagingTimeout(0.5);
-    EXPECT_FALSE(axString(*window, "AXTitle"));
-    ax.app(5)->setMessagingTimeout(2.0);
-    EXPECT_EQ(axString(*window, "AXTitle"), "Settings");
-    window->setMessagingTimeout(0.25);
-    EXPECT_FALSE(axString(*window, "AXTitle"));
+    for (const auto& [app, own, answers] : std::vector<std::tuple<double, double, bool>>{
+             {0.0, 0.0, true}, {0.5, 0.0, false}, {2.0, 0.0, true}, {2.0, 0.25, false}}) {
+        if (app > 0) ax.app(5)->setMessagingTimeout(app);
+        if (own > 0) window->setMessagingTimeout(own);
+        EXPECT_EQ(axString(*window, "AXTitle").has_value(), answers) << app << " " << own;
+    }
 
     int calls = 0;
     {
@@ -177,7 +165,7 @@ TEST(FakeAccessibility, ScriptsValuesFailuresTimeoutsAndNotifications) {
         EXPECT_EQ(ax.post(window, "AXValueChanged"), 0);
         EXPECT_EQ(ax.liveObservers(), 1);
     }
-    EXPECT_EQ(ax.post(control, "AXValueChanged"), 0);
+    EXPECT_EQ(ax.post(control, "AXValueChanged"), 0);  // gone with its observer
     EXPECT_EQ(calls, 1);
 
     window->allowWrites("AXPosition");
@@ -185,8 +173,6 @@ TEST(FakeAccessibility, ScriptsValuesFailuresTimeoutsAndNotifications) {
     EXPECT_EQ(window->setAttribute("AXTitle", std::string("x")), AXError::attributeUnsupported);
     ax.setResponseDelay(5, 0);
     EXPECT_EQ(axPoint(*window, "AXPosition"), (AXPoint{10, 20}));
-    EXPECT_EQ(axText(100.0), "100");
-    EXPECT_EQ(axText(0.5), "0.5");
-    EXPECT_EQ(axText(true), "1");
+    EXPECT_EQ(*axText(100.0) + " " + *axText(0.5) + " " + *axText(true), "100 0.5 1");
     EXPECT_FALSE(axText(AXSize{1, 2}));
 }

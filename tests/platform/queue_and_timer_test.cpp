@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -23,7 +24,7 @@ TEST(SerialQueue, RunsTasksInOrderOnOneThreadWithItsLabelAndSyncFromItselfRunsIn
         queue.sync([&] { inner = true; });  // a dispatch queue would deadlock here
     });
     std::vector<int> expected(100);
-    for (int i = 0; i < 100; ++i) expected[static_cast<std::size_t>(i)] = i;
+    std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(order, expected);
     EXPECT_EQ(label, "app.test.audio");
     EXPECT_EQ(SerialQueue::currentLabel(), "");

@@ -1,6 +1,5 @@
-// The X11 layer against a real X server: the test starts its own Xvfb on a
-// free display number, plays the DAW by creating windows with the DAW's pid,
-// and stops the server by its pid.
+// The X11 layer against a real X server of the test's own, playing the DAW by
+// creating windows with the DAW's pid.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -9,7 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,37 +25,19 @@ namespace {
 
 constexpr long kDawPid = 4242;
 
-std::string findProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string list = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= list.size()) {
-        const size_t end = list.find(':', start);
-        const std::string dir = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        const auto candidate = std::filesystem::path(dir.empty() ? "." : dir) / name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate.string();
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return {};
-}
-
-// One Xvfb for the whole suite.
+// One Xvfb for the whole suite. It picks a free display number itself and
+// tells it through a pipe, so parallel test processes never race for one.
 class XServer : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        program_ = findProgram("Xvfb");
-        if (program_.empty()) return;
-        // Xvfb picks a free display number itself and tells us through a
-        // pipe, so parallel test processes never race for one.
         int fds[2];
         if (pipe(fds) != 0) return;
         const pid_t child = fork();
         if (child == 0) {
             close(fds[0]);
             const std::string fd = std::to_string(fds[1]);
-            execl(program_.c_str(), "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten",
-                  "tcp", "-noreset", static_cast<char*>(nullptr));
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+                   "-noreset", static_cast<char*>(nullptr));
             _exit(127);
         }
         close(fds[1]);
@@ -67,22 +48,23 @@ protected:
         close(fds[0]);
         if (number.empty()) {
             kill(child, SIGKILL);
-            waitpid(child, nullptr, 0);
+            int status = 0;
+            waitpid(child, &status, 0);
+            missing_ = WIFEXITED(status) && WEXITSTATUS(status) == 127;
             return;
         }
         pid_ = child;
         display_ = ":" + number;
     }
     static void TearDownTestSuite() {
-        if (pid_ > 0) {
-            kill(pid_, SIGCONT);
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-            pid_ = 0;
-        }
+        if (pid_ <= 0) return;
+        kill(pid_, SIGCONT);
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = 0;
     }
     void SetUp() override {
-        if (program_.empty()) GTEST_SKIP() << "Xvfb is not installed";
+        if (missing_) GTEST_SKIP() << "Xvfb is not installed";
         ASSERT_GT(pid_, 0) << "Xvfb did not start";
         client_ = XOpenDisplay(display_.c_str());
         ASSERT_NE(client_, nullptr);
@@ -93,37 +75,34 @@ protected:
 
     Atom atom(const char* name) { return XInternAtom(client_, name, False); }
 
+    // Bytes go as 8-bit items, anything wider (atoms, cardinals, windows) as 32-bit ones.
+    template <class T>
+    void set(Window w, const char* property, Atom type, const std::vector<T>& values) {
+        XChangeProperty(client_, w, atom(property), type, sizeof(T) == 1 ? 8 : 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(values.data()), static_cast<int>(values.size()));
+        XSync(client_, False);
+    }
+    void setTitle(Window w, const std::string& title) {
+        set(w, "_NET_WM_NAME", atom("UTF8_STRING"), std::vector<char>(title.begin(), title.end()));
+    }
+    void setAtoms(Window w, const char* property, const std::vector<const char*>& names) {
+        std::vector<unsigned long> values;
+        for (const char* n : names) values.push_back(atom(n));
+        set(w, property, XA_ATOM, values);
+    }
+
     Window makeWindow(long pid, int x, int y, int width, int height, bool map = true) {
         XSetWindowAttributes attributes{};
         const Window w = XCreateWindow(client_, DefaultRootWindow(client_), x, y, static_cast<unsigned>(width),
                                        static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent,
                                        0, &attributes);
-        const unsigned long value = static_cast<unsigned long>(pid);
-        XChangeProperty(client_, w, atom("_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(&value), 1);
+        set(w, "_NET_WM_PID", XA_CARDINAL, std::vector<unsigned long>{static_cast<unsigned long>(pid)});
         if (map) XMapWindow(client_, w);
         XSync(client_, False);
         return w;
     }
-    void setUtf8Title(Window w, const std::string& title) {
-        XChangeProperty(client_, w, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
-        XSync(client_, False);
-    }
-    void setAtoms(Window w, const char* property, const std::vector<const char*>& names) {
-        std::vector<unsigned long> values;
-        for (const char* n : names) values.push_back(atom(n));
-        XChangeProperty(client_, w, atom(property), XA_ATOM, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(values.data()), static_cast<int>(values.size()));
-        XSync(client_, False);
-    }
-    void setCardinals(Window w, const char* property, Atom type, const std::vector<unsigned long>& values) {
-        XChangeProperty(client_, w, atom(property), type, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(values.data()), static_cast<int>(values.size()));
-        XSync(client_, False);
-    }
 
-    static inline std::string program_;
+    static inline bool missing_ = false;
     static inline std::string display_;
     static inline pid_t pid_ = 0;
     Display* client_ = nullptr;
@@ -135,20 +114,35 @@ std::vector<std::string> titles(const AXElementList& windows) {
     return result;
 }
 
+// Frame, subrole and the states that are set: "9,0 803x623 AXStandardWindow Mini Full Main".
+std::string describe(AXElement& w) {
+    const auto at = axPoint(w, "AXPosition").value_or(AXPoint{-1, -1});
+    const auto size = axSize(w, "AXSize").value_or(AXSize{-1, -1});
+    std::ostringstream out;
+    out << at.x << "," << at.y << " " << size.width << "x" << size.height << " "
+        << axString(w, "AXSubrole").value_or("?");
+    for (const char* state : {"AXMinimized", "AXFullScreen", "AXMain"}) {
+        const auto on = axBool(w, state);
+        if (!on) out << " ?";
+        if (on.value_or(false)) out << " " << std::string_view(state).substr(2, 4);
+    }
+    return out.str();
+}
+
 }  // namespace
 
 TEST_F(XServer, WindowsOfTheDawAnswerTitleFrameStateAndSubrole) {
     const Window song = makeWindow(kDawPid, 10, 20, 800, 600);
-    setUtf8Title(song, "Song \xE2\x80\x93 Ableton Live 12");
-    setCardinals(song, "_NET_FRAME_EXTENTS", XA_CARDINAL, {1, 2, 20, 3});
+    setTitle(song, "Song \xE2\x80\x93 Ableton Live 12");
+    set(song, "_NET_FRAME_EXTENTS", XA_CARDINAL, std::vector<unsigned long>{1, 2, 20, 3});
     const Window settings = makeWindow(kDawPid, 100, 100, 300, 200);
     XStoreName(client_, settings, "Settings");
     setAtoms(settings, "_NET_WM_WINDOW_TYPE", {"_NET_WM_WINDOW_TYPE_DIALOG"});
     const Window hidden = makeWindow(kDawPid, 0, 0, 1000, 700, false);
-    setUtf8Title(hidden, "Hidden");
+    setTitle(hidden, "Hidden");
     setAtoms(hidden, "_NET_WM_STATE", {"_NET_WM_STATE_HIDDEN"});
     const Window full = makeWindow(kDawPid, 0, 0, 400, 300);
-    setUtf8Title(full, "Full");
+    setTitle(full, "Full");
     setAtoms(full, "_NET_WM_STATE", {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_FULLSCREEN"});
     makeWindow(kDawPid + 1, 0, 0, 1200, 800);  // another program
 
@@ -160,29 +154,15 @@ TEST_F(XServer, WindowsOfTheDawAnswerTitleFrameStateAndSubrole) {
     ASSERT_TRUE(windows);
     // Front-most first: the last one stacked is on top.
     EXPECT_EQ(titles(*windows), (std::vector<std::string>{"Full", "Hidden", "Settings", "Song \xE2\x80\x93 Ableton Live 12"}));
-    auto& front = *windows->at(0);
-    auto& hiddenElement = *windows->at(1);
-    auto& dialog = *windows->at(2);
+    // No program active: the largest visible standard window is main (the hidden one is larger but minimised).
+    EXPECT_EQ(describe(*windows->at(0)), "0,0 400x300 AXStandardWindow Full");
+    EXPECT_EQ(describe(*windows->at(1)), "0,0 1000x700 AXStandardWindow Mini");
+    EXPECT_EQ(describe(*windows->at(2)), "100,100 300x200 AXDialog");
+    EXPECT_EQ(describe(*windows->at(3)), "9,0 803x623 AXStandardWindow Main");
+    set(DefaultRootWindow(client_), "_NET_ACTIVE_WINDOW", XA_WINDOW, std::vector<unsigned long>{settings});
+    EXPECT_EQ(describe(*windows->at(2)), "100,100 300x200 AXDialog Main");
+    EXPECT_EQ(describe(*windows->at(3)), "9,0 803x623 AXStandardWindow");
     auto& main = *windows->at(3);
-
-    EXPECT_EQ(axPoint(main, "AXPosition"), (AXPoint{9, 0}));
-    EXPECT_EQ(axSize(main, "AXSize"), (AXSize{803, 623}));
-    EXPECT_EQ(axPoint(dialog, "AXPosition"), (AXPoint{100, 100}));
-    EXPECT_EQ(axSize(dialog, "AXSize"), (AXSize{300, 200}));
-    EXPECT_EQ(axString(main, "AXSubrole"), "AXStandardWindow");
-    EXPECT_EQ(axString(dialog, "AXSubrole"), "AXDialog");
-    EXPECT_EQ(axBool(hiddenElement, "AXMinimized"), true);
-    EXPECT_EQ(axBool(main, "AXMinimized"), false);
-    EXPECT_EQ(axBool(front, "AXFullScreen"), true);
-    EXPECT_EQ(axBool(main, "AXFullScreen"), false);
-
-    // No program active: the largest visible standard window is main (the
-    // hidden one is larger but minimised).
-    EXPECT_EQ(axBool(main, "AXMain"), true);
-    EXPECT_EQ(axBool(front, "AXMain"), false);
-    setCardinals(DefaultRootWindow(client_), "_NET_ACTIVE_WINDOW", XA_WINDOW, {settings});
-    EXPECT_EQ(axBool(dialog, "AXMain"), true);
-    EXPECT_EQ(axBool(main, "AXMain"), false);
 
     // What X11 cannot see answers nothing.
     AXValue value;
@@ -200,12 +180,12 @@ TEST_F(XServer, WindowsOfTheDawAnswerTitleFrameStateAndSubrole) {
     // A window that went away fails its requests instead of ending the process.
     XDestroyWindow(client_, full);
     XSync(client_, False);
-    EXPECT_FALSE(axPoint(front, "AXPosition"));
+    EXPECT_FALSE(axPoint(*windows->at(0), "AXPosition"));
 }
 
 TEST_F(XServer, MovesAndResizesTheFrameWithoutAWindowManager) {
     const Window song = makeWindow(kDawPid + 10, 50, 60, 640, 480);
-    setCardinals(song, "_NET_FRAME_EXTENTS", XA_CARDINAL, {0, 0, 10, 0});
+    set(song, "_NET_FRAME_EXTENTS", XA_CARDINAL, std::vector<unsigned long>{0, 0, 10, 0});
     X11Accessibility ax(display_);
     const auto windows = axElements(*ax.application(static_cast<int>(kDawPid + 10)), "AXWindows");
     ASSERT_TRUE(windows && windows->size() == 1);
