@@ -5,7 +5,6 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
-#include <thread>
 #include <vector>
 
 using namespace crestline;
@@ -32,19 +31,4 @@ TEST(RealFft, MatchesTheDirectDftKeepsItsInputAndRefusesLengthsBelowTwo) {
     EXPECT_FALSE(none.valid());
     EXPECT_TRUE(none.input().empty() && none.output().empty());
     none.execute();  // harmless
-}
-
-TEST(RealFft, PlansAreMadeAndDroppedOnSeveralThreadsAtOnce) {
-    auto churn = [](int seed) {
-        for (int round = 0; round < 40; ++round) {
-            RealFft fft(1 << (6 + (round + seed) % 8));
-            ASSERT_TRUE(fft.valid());
-            fft.input()[1] = 1.0f;
-            fft.execute();
-            EXPECT_NEAR(std::abs(fft.output()[3]), 1.0f, 1e-6f);
-        }
-    };
-    std::thread a(churn, 0), b(churn, 3);
-    a.join();
-    b.join();
 }
