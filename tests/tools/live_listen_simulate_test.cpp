@@ -1,6 +1,5 @@
 // crestline-live listen and simulate, run as the user runs them: separate
-// processes talking over the loopback interface. The binaries come from
-// CRESTLINE_BIN_DIR.
+// processes talking over the loopback interface.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -20,17 +19,14 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/udp_socket.h"
+#include "tests/tools/tool_run.h"
 
 extern char** environ;
 
 using nlohmann::json;
+using CrestlineLive = crestline::tools_test::ToolTest;
 
 namespace {
-
-std::string tool() {
-    const char* dir = std::getenv("CRESTLINE_BIN_DIR");
-    return std::string(dir ? dir : "build/bin") + "/crestline-live";
-}
 
 // A child process whose stdout (and, when asked, stderr) we read.
 class Child {
@@ -47,7 +43,7 @@ public:
             posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         }
         posix_spawn_file_actions_addclose(&actions, fds[0]);
-        std::vector<std::string> all{tool()};
+        std::vector<std::string> all{crestline::tools_test::toolPath("crestline-live")};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (auto& arg : all) argv.push_back(arg.data());
@@ -113,7 +109,7 @@ std::uint16_t freePort() {
     return probe.localPort();
 }
 
-TEST(CrestlineLive, SimulateAndListenAgreeOnTheBeatWithinFiveHundredthsOfABeat) {
+TEST_F(CrestlineLive, SimulateAndListenAgreeOnTheBeatWithinFiveHundredthsOfABeat) {
     const std::string port = std::to_string(freePort());
     Child listener({"listen", "--seconds", "4.5", "--port", port});
     ASSERT_TRUE(listener.started());
@@ -163,7 +159,7 @@ TEST(CrestlineLive, SimulateAndListenAgreeOnTheBeatWithinFiveHundredthsOfABeat) 
     EXPECT_EQ(clockLines.back(), json::parse(R"({"beat":null})"));
 }
 
-TEST(CrestlineLive, ListenReportsATakenPortAndKeepsRunningUntilInterrupted) {
+TEST_F(CrestlineLive, ListenReportsATakenPortAndKeepsRunningUntilInterrupted) {
     const crestline::UdpSocket holder = crestline::UdpSocket::bindLoopback(0);
     const std::string port = std::to_string(holder.localPort());
     Child listener({"listen", "--port", port}, true);
@@ -176,30 +172,15 @@ TEST(CrestlineLive, ListenReportsATakenPortAndKeepsRunningUntilInterrupted) {
     EXPECT_NE(output.find(R"({"beat":null})"), std::string::npos) << output;
 }
 
-TEST(CrestlineLive, BadUsageExitsWithTwoAndSaysWhy) {
-    const std::vector<std::vector<std::string>> cases{
-        {},
-        {"frobnicate"},
-        {"listen", "--seconds", "0"},
-        {"listen", "--seconds", "nan"},
-        {"listen", "--port", "70000"},
-        {"listen", "--port"},
-        {"listen", "--bogus", "1"},
-        {"simulate", "--bpm", "fast"},
-        {"simulate", "--bpm", "-120"},
-        {"simulate", "--signature", "7/0"},
-        {"simulate", "--signature", "100/4"},
-        {"simulate", "--signature", "1e-9/4"},
-        {"simulate", "--signature", "7"},
-        {"simulate", "--locators", "0:Intro,x:Drop"},
-        {"simulate", "--locators", "1e300:Far"},
-        {"simulate", "--locators", "0:Intro,,8:B"},
-    };
-    for (const auto& args : cases) {
-        Child child(args, true);
-        std::string output;
-        EXPECT_EQ(child.finish(output), 2) << ::testing::PrintToString(args);
-        EXPECT_FALSE(output.empty()) << ::testing::PrintToString(args);
+TEST_F(CrestlineLive, BadUsageExitsWithTwoAndSaysWhy) {
+    for (const char* args : {"", "frobnicate", "listen --seconds 0", "listen --seconds nan", "listen --port 70000",
+                             "listen --port", "listen --bogus 1", "simulate --bpm fast", "simulate --bpm -120",
+                             "simulate --signature 7/0", "simulate --signature 100/4", "simulate --signature 1e-9/4",
+                             "simulate --signature 7", "simulate --locators 0:Intro,x:Drop",
+                             "simulate --locators 1e300:Far", "simulate --locators 0:Intro,,8:B"}) {
+        const auto r = run("crestline-live", args);
+        EXPECT_EQ(r.code, 2) << args;
+        EXPECT_NE(r.err, "") << args;
     }
 }
 

@@ -1,116 +1,38 @@
+// crestline-meter's pieces, then the built tool on files made here.
 #include <gtest/gtest.h>
-#include <sndfile.h>
-#include <sys/wait.h>
 
-#include <cmath>
-#include <cstdlib>
-#include <filesystem>
+#include <cstdint>
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
-#include <numbers>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "tools/meter/meter_options.h"
+#include "tests/tools/tool_run.h"
 #include "tools/meter/meter_session.h"
 #include "tools/meter/reading_json.h"
 
 using namespace crestline;
 using namespace crestline::meter_tool;
+using namespace crestline::tools_test;
 using nlohmann::json;
-namespace fs = std::filesystem;
+using CrestlineMeter = ToolTest;
 
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-ParsedOptions parse(std::vector<std::string> args) { return parseMeterOptions(args); }
-
-// Channel c of frame i, written as floats through libsndfile.
-template <class Sample>
-void writeAudio(const fs::path& path, int format, int rate, int channels, int frames, Sample sample) {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-    std::vector<float> data(static_cast<std::size_t>(frames) * static_cast<std::size_t>(channels));
-    for (int i = 0; i < frames; ++i) {
-        for (int c = 0; c < channels; ++c) data[static_cast<std::size_t>(i * channels + c)] = sample(i, c);
-    }
-    ASSERT_EQ(sf_writef_float(f, data.data(), frames), frames);
-    sf_close(f);
+// Width and height from the PNG signature and IHDR chunk; 0x0 when the file is no PNG.
+std::string pngSize(const fs::path& path) {
+    const std::string header = fixtures::readFile(path).substr(0, 24);
+    if (header.size() < 24 || header.substr(0, 8) != "\x89PNG\r\n\x1a\n" || header.substr(12, 4) != "IHDR") return "0x0";
+    const auto word = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (std::size_t k = 0; k < 4; ++k) v = v << 8 | static_cast<unsigned char>(header[at + k]);
+        return std::to_string(v);
+    };
+    return word(16) + "x" + word(20);
 }
-
-float sineAt(double dbfs, double frequency, int rate, int i) {
-    return static_cast<float>(std::pow(10.0, dbfs / 20.0) *
-                              std::sin(2.0 * std::numbers::pi * frequency * i / static_cast<double>(rate)));
-}
-
-struct ToolRun {
-    int exitCode = -1;
-    std::vector<std::string> lines;  // stdout
-    std::string errors;              // stderr
-};
-
-class MeterToolRun : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const char* bin = std::getenv("CRESTLINE_BIN_DIR");
-        ASSERT_NE(bin, nullptr);
-        bin_ = bin;
-        dir_ = fs::temp_directory_path() / ("crestline-meter-test-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    ToolRun run(const std::string& tool, const std::string& arguments) {
-        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-        const std::string command = "'" + (bin_ / tool).string() + "' " + arguments + " >'" + out.string() +
-                                    "' 2>'" + err.string() + "' </dev/null";
-        const int status = std::system(command.c_str());
-        ToolRun r;
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::ifstream o(out);
-        for (std::string line; std::getline(o, line);) r.lines.push_back(line);
-        std::stringstream e;
-        e << std::ifstream(err).rdbuf();
-        r.errors = e.str();
-        return r;
-    }
-
-    std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
-
-    fs::path bin_;
-    fs::path dir_;
-};
 
 }  // namespace
-
-TEST(MeterOptions, ParsesTheIntervalTheSwitchAndTheFilesAndRefusesTheRest) {
-    ParsedOptions p = parse({"--every", "2.5", "a.wav", "--no-auto-reset", "--", "--odd.wav"});
-    ASSERT_TRUE(p.options) << p.error;
-    EXPECT_EQ(p.options->every, 2.5);
-    EXPECT_FALSE(p.options->autoReset);
-    EXPECT_EQ(p.options->files, (std::vector<std::string>{"a.wav", "--odd.wav"}));
-    p = parse({"--every=0.01", "x.wav"});
-    ASSERT_TRUE(p.options) << p.error;
-    EXPECT_EQ(p.options->every, 0.01);
-    EXPECT_TRUE(p.options->autoReset);
-
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--loud", "a.wav"}, {"a.wav", "--every"}, {"--every", "0", "a.wav"}, {"--every", "-1", "a.wav"},
-             {"--every", "1x", "a.wav"}, {"--every", "inf", "a.wav"}, {"--every", "nan", "a.wav"},
-             {"--every=", "a.wav"}, {"--no-auto-reset=1", "a.wav"}, {}, {"--no-auto-reset"}}) {
-        p = parse(args);
-        EXPECT_FALSE(p.options) << (args.empty() ? "(none)" : args[0]);
-        EXPECT_FALSE(p.error.empty());
-    }
-    EXPECT_NE(parse({"--loud", "a.wav"}).error.find("unknown option --loud"), std::string::npos);
-}
 
 TEST(ReadingJson, LevelsAreNumbersInOrderAndMissingValuesNull) {
     MeterReport report;
@@ -169,20 +91,21 @@ TEST(MeterSession, TracksTheMaximaAndEmitsAfterEveryBlockForAShortInterval) {
     EXPECT_NEAR(final.samplePeak->left, -10.0, 0.01);
 }
 
-TEST_F(MeterToolRun, StereoWavGivesPeriodicObjectsThenTheFinalOne) {
+TEST_F(CrestlineMeter, StereoWavGivesPeriodicObjectsThenTheFinalOne) {
     const fs::path wav = dir_ / "tone.wav";
     writeAudio(wav, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2, 48000 * 5 + 100,
                [](int i, int c) { return sineAt(c == 0 ? -23.0 : -29.0, 1000.0, 48000, i); });
     const ToolRun r = run("crestline-meter", "--every 2 " + quoted(wav));
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.errors, "");  // no progress line: short file, and stderr is no terminal
-    ASSERT_EQ(r.lines.size(), 3u);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, "");  // no progress line: short file, and stderr is no terminal
+    const auto lines = r.lines();
+    ASSERT_EQ(lines.size(), 3u);
     for (std::size_t k = 0; k < 2; ++k) {
-        const json j = json::parse(r.lines[k]);
+        const json j = json::parse(lines[k]);
         EXPECT_NEAR(j["t"].get<double>(), 2.0 * static_cast<double>(k + 1), 0.011);
         EXPECT_FALSE(j.contains("file") || j.contains("samplePeak"));
     }
-    const json j = json::parse(r.lines[2]);
+    const json j = json::parse(lines[2]);
     EXPECT_EQ(j["file"], wav.string());
     EXPECT_FALSE(j.contains("t"));
     EXPECT_EQ(j["sampleRate"], 48000);
@@ -196,7 +119,7 @@ TEST_F(MeterToolRun, StereoWavGivesPeriodicObjectsThenTheFinalOne) {
     EXPECT_NEAR(j["samplePeak"][1].get<double>(), -29.0, 0.01);
 }
 
-TEST_F(MeterToolRun, MonoFeedsBothChannelsBeyondTwoOnlyTheFirstTwoCountAndNonFiniteSamplesAreZero) {
+TEST_F(CrestlineMeter, MonoFeedsBothChannelsBeyondTwoOnlyTheFirstTwoCountAndNonFiniteSamplesAreZero) {
     const fs::path flac = dir_ / "mono.flac", quad = dir_ / "quad.wav", nan = dir_ / "nan.wav", gap = dir_ / "gap.wav";
     writeAudio(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 44100, 1, 44100 * 3,
                [](int i, int) { return sineAt(-20.0, 1000.0, 44100, i); });
@@ -210,85 +133,108 @@ TEST_F(MeterToolRun, MonoFeedsBothChannelsBeyondTwoOnlyTheFirstTwoCountAndNonFin
         return i < 16000 * 6 ? sineAt(-10.0, 1000.0, 16000, i) : i < 16000 * 10 ? 0.0f : sineAt(-30.0, 1000.0, 16000, i);
     });
     const ToolRun r = run("crestline-meter", quoted(flac) + " " + quoted(quad) + " " + quoted(nan) + " " + quoted(gap));
-    ASSERT_EQ(r.exitCode, 0) << r.errors;
-    ASSERT_EQ(r.lines.size(), 4u);
-    json j = json::parse(r.lines[0]);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto lines = r.lines();
+    ASSERT_EQ(lines.size(), 4u);
+    json j = json::parse(lines[0]);
     EXPECT_EQ(j["sampleRate"], 44100);
     EXPECT_NEAR(j["shortTerm"].get<double>(), -20.0, 0.1);
     EXPECT_NEAR(j["samplePeak"][0].get<double>(), -20.0, 0.01);
     EXPECT_NEAR(j["samplePeak"][1].get<double>(), -20.0, 0.01);
-    j = json::parse(r.lines[1]);
+    j = json::parse(lines[1]);
     EXPECT_EQ(j["sampleRate"], 37800);
     EXPECT_EQ(j["frames"], 75600);
     EXPECT_NEAR(j["samplePeak"][0].get<double>(), -12.0, 0.01);
     EXPECT_NEAR(j["samplePeak"][1].get<double>(), -18.0, 0.01);
     EXPECT_LT(j["truePeak"].get<double>(), -11.0);
-    j = json::parse(r.lines[2]);
+    j = json::parse(lines[2]);
     EXPECT_NEAR(j["integrated"].get<double>(), -23.0, 0.1);
     EXPECT_NEAR(j["samplePeak"][1].get<double>(), -23.0, 0.01);
     // After four seconds of silence the measurement starts over, unless told not to.
-    EXPECT_NEAR(json::parse(r.lines[3])["integrated"].get<double>(), -30.0, 0.3);
-    const ToolRun off = run("crestline-meter", "--no-auto-reset " + quoted(gap));
-    ASSERT_EQ(off.lines.size(), 1u);
-    EXPECT_NEAR(json::parse(off.lines[0])["integrated"].get<double>(), -10.0, 0.5);  // the loud part stays
+    EXPECT_NEAR(json::parse(lines[3])["integrated"].get<double>(), -30.0, 0.3);
+    const auto off = run("crestline-meter", "--no-auto-reset " + quoted(gap)).lines();
+    ASSERT_EQ(off.size(), 1u);
+    EXPECT_NEAR(json::parse(off[0])["integrated"].get<double>(), -10.0, 0.5);  // the loud part stays
 }
 
-TEST_F(MeterToolRun, BadInputGetsOneLineOnStderrAndTheOtherFilesAreStillMetered) {
+TEST_F(CrestlineMeter, BadInputGetsOneLineOnStderrAndTheOtherFilesAreStillMetered) {
     const fs::path corrupt = dir_ / "corrupt.wav", truncated = dir_ / "truncated.flac", low = dir_ / "low.wav";
-    std::ofstream(corrupt) << "RIFF\x10\x00\x00\x00WAVEfmt garbage that is no audio at all";
+    const fs::path good = dir_ / "good.aiff", png = dir_ / "missing" / "bar.png";
+    fixtures::writeFile(corrupt, "RIFF\x10\x00\x00\x00WAVEfmt garbage that is no audio at all");
     writeAudio(truncated, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 2, 48000, [](int, int) { return 0.5f; });
     fs::resize_file(truncated, 40);  // inside the header
     writeAudio(low, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4000, 1, 4000, [](int, int) { return 0.1f; });
-    const std::pair<fs::path, std::string> cases[] = {
-        {corrupt, "not a readable audio file"}, {truncated, "not a readable audio file"},
-        {dir_ / "missing.wav", "No such file"}, {dir_, "is a directory"},
-        {low, "unsupported sample rate 4000 Hz"},
-    };
-    for (const auto& [path, reason] : cases) {
-        const ToolRun r = run("crestline-meter", quoted(path));
-        EXPECT_EQ(r.exitCode, 2) << path;
-        EXPECT_TRUE(r.lines.empty()) << path;
-        EXPECT_EQ(r.errors.find("crestline-meter: " + path.string() + ": "), 0u) << r.errors;
-        EXPECT_NE(r.errors.find(reason), std::string::npos) << r.errors;
-        EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
-    }
-    ToolRun r = run("crestline-meter", "--loud " + quoted(low));
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.lines.empty());
-    EXPECT_EQ(r.errors.rfind("crestline-meter: unknown option --loud", 0), 0u) << r.errors;
-    EXPECT_EQ(run("crestline-meter", "").exitCode, 2);
-
-    const fs::path good = dir_ / "good.aiff";
     writeAudio(good, SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 96000, 2, 96000, [](int, int) { return 0.25f; });
-    r = run("crestline-meter", quoted(corrupt) + " " + quoted(good) + " " + quoted(dir_ / "gone.wav"));
-    EXPECT_EQ(r.exitCode, 1);
-    ASSERT_EQ(r.lines.size(), 1u);
-    EXPECT_EQ(json::parse(r.lines[0])["sampleRate"], 96000);
-    EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 2) << r.errors;
+    // The arguments, what the line names, and why.
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {quoted(corrupt), corrupt.string(), "not a readable audio file"},
+        {quoted(truncated), truncated.string(), "not a readable audio file"},
+        {quoted(dir_ / "missing.wav"), (dir_ / "missing.wav").string(), "No such file"},
+        {quoted(dir_), dir_.string(), "is a directory"},
+        {quoted(low), low.string(), "unsupported sample rate 4000 Hz"},
+        {"--png " + quoted(png) + " " + quoted(good), png.string(), ""},
+        {"--loud " + quoted(good), "", "unknown option --loud"},
+    };
+    for (const auto& [arguments, named, reason] : cases) {
+        const ToolRun r = run("crestline-meter", arguments);
+        EXPECT_EQ(r.code, 2) << arguments;
+        if (named != png.string()) {
+            EXPECT_EQ(r.out, "") << arguments;  // the picture comes after the readings
+        }
+        EXPECT_EQ(r.err.rfind("crestline-meter: " + (named.empty() ? "" : named + ": ") + reason, 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+        EXPECT_EQ(r.errorLines(), 1) << r.err;
+    }
+    EXPECT_EQ(run("crestline-meter", "").code, 2);
+
+    const ToolRun r = run("crestline-meter", quoted(corrupt) + " " + quoted(good) + " " + quoted(dir_ / "gone.wav"));
+    EXPECT_EQ(r.code, 1);
+    ASSERT_EQ(r.lines().size(), 1u);
+    EXPECT_EQ(json::parse(r.lines()[0])["sampleRate"], 96000);
+    EXPECT_EQ(r.errorLines(), 2) << r.err;
 }
 
-TEST_F(MeterToolRun, DemoSignalIsMusicLikeAndPeaksBelowFullScale) {
+TEST_F(CrestlineMeter, ThePictureOfTheBarComesInEveryLayoutHeightAndScale) {
+    const fs::path wav = dir_ / "sine.wav";
+    writeAudio(wav, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2, 48000,
+               [](int i, int) { return sineAt(-6.0, 1000.0, 48000, i); });
+    // The size options (none: 900 x 36 points at scale 2) and the picture's pixels.
+    for (const auto& [options, pixels] : std::vector<std::pair<std::string, std::string>>{
+             {"", "1800x72"}, {"--width 1000 --height 36 --scale 1", "1000x36"},
+             {"--width 1000 --height 80 --scale 2", "2000x160"}, {"--width 1000 --height 150 --scale 1.5", "1500x225"},
+             {"--width 1000 --height 400 --scale 1 --theme scope", "1000x400"}}) {
+        const ToolRun r = run("crestline-meter", "--png " + quoted(dir_ / "bar.png") + " " + options + " " + quoted(wav));
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.err, "");  // no noise from the drawing layer
+        EXPECT_EQ(pngSize(dir_ / "bar.png"), pixels) << options;
+        EXPECT_NE(r.out.find("\"integrated\":"), std::string::npos);  // the readings still come out
+        fs::remove(dir_ / "bar.png");
+    }
+}
+
+TEST_F(CrestlineMeter, DemoSignalIsMusicLikeAndPeaksBelowFullScale) {
     const fs::path demo = dir_ / "demo.wav";
     ToolRun r = run("crestline-demo", quoted(demo));
-    ASSERT_EQ(r.exitCode, 0) << r.errors;
+    ASSERT_EQ(r.code, 0) << r.err;
     r = run("crestline-meter", "--every 1 " + quoted(demo));
-    ASSERT_EQ(r.exitCode, 0) << r.errors;
-    ASSERT_EQ(r.lines.size(), 9u);
-    const json j = json::parse(r.lines.back());
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto lines = r.lines();
+    ASSERT_EQ(lines.size(), 9u);
+    const json j = json::parse(lines.back());
     EXPECT_EQ(j["frames"], 8 * 48000);
     EXPECT_LT(j["truePeak"].get<double>(), 0.0);
     EXPECT_GT(j["integrated"].get<double>(), -30.0);
     EXPECT_LT(j["integrated"].get<double>(), -8.0);
     EXPECT_LT(j["correlation"].get<double>(), 0.99);  // some stereo width
-    EXPECT_GT(j["maxMomentary"].get<double>() - json::parse(r.lines[0])["momentary"].get<double>(), 3.0);
+    EXPECT_GT(j["maxMomentary"].get<double>() - json::parse(lines[0])["momentary"].get<double>(), 3.0);
 
     r = run("crestline-demo", quoted(dir_ / "short.flac") + " --seconds 2.5");
-    ASSERT_EQ(r.exitCode, 0) << r.errors;
-    EXPECT_EQ(json::parse(run("crestline-meter", quoted(dir_ / "short.flac")).lines.at(0))["frames"], 120000);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(json::parse(run("crestline-meter", quoted(dir_ / "short.flac")).lines().at(0))["frames"], 120000);
     for (const std::string& bad : std::vector<std::string>{"", "--seconds 0 " + quoted(demo), quoted(demo) + " --bogus",
                                                            quoted(dir_ / "no" / "such" / "dir.wav")}) {
         r = run("crestline-demo", bad);
-        EXPECT_EQ(r.exitCode, 2) << bad;
-        EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << bad;
+        EXPECT_EQ(r.code, 2) << bad;
+        EXPECT_EQ(r.errorLines(), 1) << bad;
     }
 }
