@@ -308,10 +308,6 @@ TEST_F(SettingsTest, ResetLayoutRestoresTheDefaultModulesAndForgetsSizes) {
     EXPECT_EQ(s.meterSpread(), 10.0);  // not a layout size of the reset
 }
 
-TEST_F(SettingsTest, SharedCanBePointedAtATestStore) {
-    Settings::setSharedForTesting(&settings_);
-    EXPECT_EQ(&Settings::shared(), &settings_);
-    Settings::setSharedForTesting(nullptr);
-    EXPECT_NE(&Settings::shared(), &settings_);
+TEST_F(SettingsTest, TheSharedStoreLivesInTheUsersConfigFolder) {
     EXPECT_EQ(Settings::shared().store().file(), fs::path(std::getenv("XDG_CONFIG_HOME")) / "crestline/settings.json");
 }
