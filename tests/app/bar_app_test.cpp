@@ -16,40 +16,21 @@
 namespace crestline {
 namespace {
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "app_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);  // until exit
-    return *app;
-}
-
-std::filesystem::path settingsFile(const char* name) {
-    const char* root = std::getenv("XDG_CONFIG_HOME");
-    return std::filesystem::path(root != nullptr ? root : "/tmp") / name;
-}
-
+// An application over its own settings file, a fake clock and a simulated
+// audio server with speakers.
 class BarAppTest : public ::testing::Test {
 protected:
-    BarAppTest()
-        : settings(settingsFile(::testing::UnitTest::GetInstance()->current_test_info()->name()), clock,
-                   Settings::Writing::manual),
-          service(std::make_shared<SimulatedAudioService>()),
-          installed(service) {
-        application();
+    BarAppTest() {
+        static int argc = 1;
+        static char name[] = "app_tests";
+        static char* argv[] = {name, nullptr};
+        static QApplication* application = new QApplication(argc, argv);  // until exit
+        (void)application;
         Settings::setSharedForTesting(&settings);
+        service->setDefaultOutputDevice(service->addDevice("Speakers", "speakers", {2}));
     }
     ~BarAppTest() override { Settings::setSharedForTesting(nullptr); }
 
-    void addSpeakers() {
-        const AudioObjectID device = service->addDevice("Speakers", "speakers", {2});
-        service->setDefaultOutputDevice(device);
-    }
-    void refuseTaps() {
-        service->inject(SimulatedAudioService::Fault::failing(SimulatedAudioService::Call::createProcessTap,
-                                                              kAudioHardwareUnspecifiedError)
-                            .always());
-    }
     int attempts() const {
         int n = 0;
         for (const std::string& line : service->journal()) n += line.rfind("createProcessTap", 0) == 0;
@@ -57,20 +38,22 @@ protected:
     }
 
     FakeClock clock;
-    Settings settings;
-    std::shared_ptr<SimulatedAudioService> service;
-    ScopedAudioService installed;
+    Settings settings{std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) /
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name(),
+                      clock, Settings::Writing::manual};
+    std::shared_ptr<SimulatedAudioService> service = std::make_shared<SimulatedAudioService>();
+    ScopedAudioService installed{service};
 };
 
 TEST_F(BarAppTest, WithoutSoundToTapItSaysSoAndRetriesEveryTwoSeconds) {
-    addSpeakers();
-    refuseTaps();
+    service->inject(SimulatedAudioService::Fault::failing(SimulatedAudioService::Call::createProcessTap,
+                                                          kAudioHardwareUnspecifiedError)
+                        .always());
     LogCapture logs;
     BarApp app(settings, clock);
     app.start();
     EXPECT_TRUE(app.window().isVisible());
     EXPECT_EQ(app.view().status(), std::string(BarApp::kAllSoundStatus));
-    EXPECT_TRUE(app.lastError().has_value());
     EXPECT_FALSE(app.engine().tap());
     // The failure is logged as the error's description.
     ASSERT_TRUE(app.lastError().has_value());
@@ -88,15 +71,14 @@ TEST_F(BarAppTest, WithoutSoundToTapItSaysSoAndRetriesEveryTwoSeconds) {
     EXPECT_EQ(app.view().status(), std::string(BarApp::kAllSoundStatus));
     EXPECT_EQ(logs.count(failure), 2);
 
-    // The service lets taps be made again: the next retry attaches and the
-    // status goes.
+    // Once taps can be made the next retry attaches, the status goes and
+    // the attempts stop.
     service->clearFaults();
     clock.advance(2.1);
     app.periodic();
     ASSERT_TRUE(app.engine().tap());
     EXPECT_FALSE(app.view().status().has_value());
     EXPECT_FALSE(app.lastError().has_value());
-    // Attached: no more attempts.
     const int attached = attempts();
     clock.advance(10);
     app.periodic();
@@ -104,7 +86,6 @@ TEST_F(BarAppTest, WithoutSoundToTapItSaysSoAndRetriesEveryTwoSeconds) {
 }
 
 TEST_F(BarAppTest, ShutDownStopsTheCaptureBeforeTheWindowGoes) {
-    addSpeakers();
     BarApp app(settings, clock);
     app.start();
     ASSERT_TRUE(app.engine().tap());
@@ -123,15 +104,14 @@ TEST_F(BarAppTest, TheWindowTakesTheStoredSizeAndTheBarsMinimumWidth) {
     BarApp app(settings, clock);
     app.start();
     QApplication::processEvents();
-    EXPECT_EQ(app.window().width(), 1200);
-    EXPECT_EQ(app.window().height(), 80);
-    EXPECT_GE(app.window().minimumWidth(), 320);
+    EXPECT_EQ(app.window().size(), QSize(1200, 80));
     EXPECT_EQ(app.view().bounds().height, 80);
-    EXPECT_EQ(app.window().minimumWidth(), static_cast<int>(std::ceil(app.view().minimumWidth())));
     // A lower window takes the inline meter, whose minimum differs.
-    app.window().resize(1200, 36);
-    QApplication::processEvents();
-    EXPECT_EQ(app.window().minimumWidth(), static_cast<int>(std::ceil(app.view().minimumWidth())));
+    for (int height : {80, 36}) {
+        app.window().resize(1200, height);
+        QApplication::processEvents();
+        EXPECT_EQ(app.window().minimumWidth(), static_cast<int>(std::ceil(app.view().minimumWidth()))) << height;
+    }
 }
 
 }  // namespace

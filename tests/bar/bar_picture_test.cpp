@@ -1,34 +1,22 @@
 #include "bar/meter_picture.h"
 
-#include <QImage>
-
 #include "tests/bar/bar_fixture.h"
 
 namespace crestline {
 namespace {
 
-using testing::BarFixture;
-
-class MeterPictureTest : public BarFixture {
+class MeterPictureTest : public testing::BarFixture {
 protected:
-    std::string file(const char* name) const {
-        const char* root = std::getenv("XDG_CACHE_HOME");
-        return (std::filesystem::path(root != nullptr ? root : "/tmp") / name).string();
-    }
+    const std::string path = std::string(std::getenv("XDG_CACHE_HOME")) + "/" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".png";
 };
 
 TEST_F(MeterPictureTest, WritesThePresetAndTheReadingsAtTheAskedSize) {
     LoudnessReading reading;
     reading.integrated = -14.0;
-    MeterPictureOptions options;
-    options.width = 700;
-    options.height = 80;
-    options.scale = 1;
-    options.theme = "scope";
-    const std::string path = file("scope.png");
+    const MeterPictureOptions options{700, 80, 1, "scope"};
     ASSERT_EQ(writeMeterPicture(path, reading, PeakLevels{-0.01, -3.0}, options, settings), "");
-    QImage image(QString::fromStdString(path));
-    ASSERT_FALSE(image.isNull());
+    const QImage image(QString::fromStdString(path));
     EXPECT_EQ(image.size(), QSize(700, 80));
     const QColor corner = image.pixelColor(2, 2);
     const QColor expected = BarTheme::scope().background.toQColor();
@@ -36,15 +24,11 @@ TEST_F(MeterPictureTest, WritesThePresetAndTheReadingsAtTheAskedSize) {
     EXPECT_NEAR(corner.blue(), expected.blue(), 1);
 }
 
-TEST_F(MeterPictureTest, RefusesUnknownThemesAndEmptySizes) {
-    MeterPictureOptions options;
-    options.theme = "dark";
-    EXPECT_NE(writeMeterPicture(file("x.png"), {}, std::nullopt, options, settings).find("unknown theme"),
+TEST_F(MeterPictureTest, RefusesUnknownThemesAndEmptySizesWritingNothing) {
+    EXPECT_NE(writeMeterPicture(path, {}, std::nullopt, {900, 36, 2, "dark"}, settings).find("unknown theme"),
               std::string::npos);
-    options.theme.reset();
-    options.width = 0;
-    EXPECT_FALSE(writeMeterPicture(file("x.png"), {}, std::nullopt, options, settings).empty());
-    EXPECT_FALSE(std::filesystem::exists(file("x.png")));
+    EXPECT_FALSE(writeMeterPicture(path, {}, std::nullopt, {0, 36, 2, std::nullopt}, settings).empty());
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 }  // namespace
