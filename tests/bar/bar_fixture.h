@@ -53,6 +53,15 @@ protected:
         const double s = image.devicePixelRatio();
         return QColor::fromRgba(image.pixel(static_cast<int>(x * s), image.height() - 1 - static_cast<int>(y * s)));
     }
+    // How many pixels, probed every half point over `area`, meet `test`.
+    template <typename Test>
+    static int count(const QImage& image, const Rect& area, Test test) {
+        int n = 0;
+        for (double x = area.minX(); x < area.maxX(); x += 0.5) {
+            for (double y = area.minY(); y < area.maxY(); y += 0.5) n += test(pixelAt(image, x, y));
+        }
+        return n;
+    }
     const Rect* hintZone(Hint hint) const {
         for (const auto& [rect, h] : layout.hintZones) {
             if (h == hint) return &rect;

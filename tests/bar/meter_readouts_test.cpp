@@ -13,63 +13,53 @@ const std::string kMinusInf = "\u2212\u221e";
 const std::string kEnDash = "\u2013";
 
 const Readout* find(const std::vector<Readout>& items, const std::string& label) {
-    for (const auto& item : items) {
-        if (item.label == label) return &item;
-    }
-    return nullptr;
+    const auto item = std::find_if(items.begin(), items.end(), [&](const Readout& r) { return r.label == label; });
+    return item != items.end() ? &*item : nullptr;
 }
 
 TEST(MeterFormats, MinusSignsMissingValuesAndRounding) {
     const std::pair<std::string, std::string> cases[] = {
-        {formatLevel(-14.04), "\u221214.0"}, {formatLevel(3.25), "3.2"},
-        {formatLevel(-98.9), "\u221298.9"},  {formatLevel(-99.0), kMinusInf},
-        {formatLevel(-kInf), kMinusInf},     {formatLevel(NAN), kMinusInf},
-        {formatLevel(kInf), kMinusInf},      {formatLevel(-0.04), "\u22120.0"},
-        {formatAmount(6.54), "6.5"},         {formatAmount(NAN), kEnDash},
-        {formatAmount(-kInf), kEnDash},      {formatDifference(1.5), "+1.5"},
-        {formatDifference(-2.4), "\u22122.4"}, {formatDifference(0.0), "+0.0"},
-        {formatDifference(NAN), kEnDash},    {formatTarget(-14.0), "\u221214"},
-        {formatTarget(-16.5), "\u221216.5"}, {formatTarget(-23.25), "\u221223.2"},
+        {formatLevel(-14.04), "\u221214.0"}, {formatLevel(3.25), "3.2"},       {formatLevel(-98.9), "\u221298.9"},
+        {formatLevel(-99.0), kMinusInf},     {formatLevel(-kInf), kMinusInf},  {formatLevel(NAN), kMinusInf},
+        {formatLevel(kInf), kMinusInf},      {formatLevel(-0.04), "\u22120.0"}, {formatAmount(6.54), "6.5"},
+        {formatAmount(NAN), kEnDash},        {formatAmount(-kInf), kEnDash},   {formatDifference(1.5), "+1.5"},
+        {formatDifference(-2.4), "\u22122.4"}, {formatDifference(0.0), "+0.0"}, {formatDifference(NAN), kEnDash},
+        {formatTarget(-14.0), "\u221214"},   {formatTarget(-16.5), "\u221216.5"}, {formatTarget(-23.25), "\u221223.2"},
     };
     for (const auto& [actual, expected] : cases) EXPECT_EQ(actual, expected);
 }
 
-TEST(MeterReadouts, AllPartsInOrderWithTheirTargetsAndWarnings) {
-    LoudnessReading r;
-    r.integrated = -14.0;
-    r.shortTerm = -13.0;
-    r.shortTermPeak = -3.0;
-    r.truePeak = -0.5;
+TEST(MeterReadouts, AllPartsInOrderWithTheirResetsAndWarnings) {
+    const LoudnessReading r{.shortTerm = -13.0, .truePeak = -0.5, .shortTermPeak = -3.0};
     const auto items = readouts(r, MeterParts{}, -14.0, false, kColours);
     std::vector<std::string> labels;
-    for (const auto& item : items) labels.push_back(item.label);
+    std::vector<std::optional<ResetTarget::Kind>> resets;
+    for (const auto& item : items) {
+        labels.push_back(item.label);
+        resets.push_back(item.target ? std::optional(item.target->kind) : std::nullopt);
+    }
     EXPECT_EQ(labels, (std::vector<std::string>{"Momentary", "Short", "Integrated", "vs Target", "LRA", "PSR",
                                                 "True Peak", "Peak"}));
-    EXPECT_FALSE(items[0].target.has_value());
-    EXPECT_EQ(items[1].target, ResetTarget::of(ResetTarget::Kind::shortTerm));
-    EXPECT_EQ(items[2].target, ResetTarget::of(ResetTarget::Kind::integrated));
+    using K = ResetTarget::Kind;
+    EXPECT_EQ(resets, (decltype(resets){std::nullopt, K::shortTerm, K::integrated, std::nullopt, std::nullopt,
+                                        std::nullopt, K::truePeak, K::peakHold}));
     EXPECT_TRUE(items[2].hero && items[3].hero);
     EXPECT_EQ(items[5].text, "10.0");
     EXPECT_FALSE(items[5].warn);
     EXPECT_TRUE(items[6].warn);  // true peak above -1
-    EXPECT_EQ(items[6].target, ResetTarget::of(ResetTarget::Kind::truePeak));
     EXPECT_TRUE(items[7].isPeakMeter);
     EXPECT_EQ(items[7].text, "");
-    EXPECT_EQ(items[7].hint, Hint::peak);
 }
 
 TEST(MeterReadouts, VsTargetStatusFollowsTheDistanceToTheTarget) {
-    const std::optional<Colour> none;
     const std::tuple<double, std::string, std::optional<Colour>> cases[] = {
-        {-12.5, "+1.5", kColours.warn},              // over by more than 1 LU
-        {-16.4, "\u22122.4", none},                  // far below
-        {-15.0, "\u22121.0", kColours.meterFill},    // exactly 1 LU below: within
-        {-kInf, kEnDash, none},                      // no integrated yet
+        {-12.5, "+1.5", kColours.warn},            // over by more than 1 LU
+        {-16.4, "\u22122.4", std::nullopt},        // far below
+        {-15.0, "\u22121.0", kColours.meterFill},  // exactly 1 LU below: within
+        {-kInf, kEnDash, std::nullopt},            // no integrated yet
     };
     for (const auto& [integrated, text, status] : cases) {
-        LoudnessReading r;
-        r.integrated = integrated;
-        const Readout* vs = find(readouts(r, MeterParts{}, -14.0, false, kColours), "vs Target");
+        const Readout* vs = find(readouts({.integrated = integrated}, MeterParts{}, -14.0, false, kColours), "vs Target");
         ASSERT_NE(vs, nullptr);
         EXPECT_EQ(vs->text, text) << integrated;
         EXPECT_EQ(vs->status, status) << integrated;
@@ -81,56 +71,45 @@ TEST(MeterReadouts, VsTargetStatusFollowsTheDistanceToTheTarget) {
     EXPECT_EQ(find(readouts({}, parts, -14.0, false, kColours), "vs Target"), nullptr);
 }
 
-TEST(MeterReadouts, HiddenPartsAndUndefinedValues) {
+TEST(MeterReadouts, HiddenPartsUndefinedValuesAndGridColumns) {
+    EXPECT_EQ(gridColumns(readouts({}, MeterParts{}, -14.0, false, kColours)),
+              (std::vector<std::vector<int>>{{0, 1}, {2, 3}, {4, 5}, {6, 7}}));
     MeterParts parts;
-    parts.momentary = parts.loudnessRange = parts.peak = false;
-    LoudnessReading r;
-    r.shortTerm = -20.0;
-    r.shortTermPeak = -17.0;
-    const auto items = readouts(r, parts, std::nullopt, true, kColours);
+    parts.loudnessRange = parts.psr = false;
+    EXPECT_EQ(gridColumns(readouts({}, parts, std::nullopt, false, kColours)).size(), 3u);
+    parts.psr = true;
+    parts.momentary = parts.peak = false;
+    const auto items = readouts({.shortTerm = -20.0, .shortTermPeak = -17.0}, parts, std::nullopt, true, kColours);
     ASSERT_EQ(items.size(), 4u);
     EXPECT_EQ(items[0].label, "Short");
     EXPECT_EQ(find(items, "Integrated")->text, kMinusInf);
     EXPECT_EQ(find(items, "PSR")->text, "3.0");
     EXPECT_TRUE(find(items, "PSR")->warn);
     EXPECT_FALSE(find(items, "True Peak")->warn);
+    EXPECT_EQ(gridColumns(items), (std::vector<std::vector<int>>{{0}, {1}, {2}, {3}}));
     // With no short-term the PSR is undefined and does not warn.
     const auto empty = readouts({}, parts, std::nullopt, false, kColours);
     EXPECT_EQ(find(empty, "PSR")->text, kEnDash);
     EXPECT_FALSE(find(empty, "PSR")->warn);
 }
 
-TEST(MeterReadouts, GridColumnsGroupByHintAndDropEmptyColumns) {
-    EXPECT_EQ(gridColumns(readouts({}, MeterParts{}, -14.0, false, kColours)),
-              (std::vector<std::vector<int>>{{0, 1}, {2, 3}, {4, 5}, {6, 7}}));
-    MeterParts parts;
-    parts.loudnessRange = parts.psr = false;
-    EXPECT_EQ(gridColumns(readouts({}, parts, std::nullopt, false, kColours)).size(), 3u);
-}
-
 TEST(MeterLayoutChoice, HeightsAtTheBoundariesAndDashboardWidths) {
     const std::pair<double, MeterLayout> cases[] = {
-        {49, MeterLayout::inlineRow},         {50, MeterLayout::stacked},
-        {109.5, MeterLayout::stacked},        {110, MeterLayout::horizontalDashboard},
-        {359, MeterLayout::horizontalDashboard}, {360, MeterLayout::dashboard},
-        {NAN, MeterLayout::inlineRow},
+        {49, MeterLayout::inlineRow},  {50, MeterLayout::stacked},  {109.5, MeterLayout::stacked},
+        {110, MeterLayout::horizontalDashboard}, {359, MeterLayout::horizontalDashboard},
+        {360, MeterLayout::dashboard}, {NAN, MeterLayout::inlineRow},
     };
     for (const auto& [height, expected] : cases) EXPECT_EQ(meterLayoutFor(height, false), expected) << height;
     EXPECT_EQ(meterLayoutFor(360, true), MeterLayout::inlineRow);  // beside a notch
-
-    EXPECT_EQ(dashboardWidthFor(360, 2000), 240);
-    EXPECT_EQ(dashboardWidthFor(800, 2000), 336);
-    EXPECT_EQ(dashboardWidthFor(2000, 2000), 380);
-    EXPECT_EQ(dashboardWidthFor(800, 200), 200);
-    EXPECT_EQ(dashboardWidthFor(800, 50), 160);
+    const std::tuple<double, double, double> widths[] = {
+        {360, 2000, 240}, {800, 2000, 336}, {2000, 2000, 380}, {800, 200, 200}, {800, 50, 160}};
+    for (const auto& [height, limit, width] : widths) EXPECT_EQ(dashboardWidthFor(height, limit), width) << height;
 }
 
-TEST(PeakHold, HoldStaysThenFollowsTheFallingBar) {
+TEST(PeakHold, HoldStaysThenFollowsTheFallingBarAndANewPeakRestartsIt) {
     PeakHold p;
     p.update(10.0, -6.0, -12.0);
-    EXPECT_EQ(p.shown[0], -6.0);
-    EXPECT_EQ(p.hold[0], -6.0);
-    EXPECT_EQ(p.holdUntil[0], 11.5);
+    EXPECT_EQ(std::tuple(p.shown[0], p.hold[0], p.holdUntil[0]), std::tuple(-6.0, -6.0, 11.5));
     // 1.375 s of silence in frames of 1/8 s: the bar falls 3 dB a frame, the hold stays.
     double now = 10.0;
     for (int i = 0; i < 11; ++i) p.update(now += 0.125, -kInf, -kInf);
@@ -139,19 +118,16 @@ TEST(PeakHold, HoldStaysThenFollowsTheFallingBar) {
     p.update(now += 0.125, -kInf, -kInf);  // 1.5 s after the peak: the hold lets go
     EXPECT_NEAR(p.hold[0], -6.0 - 24.0 * 1.5, 1e-9);
     EXPECT_EQ(p.hold[0], p.shown[0]);
-    EXPECT_FALSE(p.clipped);
-}
 
-TEST(PeakHold, LongGapsFallAtMostAQuarterSecondAndANewPeakRestartsTheHold) {
-    PeakHold p;
-    p.update(0.0, -3.0, -3.0);
-    p.update(1.0, -kInf, -kInf);  // a stalled display: one step of 0.25 s
+    p.update(20.0, -3.0, -3.0);
+    p.update(21.0, -kInf, -kInf);  // a stalled display falls one step of 0.25 s
     EXPECT_NEAR(p.shown[0], -9.0, 1e-9);
     EXPECT_EQ(p.hold[0], -3.0);
-    p.update(1.1, -1.0, -20.0);
+    p.update(21.1, -1.0, -20.0);
     EXPECT_EQ(p.hold[0], -1.0);
-    EXPECT_NEAR(p.holdUntil[0], 2.6, 1e-9);
+    EXPECT_NEAR(p.holdUntil[0], 22.6, 1e-9);
     EXPECT_EQ(p.hold[1], -3.0);
+    EXPECT_FALSE(p.clipped);
 }
 
 TEST(PeakHold, ClipIsStickyForBothChannelsUntilReset) {
