@@ -60,29 +60,26 @@ TEST_F(BarAppTest, WithoutSoundToTapItSaysSoAndRetriesEveryTwoSeconds) {
     const std::string failure = "Crestline: " + *app.lastError();
     EXPECT_EQ(logs.count(failure), 1);
 
+    const auto tick = [&](double seconds) {
+        clock.advance(seconds);
+        app.periodic();
+        return attempts();
+    };
     const int afterFirst = attempts();
     EXPECT_GE(afterFirst, 1);
-    clock.advance(1.9);
-    app.periodic();
-    EXPECT_EQ(attempts(), afterFirst);  // not yet
-    clock.advance(0.2);
-    app.periodic();
-    EXPECT_GT(attempts(), afterFirst);  // 2.1 s after the first attempt
+    EXPECT_EQ(tick(1.9), afterFirst);  // not yet
+    EXPECT_GT(tick(0.2), afterFirst);  // 2.1 s after the first attempt
     EXPECT_EQ(app.view().status(), std::string(BarApp::kAllSoundStatus));
     EXPECT_EQ(logs.count(failure), 2);
 
     // Once taps can be made the next retry attaches, the status goes and
     // the attempts stop.
     service->clearFaults();
-    clock.advance(2.1);
-    app.periodic();
+    const int attached = tick(2.1);
     ASSERT_TRUE(app.engine().tap());
     EXPECT_FALSE(app.view().status().has_value());
     EXPECT_FALSE(app.lastError().has_value());
-    const int attached = attempts();
-    clock.advance(10);
-    app.periodic();
-    EXPECT_EQ(attempts(), attached);
+    EXPECT_EQ(tick(10), attached);
 }
 
 TEST_F(BarAppTest, ShutDownStopsTheCaptureBeforeTheWindowGoes) {

@@ -49,15 +49,6 @@ std::optional<int> waitFor(pid_t pid, std::chrono::milliseconds limit) {
     }
 }
 
-void stop(pid_t pid, int signal) {
-    if (pid <= 0 || waitFor(pid, 0ms)) return;
-    ::kill(pid, signal);
-    if (!waitFor(pid, 5s)) {
-        ::kill(pid, SIGKILL);
-        waitFor(pid, 5s);
-    }
-}
-
 std::string output(const std::string& command) {
     std::string text;
     if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
@@ -73,18 +64,22 @@ protected:
     void SetUp() override {
         if (output("command -v Xvfb").empty()) GTEST_SKIP() << "Xvfb is not installed";
         fs::create_directories(folder_);
-        // A display number of our own: the first without a lock file.
-        for (int n = 80 + ::getpid() % 100; display_.empty() && n < 400; ++n) {
-            if (!fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) display_ = ":" + std::to_string(n);
-        }
-        xvfb_ = spawn({"Xvfb", display_, "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, folder_ / "xvfb.log");
-        const fs::path socket = "/tmp/.X11-unix/X" + display_.substr(1);
-        for (int i = 0; i < 250 && !fs::exists(socket); ++i) std::this_thread::sleep_for(20ms);
-        ASSERT_TRUE(fs::exists(socket)) << "Xvfb did not come up on " << display_;
+        // Xvfb takes a free display and names it on the pipe once it accepts clients.
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        xvfb_ = spawn({"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                      folder_ / "xvfb.log");
+        ::close(ready[1]);
+        char number[16] = {};
+        const ssize_t length = ::read(ready[0], number, sizeof number - 1);
+        ::close(ready[0]);
+        ASSERT_GT(length, 0) << "Xvfb did not come up";
+        display_ = ":" + std::to_string(std::atoi(number));
     }
     void TearDown() override {
-        stop(app_, SIGKILL);
-        stop(xvfb_, SIGTERM);
+        for (const auto& [pid, signal] : {std::pair(app_, SIGKILL), std::pair(xvfb_, SIGTERM)}) {
+            if (pid > 0 && ::kill(pid, signal) == 0) ::waitpid(pid, nullptr, 0);
+        }
         std::error_code ignored;
         fs::remove_all(folder_, ignored);
     }

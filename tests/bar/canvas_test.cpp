@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include "bar/live_font.h"
 #include "bar/text_cache.h"
 #include "tests/bar/bar_fixture.h"
 
@@ -32,12 +33,13 @@ protected:
     }
 
     TextCache texts;
+    const Font font = LiveFont::toolbar(10);
 };
 
 TEST_F(CanvasTest, DrawsUprightWithYGrowingUpwards) {
-    const QImage image = picture(100, 20, [](Canvas& c) {
+    const QImage image = picture(100, 20, [&](Canvas& c) {
         c.fill(Rect{0, 0, 10, 2}, Colour::white());
-        c.drawText("T", LiveFont::toolbar(10), Colour::white(), Point{50, 5});
+        c.drawText("T", font, Colour::white(), Point{50, 5});
     });
     EXPECT_EQ(QColor(image.pixel(5, 39)), QColor(Qt::white));
     EXPECT_EQ(QColor(image.pixel(5, 0)), QColor(Qt::black));
@@ -89,6 +91,56 @@ TEST_F(CanvasTest, TallShapesAreBandedWithoutChangingThePicture) {
         c.painter().strokePath(border.qt(), QPen(red.toQColor(), 1.0, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
     });
     EXPECT_LE(maximumDifference(banded, direct), 2);
+}
+
+using TextCacheTest = CanvasTest;
+
+TEST_F(TextCacheTest, ToolbarDigitsAreTabularAndFontsSharedBySizeAndWeight) {
+    EXPECT_NEAR(font.width("1111"), font.width("8888"), 1e-9);
+    EXPECT_NEAR(font.width("\u221211.1"), font.width("\u221288.8"), 1e-9);
+    EXPECT_LT(LiveFont::system(10).width("1111"), LiveFont::system(10).width("8888"));
+    EXPECT_EQ(LiveFont::toolbar(10.001), font);  // hundredths of a point
+    EXPECT_FALSE(LiveFont::toolbar(10, true) == LiveFont::toolbar(10, false));
+}
+
+TEST_F(TextCacheTest, ImagesAreKeyedByTextFontColourAndScale) {
+    TextCache cache;
+    const QImage& a = cache.image("Short", font, Colour::white(), 2.0);
+    EXPECT_EQ(a.devicePixelRatio(), 2.0);
+    EXPECT_EQ(a.width(), static_cast<int>(std::ceil(font.width("Short") * 2.0)));
+    const std::size_t misses = cache.misses();
+    cache.image("Short", font, Colour::white(), 2.0);
+    EXPECT_EQ(cache.misses(), misses);
+    cache.image("Short", font, Colour::black(), 2.0);
+    cache.image("Short", font, Colour::white(), 1.0);
+    cache.image("Short", LiveFont::toolbar(11), Colour::white(), 2.0);
+    EXPECT_EQ(cache.imageCount(), 4u);
+    cache.clear();
+    EXPECT_EQ(cache.imageCount() + cache.sizeCount(), 0u);
+}
+
+TEST_F(TextCacheTest, StaysBoundedUnderAHundredThousandDistinctTextsKeepingTheRecent) {
+    TextCache cache;
+    for (int i = 0; i < 100000; ++i) {
+        const std::string text = std::to_string(i);
+        cache.size(text, font);
+        if (i % 10 == 0) cache.image(text, font, Colour::white(), 2.0);
+    }
+    EXPECT_LE(cache.sizeCount(), TextCache::kDefaultCapacity);
+    EXPECT_LE(cache.imageCount(), TextCache::kDefaultCapacity);
+    std::size_t misses = cache.misses();
+    cache.size("99999", font);
+    cache.image("99990", font, Colour::white(), 2.0);
+    EXPECT_EQ(cache.misses(), misses);
+
+    // Least recently used goes first, not oldest inserted.
+    TextCache small(3);
+    for (const char* text : {"a", "b", "c", "a", "d"}) small.size(text, font);
+    misses = small.misses();
+    small.size("a", font);
+    EXPECT_EQ(small.misses(), misses);
+    small.size("b", font);
+    EXPECT_EQ(small.misses(), misses + 1);
 }
 
 }  // namespace
