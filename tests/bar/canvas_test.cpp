@@ -11,7 +11,6 @@ namespace {
 
 class CanvasTest : public ::testing::Test {
 protected:
-    void SetUp() override { testing::guiApplication(); }
 
     // A black picture at scale 2 drawn into by `draw`.
     template <typename Draw>
@@ -32,6 +31,7 @@ protected:
         return worst;
     }
 
+    QGuiApplication& application = testing::guiApplication();  // before any font
     TextCache texts;
     const Font font = LiveFont::toolbar(10);
 };
