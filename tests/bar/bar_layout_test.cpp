@@ -193,7 +193,6 @@ TEST_F(BarLayoutTest, FrameChangesAreReportedOnceOnTheMainQueueWhileTheViewLives
 }
 
 TEST_F(BarLayoutTest, ThemeChangesSetAccentsPerModuleAndEmptyTheTextCache) {
-    EXPECT_EQ(view.themeColourKey(), view.barTheme().meterFill.key() + "," + view.barTheme().background.key());
     render(900);
     EXPECT_GT(view.texts().imageCount(), 0u);
     settings.setAccentColor(Rgb{0.0, 1.0, 0.0}, ColorArea::scope);
