@@ -1,5 +1,7 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -12,152 +14,92 @@
 #include "settings/settings.h"
 
 using namespace crestline;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 namespace {
 
-using Fault = SimulatedAudioService::Fault;
-using Call = SimulatedAudioService::Call;
 using Buffer = SimulatedAudioService::Buffer;
+using Call = SimulatedAudioService::Call;
+using Fault = SimulatedAudioService::Fault;
 
 constexpr std::int32_t kPid = 4242;
+constexpr TapSource kAuto = TapSource::automatic();
 
-// `frames` stereo frames of a 1 kHz sine of `amplitude` at 48 kHz, starting at `start`.
-Buffer sineBlock(int frames, double amplitude, std::int64_t start = 0) {
+// 480 stereo frames of a 1 kHz sine at 48 kHz: ten whole periods, so blocks join seamlessly.
+Buffer sineBlock(double amplitude) {
     Buffer buffer;
-    buffer.channels = 2;
-    for (int i = 0; i < frames; ++i) {
-        const auto v = static_cast<float>(amplitude * std::sin(2.0 * M_PI * 1000.0 * (start + i) / 48000.0));
-        buffer.samples.push_back(v);
-        buffer.samples.push_back(v);
+    for (int i = 0; i < 480; ++i) {
+        const auto v = static_cast<float>(amplitude * std::sin(2.0 * M_PI * i / 48.0));
+        buffer.samples.insert(buffer.samples.end(), {v, v});
     }
     return buffer;
-}
-
-std::filesystem::path settingsFile() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    return std::filesystem::path(config ? config : "/tmp") / "engine-test-settings.json";
 }
 
 class AudioEngineTest : public ::testing::Test {
 protected:
     AudioEngineTest() {
-        std::filesystem::remove(settingsFile());
         Settings::setSharedForTesting(&settings);
-        device = sim->addDevice("Interface", "interface-uid", {2}, 48000.0);
-        sim->addProcess(kPid, {device});
+        sim->addProcess(kPid, {sim->addDevice("Interface", "interface-uid", {2}, 48000.0)});
     }
     ~AudioEngineTest() override { Settings::setSharedForTesting(nullptr); }
 
-    // Feeds `seconds` of the sine in 480-frame blocks through the running tap.
+    // `seconds` of the sine in 480-frame blocks through the running tap.
     void play(double seconds, double amplitude) {
-        const int blocks = static_cast<int>(seconds * 100);
-        for (int b = 0; b < blocks; ++b) {
-            ASSERT_EQ(sim->deliver({sineBlock(480, amplitude, played_)}), 1);
-            played_ += 480;
-        }
+        for (int b = 0; b < static_cast<int>(seconds * 100); ++b) ASSERT_EQ(sim->deliver({sineBlock(amplitude)}), 1);
+    }
+
+    void expectDetached(const AudioEngine& engine) {
+        EXPECT_FALSE(engine.tap());
+        EXPECT_FALSE(engine.liveSampleRate());
+        EXPECT_TRUE(sim->taps().empty());
+        EXPECT_TRUE(sim->aggregates().empty());
+        EXPECT_EQ(sim->ioProcCount(), 0);
     }
 
     std::shared_ptr<SimulatedAudioService> sim = std::make_shared<SimulatedAudioService>();
     ScopedAudioService scoped{sim};
     FakeClock clock;
-    Settings settings{settingsFile(), clock, Settings::Writing::manual};
+    // One settings file per test: the destructor writes the store.
+    Settings settings{std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) /
+                          (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".json"),
+                      clock, Settings::Writing::manual};
     LogCapture logs;
-    AudioObjectID device = 0;
-
-private:
-    std::int64_t played_ = 0;
 };
-
-template <typename Body>
-std::string failureOf(Body body) {
-    try {
-        body();
-    } catch (const CoreAudioError& error) {
-        return error.description();
-    }
-    return "no failure";
-}
 
 }  // namespace
 
-TEST_F(AudioEngineTest, StartsDetachedWithTheRecorderOnTheStoredChannel) {
-    {
-        AudioEngine engine(clock);
-        EXPECT_FALSE(engine.tap());
-        EXPECT_EQ(engine.attachedAt(), -INFINITY);
-        EXPECT_FALSE(engine.liveSampleRate());
-        EXPECT_EQ(engine.scope().capacity(), 262144);
-        EXPECT_EQ(engine.spectrogram().channel(), SpectrumChannel::stereo);
-        const auto peaks = engine.peaks().take();
-        EXPECT_EQ(peaks.left, -INFINITY);
-        EXPECT_EQ(peaks.right, -INFINITY);
-    }
+TEST_F(AudioEngineTest, StartsOnTheStoredChannelAndAFailedAttachLeavesNoTapAndTheLastGoodTime) {
     settings.setString("spectrogramChannel", "side");
-    EXPECT_EQ(AudioEngine(clock).spectrogram().channel(), SpectrumChannel::side);
-    settings.setString("spectrogramChannel", "loudest");
-    EXPECT_EQ(AudioEngine(clock).spectrogram().channel(), SpectrumChannel::stereo);
-}
-
-TEST_F(AudioEngineTest, AttachConfiguresTheAnalysersAndStampsTheTime) {
-    const AudioObjectID slow = sim->addDevice("Old", "old-uid", {2}, 44100.0);
-    sim->addProcess(77, {slow});
     AudioEngine engine(clock);
-    clock.advance(12.5);
-    engine.attach(77, TapMode::tapOnly, TapSource::automatic());
-    ASSERT_TRUE(engine.tap());
-    EXPECT_EQ(engine.tap()->pid(), 77);
-    EXPECT_DOUBLE_EQ(engine.tap()->sampleRate(), 44100.0);
-    EXPECT_DOUBLE_EQ(engine.scope().rate(), 44100.0);
-    EXPECT_DOUBLE_EQ(engine.meter().sampleRate(), 44100.0);
-    EXPECT_DOUBLE_EQ(engine.attachedAt(), clock.now());
-    EXPECT_EQ(sim->runningIOProcCount(), 1);
-}
-
-TEST_F(AudioEngineTest, EveryBlockReachesMeterPeaksAndScope) {
-    AudioEngine engine(clock);
-    engine.attach(kPid, TapMode::tapOnly, TapSource::automatic());
-    Buffer spike;
-    spike.samples = {0.0f, 0.0f, -1.0f, 0.25f, 0.0f, 0.0f};
-    ASSERT_EQ(sim->deliver({spike}), 1);
-    const auto peaks = engine.peaks().take();
-    EXPECT_DOUBLE_EQ(peaks.left, 0.0);
-    EXPECT_NEAR(peaks.right, -12.04, 0.01);
-    EXPECT_EQ(engine.scope().totalFrames(), 3u);
-
-    play(1.0, std::pow(10.0, -23.0 / 20.0));
-    EXPECT_EQ(engine.scope().totalFrames(), 3u + 48000u);
-    EXPECT_NEAR(engine.meter().reading().momentary, -23.0, 0.1);
-}
-
-TEST_F(AudioEngineTest, NonFiniteSamplesBecomeSilenceAndAreLoggedOncePerAttach) {
-    AudioEngine engine(clock);
-    engine.attach(kPid, TapMode::tapOnly, TapSource::automatic());
-    play(0.5, 0.5);
-    Buffer poisoned = sineBlock(480, 0.5);
-    poisoned.samples[10] = NAN;
-    poisoned.samples[21] = INFINITY;
-    poisoned.samples[33] = -INFINITY;
-    sim->deliver({poisoned});
-    sim->deliver({poisoned});
-    play(0.5, 0.5);
-    const auto reading = engine.meter().reading();
-    EXPECT_TRUE(std::isfinite(reading.momentary));
-    EXPECT_TRUE(std::isfinite(reading.truePeak));
-    EXPECT_LT(reading.truePeak, 0.0);
-    EXPECT_NEAR(engine.peaks().take().left, -6.02, 0.01);
-    EXPECT_EQ(logs.count("Crestline: niet-eindige samples"), 1);
-
-    engine.attach(kPid, TapMode::tapOnly, TapSource::automatic());
-    sim->deliver({poisoned});
-    EXPECT_EQ(logs.count("Crestline: niet-eindige samples"), 2);
+    EXPECT_EQ(engine.spectrogram().channel(), SpectrumChannel::side);  // as stored
+    expectDetached(engine);
+    EXPECT_EQ(engine.attachedAt(), -INFINITY);
+    engine.attach(kPid, TapMode::tapOnly, kAuto);
+    EXPECT_EQ(engine.tap()->pid(), kPid);
+    const double attached = clock.now();
+    EXPECT_EQ(engine.attachedAt(), attached);
+    clock.advance(5.0);
+    EXPECT_THAT([&] { engine.attach(999, TapMode::tapOnly, kAuto); },
+                ThrowsMessage<CoreAudioError>(StrEq("Ableton heeft nog geen actief audioproces (OSStatus 0)")));
+    expectDetached(engine);
+    EXPECT_EQ(engine.attachedAt(), attached);
+    // The analysers take the tap's rate before it starts.
+    sim->addProcess(88, {sim->addDevice("Fast", "fast-uid", {2}, 96000.0)});
+    sim->inject(Fault::failing(Call::startDevice, -50));
+    EXPECT_THAT([&] { engine.attach(88, TapMode::tapOnly, kAuto); },
+                ThrowsMessage<CoreAudioError>(StrEq("Audio starten mislukt (OSStatus -50)")));
+    expectDetached(engine);
+    EXPECT_EQ(engine.meter().sampleRate(), 96000.0);
+    EXPECT_EQ(engine.scope().rate(), 96000.0);
 }
 
 TEST_F(AudioEngineTest, AttachStopsTheOldTapBeforeTheNewOneIsPrepared) {
     AudioEngine engine(clock);
-    engine.attach(kPid, TapMode::tapOnly, TapSource::automatic());
+    engine.attach(kPid, TapMode::tapOnly, kAuto);
     const auto aggregate = std::to_string(engine.tap()->aggregateID());
     sim->clearJournal();
-    engine.attach(kPid, TapMode::withOutputDevice, TapSource::automatic());
+    engine.attach(kPid, TapMode::withOutputDevice, kAuto);
     const auto journal = sim->journal();
     ASSERT_GE(journal.size(), 5u);
     EXPECT_EQ(journal[0], "stopDevice " + aggregate);
@@ -170,109 +112,74 @@ TEST_F(AudioEngineTest, AttachStopsTheOldTapBeforeTheNewOneIsPrepared) {
     EXPECT_EQ(sim->runningIOProcCount(), 1);
 }
 
-TEST_F(AudioEngineTest, AFailingPrepareLeavesNoTap) {
+TEST_F(AudioEngineTest, BlocksReachMeterPeaksAndScopeWithNonFiniteSamplesAsSilence) {
     AudioEngine engine(clock);
-    engine.attach(kPid, TapMode::tapOnly, TapSource::automatic());
-    const double attached = engine.attachedAt();
-    clock.advance(5.0);
-    EXPECT_EQ(failureOf([&] { engine.attach(999, TapMode::tapOnly, TapSource::automatic()); }),
-              "Ableton heeft nog geen actief audioproces (OSStatus 0)");
-    EXPECT_FALSE(engine.tap());
-    EXPECT_DOUBLE_EQ(engine.attachedAt(), attached);
-    EXPECT_TRUE(sim->taps().empty());
-    EXPECT_TRUE(sim->aggregates().empty());
-    EXPECT_EQ(sim->ioProcCount(), 0);
-    EXPECT_FALSE(engine.liveSampleRate());
+    engine.attach(kPid, TapMode::tapOnly, kAuto);
+    Buffer poisoned = sineBlock(0.5);
+    poisoned.samples[10] = NAN;
+    poisoned.samples[21] = INFINITY;
+    sim->deliver({poisoned});
+    sim->deliver({poisoned});
+    EXPECT_EQ(logs.count("Crestline: niet-eindige samples"), 1);  // once per attach
+    play(1.0, std::pow(10.0, -23.0 / 20.0));
+    EXPECT_EQ(engine.scope().totalFrames(), 960u + 48000u);
+    EXPECT_NEAR(engine.meter().reading().momentary, -23.0, 0.1);
+    EXPECT_NEAR(engine.peaks().take().left, -6.02, 0.01);
+    engine.attach(kPid, TapMode::tapOnly, kAuto);
+    sim->deliver({poisoned});
+    EXPECT_EQ(logs.count("Crestline: niet-eindige samples"), 2);
 }
 
-TEST_F(AudioEngineTest, AFailingStartLeavesNoTapButTheNewRate) {
-    const AudioObjectID fast = sim->addDevice("Fast", "fast-uid", {2}, 96000.0);
-    sim->addProcess(88, {fast});
+TEST_F(AudioEngineTest, LiveSampleRateIsWhatTheServiceReportsNowIfUsable) {
     AudioEngine engine(clock);
-    sim->inject(Fault::failing(Call::startDevice, -50));
-    EXPECT_EQ(failureOf([&] { engine.attach(88, TapMode::tapOnly, TapSource::automatic()); }),
-              "Audio starten mislukt (OSStatus -50)");
-    EXPECT_FALSE(engine.tap());
-    EXPECT_DOUBLE_EQ(engine.meter().sampleRate(), 96000.0);
-    EXPECT_DOUBLE_EQ(engine.scope().rate(), 96000.0);
-    EXPECT_TRUE(sim->taps().empty());
-    EXPECT_EQ(sim->ioProcCount(), 0);
-}
-
-TEST_F(AudioEngineTest, LiveSampleRateIsWhatTheServiceReportsNow) {
-    AudioEngine engine(clock);
-    engine.attach(kPid, TapMode::tapOnly, TapSource::automatic());
-    EXPECT_EQ(engine.liveSampleRate(), 48000.0);
-    sim->setTapSampleRate(44100.0);
-    EXPECT_EQ(engine.liveSampleRate(), 44100.0);
-    EXPECT_DOUBLE_EQ(engine.tap()->sampleRate(), 48000.0);
-    for (double odd : {0.0, -1.0, double(NAN), double(INFINITY)}) {
-        sim->setTapSampleRate(odd);
-        EXPECT_FALSE(engine.liveSampleRate()) << odd;
+    engine.attach(kPid, TapMode::tapOnly, kAuto);
+    for (double rate : {44100.0, 0.0, -1.0, double(NAN), double(INFINITY)}) {
+        sim->setTapSampleRate(rate);
+        EXPECT_EQ(engine.liveSampleRate(), rate == 44100.0 ? std::optional(rate) : std::nullopt) << rate;
     }
     sim->setTapSampleRate(48000.0);
     sim->inject(Fault::failing(Call::getPropertyData, kAudioHardwareBadObjectError).on(kAudioTapPropertyFormat));
-    EXPECT_FALSE(engine.liveSampleRate());
-    engine.detach();
     EXPECT_FALSE(engine.liveSampleRate());
 }
 
 TEST_F(AudioEngineTest, ResetCommandsClearWhatTheirTargetNames) {
     AudioEngine engine(clock);
-    engine.attach(kPid, TapMode::tapOnly, TapSource::automatic());
-    const auto loud = [&] {
-        play(4.0, 0.5);
-        const auto reading = engine.meter().reading();
-        ASSERT_TRUE(std::isfinite(reading.shortTerm));
-        ASSERT_TRUE(std::isfinite(reading.integrated));
-        ASSERT_TRUE(std::isfinite(reading.truePeak));
+    engine.attach(kPid, TapMode::tapOnly, kAuto);
+    engine.spectrogram().stop();  // its columns come from the test alone
+    // Which of short-term, integrated, true peak with overs, the meter's and the spectrogram's history hold something.
+    const auto held = [&] {
+        const auto r = engine.meter().reading();
+        std::vector<float> history;
+        return std::array{std::isfinite(r.shortTerm), std::isfinite(r.integrated), r.truePeak > -INFINITY || r.overs > 0,
+                          engine.meter().copyHistory(1, HistorySource::shortTerm, history) > 0,
+                          engine.spectrogram().filled() > 0};
     };
-    std::vector<float> history;
-    const auto historyLength = [&] { return engine.meter().copyHistory(6000, HistorySource::shortTerm, history); };
-
-    loud();
-    engine.resetShortTerm();
-    auto reading = engine.meter().reading();
-    EXPECT_EQ(reading.shortTerm, -INFINITY);
-    EXPECT_TRUE(std::isfinite(reading.integrated));
-
-    engine.resetTruePeak();
-    reading = engine.meter().reading();
-    EXPECT_EQ(reading.truePeak, -INFINITY);
-    EXPECT_EQ(reading.overs, 0);
-    EXPECT_TRUE(std::isfinite(reading.integrated));
-
-    engine.resetIntegrated();
-    EXPECT_EQ(engine.meter().reading().integrated, -INFINITY);
-
-    loud();
-    const int stored = historyLength();
-    ASSERT_GT(stored, 0);
-    engine.resetMeter();
-    reading = engine.meter().reading();
-    EXPECT_EQ(reading.shortTerm, -INFINITY);
-    EXPECT_EQ(reading.integrated, -INFINITY);
-    EXPECT_EQ(reading.truePeak, -INFINITY);
-    EXPECT_EQ(historyLength(), stored);  // the histories stay
-
-    const auto generation = engine.spectrogram().generationCount();
-    engine.resetHistory();
-    EXPECT_EQ(historyLength(), 0);
-    EXPECT_NE(engine.spectrogram().generationCount(), generation);
-    EXPECT_EQ(engine.spectrogram().filled(), 0);
+    using E = AudioEngine;
+    for (const auto& [reset, after] : {std::pair{&E::resetShortTerm, std::array{false, true, true, true, true}},
+                                       {&E::resetTruePeak, std::array{true, true, false, true, true}},
+                                       {&E::resetIntegrated, std::array{true, false, true, true, true}},
+                                       {&E::resetMeter, std::array{false, false, false, true, true}},
+                                       {&E::resetHistory, std::array{true, true, true, false, false}}}) {
+        play(4.0, 0.95);
+        engine.spectrogram().appendColumn({});
+        ASSERT_EQ(held(), (std::array{true, true, true, true, true}));
+        (engine.*reset)();
+        EXPECT_EQ(held(), after);
+    }
 }
 
 TEST_F(AudioEngineTest, ShutDownWhileAudioArrivesIsOrderly) {
     for (int round = 0; round < 10; ++round) {
         std::atomic<bool> done{false};
+        std::atomic<int> posted{0};
         std::thread feeder;
         {
             AudioEngine engine(clock);
-            engine.attach(kPid, TapMode::tapOnly, TapSource::automatic());
+            engine.attach(kPid, TapMode::tapOnly, kAuto);
             feeder = std::thread([&] {
-                while (!done) sim->deliverAsync({sineBlock(480, 0.5)});
+                while (!done) posted += sim->deliverAsync({sineBlock(0.5)});
             });
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            while (posted < 20) std::this_thread::yield();
         }
         EXPECT_EQ(sim->ioProcCount(), 0);
         EXPECT_TRUE(sim->aggregates().empty());

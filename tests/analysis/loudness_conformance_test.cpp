@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "analysis/loudness_meter.h"
-#include "tests/analysis/loudness_signals.h"
+#include "tests/analysis/signals.h"
 
 using namespace crestline;
 using namespace crestline::test;

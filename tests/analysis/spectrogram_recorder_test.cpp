@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "analysis/scope_buffer.h"
-#include "tests/analysis/scope_signals.h"
+#include "tests/analysis/signals.h"
 
 using namespace crestline;
-using crestline::testing::sine;
+using namespace crestline::test;
 using Column = SpectrogramRecorder::Column;
 using Pixels = std::vector<std::uint32_t>;
 
@@ -24,10 +24,16 @@ Pixels identity(int entries = 256) {
     return table;
 }
 
+Pixels render(const SpectrogramRecorder& recorder, int span, int width, int height, double tilt = 0.0,
+              const Pixels& colours = identity()) {
+    Pixels pixels;
+    recorder.render(span, width, height, tilt, colours, pixels);
+    return pixels;
+}
+
 // The newest column as rendered: band b's byte (with tilt), 0 when empty.
 Column newest(const SpectrogramRecorder& recorder, double tilt = 0.0) {
-    Pixels pixels;
-    recorder.render(1, 1, SpectrogramRecorder::kBands, tilt, identity(), pixels);
+    const Pixels pixels = render(recorder, 1, 1, SpectrogramRecorder::kBands, tilt);
     Column column{};
     for (std::size_t b = 0; b < column.size(); ++b) column[b] = static_cast<std::uint8_t>(pixels[159 - b]);
     return column;
@@ -47,12 +53,18 @@ Column filledWith(int value) {
 
 }  // namespace
 
-TEST(SpectrogramRecorder, FullScaleSineAt1kHzStoresAbout240InItsBand) {
+TEST(SpectrogramRecorder, FullScaleSineAt1kHzStoresAbout240InItsBandOfTheChosenChannel) {
     EXPECT_NEAR(SpectrogramRecorder::bandEdge(160), 20000.0, 1e-9);
     EXPECT_NEAR(SpectrogramRecorder::bandEdge(1) / SpectrogramRecorder::bandEdge(0), 1.0441, 1e-4);
     ScopeBuffer scope(32768);
-    crestline::testing::writeSine(scope, 1000.0, 16384);
+    write(scope, std::vector<float>(16384, 0.0f), wave(1000.0, 48000.0, 16384));
     SpectrogramRecorder recorder;
+    EXPECT_EQ(recorder.channel(), SpectrumChannel::stereo);
+    recorder.setChannel(SpectrumChannel::left);
+    recorder.captureColumn(scope);
+    EXPECT_EQ(newest(recorder)[bandOf(1000.0)], 0);
+    recorder.setChannel(SpectrumChannel::right);
+    write(scope, {0.0f}, {0.0f});  // new audio, so that a column is taken
     recorder.captureColumn(scope);
     const Column column = newest(recorder);
     EXPECT_NEAR(column[bandOf(1000.0)], 240, 2);
@@ -65,9 +77,8 @@ TEST(SpectrogramRecorder, NoColumnWithoutNewAudio) {
     SpectrogramRecorder recorder;
     recorder.captureColumn(scope);  // nothing was ever written
     EXPECT_EQ(recorder.generationCount(), 0u);
-    const std::vector<float> silence(480, 0.0f);
     for (int block = 1; block <= 2; ++block) {
-        crestline::testing::write(scope, silence, silence);
+        write(scope, std::vector<float>(480, 0.0f), std::vector<float>(480, 0.0f));
         recorder.captureColumn(scope);
         recorder.captureColumn(scope);
         EXPECT_EQ(recorder.filled(), block);
@@ -76,76 +87,43 @@ TEST(SpectrogramRecorder, NoColumnWithoutNewAudio) {
     EXPECT_EQ(newest(recorder), Column{});  // silence is below −120 dB everywhere
 }
 
-TEST(SpectrogramRecorder, TheChosenChannelIsAnalysed) {
-    ScopeBuffer scope(16384);
-    crestline::testing::write(scope, std::vector<float>(16384, 0.0f), sine(1000.0, 48000.0, 16384));
-    SpectrogramRecorder recorder;
-    EXPECT_EQ(recorder.channel(), SpectrumChannel::stereo);
-    recorder.setChannel(SpectrumChannel::left);
-    recorder.captureColumn(scope);
-    EXPECT_EQ(newest(recorder)[bandOf(1000.0)], 0);
-    recorder.setChannel(SpectrumChannel::right);
-    const float zero = 0.0f;
-    scope.write(&zero, &zero, 1);  // new audio, so that a column is taken
-    recorder.captureColumn(scope);
-    EXPECT_NEAR(newest(recorder)[bandOf(1000.0)], 240, 2);
-}
-
-TEST(SpectrogramRecorder, ResetEmptiesTheHistoryAndBumpsTheGeneration) {
-    SpectrogramRecorder recorder;
-    for (int i = 0; i < 5; ++i) recorder.appendColumn(filledWith(100));
-    recorder.resetHistory();
-    EXPECT_EQ(recorder.filled(), 0);
-    EXPECT_EQ(recorder.generationCount(), 6u);
-    Pixels pixels;
-    recorder.render(5, 5, 4, 0.0, identity(), pixels);
-    EXPECT_EQ(pixels, Pixels(20, 0u));
-    recorder.appendColumn(filledWith(7));
-    EXPECT_EQ(newest(recorder), filledWith(7));
-}
-
-TEST(SpectrogramRecorder, SpansMapHistoryColumnsOntoPixelsWithBackgroundBeforeTheHistory) {
+TEST(SpectrogramRecorder, RenderMapsColumnsOntoPixelsAndBandsOntoRows) {
     SpectrogramRecorder recorder;
     for (int i = 1; i <= 10; ++i) recorder.appendColumn(filledWith(10 * i));
-    Pixels table = identity(), pixels;
+    Pixels table = identity();
     table[0] = 0xff000000u;  // background
-    recorder.render(40, 40, 2, 0.0, table, pixels);  // longer than the history
+    const Pixels wide = render(recorder, 40, 40, 2, 0.0, table);  // longer than the history
     for (int x = 0; x < 40; ++x) {
         const std::uint32_t expected = x < 30 ? 0xff000000u : 10u * static_cast<std::uint32_t>(x - 29);
-        EXPECT_EQ(pixels[static_cast<std::size_t>(x)], expected) << x;
-        EXPECT_EQ(pixels[static_cast<std::size_t>(40 + x)], expected) << x;
+        EXPECT_EQ(wide[static_cast<std::size_t>(x)], expected) << x;
+        EXPECT_EQ(wide[static_cast<std::size_t>(40 + x)], expected) << x;
     }
-    recorder.render(10, 5, 1, 0.0, table, pixels);  // two columns a pixel: the louder
-    EXPECT_EQ(pixels, (Pixels{20, 40, 60, 80, 100}));
-    recorder.render(2, 6, 1, 0.0, table, pixels);  // one column over three pixels
-    EXPECT_EQ(pixels, (Pixels{90, 90, 90, 100, 100, 100}));
+    EXPECT_EQ(render(recorder, 10, 5, 1), (Pixels{20, 40, 60, 80, 100}));  // two columns a pixel: the louder
+    EXPECT_EQ(render(recorder, 2, 6, 1), (Pixels{90, 90, 90, 100, 100, 100}));  // one column over three pixels
+    Column ramp;
+    std::iota(ramp.begin(), ramp.end(), std::uint8_t{1});
+    recorder.appendColumn(ramp);
+    const Pixels half = render(recorder, 1, 1, 80);  // two bands a row: the louder
+    EXPECT_EQ((Pixels{half[0], half[79]}), (Pixels{160, 2}));
+    const Pixels twice = render(recorder, 1, 1, 320);  // each band on two rows
+    EXPECT_EQ((Pixels{twice[317], twice[318], twice[319]}), (Pixels{2, 1, 1}));
 }
 
-TEST(SpectrogramRecorder, AfterTenMinutesTheOldestColumnsAreOverwritten) {
+TEST(SpectrogramRecorder, AfterTenMinutesTheOldestColumnsAreOverwrittenAndAResetEmptiesThemAll) {
     SpectrogramRecorder recorder;
     for (int k = 0; k < SpectrogramRecorder::kCapacity + 5000; ++k) recorder.appendColumn(filledWith(1 + k % 255));
     EXPECT_EQ(recorder.filled(), SpectrogramRecorder::kCapacity);
-    Pixels pixels;
-    recorder.render(20000, 20000, 1, 0.0, identity(), pixels);
+    const Pixels pixels = render(recorder, 20000, 20000, 1);
     for (int x = 0; x < 20000; ++x) {
         // Pixel x shows appended column x; the first 5000 were overwritten.
         ASSERT_EQ(pixels[static_cast<std::size_t>(x)], x < 5000 ? 0u : static_cast<std::uint32_t>(1 + x % 255)) << x;
     }
-}
-
-TEST(SpectrogramRecorder, RowsCoverBandsFromTheBottomUp) {
-    SpectrogramRecorder recorder;
-    Column ramp;
-    std::iota(ramp.begin(), ramp.end(), std::uint8_t{1});
-    recorder.appendColumn(ramp);
-    Pixels pixels;
-    recorder.render(1, 1, 80, 0.0, identity(), pixels);  // two bands a row: the louder
-    EXPECT_EQ(pixels[79], 2u);
-    EXPECT_EQ(pixels[0], 160u);
-    recorder.render(1, 1, 320, 0.0, identity(), pixels);  // each band on two rows
-    EXPECT_EQ((Pixels{pixels[317], pixels[318], pixels[319]}), (Pixels{2, 1, 1}));
-    recorder.render(1, 1, 1, 0.0, identity(), pixels);
-    EXPECT_EQ(pixels, Pixels{160u});
+    recorder.resetHistory();
+    EXPECT_EQ(recorder.filled(), 0);
+    EXPECT_EQ(recorder.generationCount(), SpectrogramRecorder::kCapacity + 5001u);
+    EXPECT_EQ(render(recorder, 20000, 20000, 1), Pixels(20000, 0u));
+    recorder.appendColumn(filledWith(7));
+    EXPECT_EQ(newest(recorder), filledWith(7));
 }
 
 TEST(SpectrogramRecorder, TiltOfThreeDbPerOctaveLifts16kHzByAbout24Steps) {
@@ -155,7 +133,6 @@ TEST(SpectrogramRecorder, TiltOfThreeDbPerOctaveLifts16kHzByAbout24Steps) {
     EXPECT_NEAR(tilted[bandOf(1000.0)], 100, 1);
     EXPECT_NEAR(tilted[bandOf(16000.0)] - tilted[bandOf(1000.0)], 24, 1);
     EXPECT_NEAR(tilted[0], 100 - 34, 1);  // 20 Hz is 5.6 octaves down
-
     recorder.appendColumn(Column{});  // empty bands stay empty under any tilt
     EXPECT_EQ(newest(recorder, 3.0), Column{});
     recorder.appendColumn(filledWith(250));  // offsets saturate; a NaN tilt is none
@@ -171,17 +148,14 @@ TEST(SpectrogramRecorder, ShortOrEmptyColourTablesAndEmptyImagesAreSafe) {
     recorder.render(1, 0, 2, 0.0, identity(), pixels);
     recorder.render(1, 2, -1, 0.0, identity(), pixels);
     EXPECT_EQ(pixels, Pixels(3, 77u));  // no image: untouched
-    recorder.render(1, 2, 2, 0.0, {}, pixels);
-    EXPECT_EQ(pixels, Pixels(4, 0u));  // sized, but nothing to paint with
-    recorder.render(1, 2, 2, 0.0, identity(10), pixels);
-    EXPECT_EQ(pixels, Pixels(4, 9u));  // a short table's last entry
-    recorder.render(-5, 2, 1, 0.0, identity(), pixels);
-    EXPECT_EQ(pixels, Pixels(2, 0u));
+    EXPECT_EQ(render(recorder, 1, 2, 2, 0.0, {}), Pixels(4, 0u));  // sized, but nothing to paint with
+    EXPECT_EQ(render(recorder, 1, 2, 2, 0.0, identity(10)), Pixels(4, 9u));  // a short table's last entry
+    EXPECT_EQ(render(recorder, -5, 2, 1), Pixels(2, 0u));
 }
 
 TEST(SpectrogramRecorder, StartCapturesAtOnceOnItsOwnQueueAndStopsBeforeTheScopeGoes) {
     auto scope = std::make_unique<ScopeBuffer>(16384);
-    crestline::testing::writeSine(*scope, 1000.0, 8192);
+    writeSine(*scope, 1000.0, 8192);
     SpectrogramRecorder recorder;
     EXPECT_EQ(recorder.queue().label(), "app.crestline.Crestline.spectrogram");
     recorder.start(*scope);

@@ -10,27 +10,22 @@
 
 #include "analysis/scope_buffer.h"
 #include "platform/clock.h"
-#include "tests/analysis/scope_signals.h"
+#include "tests/analysis/signals.h"
 
 using namespace crestline;
-using crestline::testing::sine;
-using crestline::testing::writeSine;
+using namespace crestline::test;
 
 namespace {
 
 constexpr float kInfinite = std::numeric_limits<float>::infinity();
 constexpr float kFloor = SpectrumAnalyzer::kFloorDb;
 
-struct Scope {
-    explicit Scope(double rate, int capacity = 32768) : buffer(capacity) { buffer.configure(rate); }
-    void write(const std::vector<float>& left, const std::vector<float>& right) {
-        crestline::testing::write(buffer, left, right);
-    }
+struct Scope : ScopeBuffer {
+    explicit Scope(double rate, int capacity = 32768) : ScopeBuffer(capacity) { configure(rate); }
     void silence(int frames) {
         const std::vector<float> zeros(static_cast<std::size_t>(frames), 0.0f);
-        write(zeros, zeros);
+        test::write(*this, zeros, zeros);
     }
-    ScopeBuffer buffer;
 };
 
 // Bin k sits at k·w; `bin` of a frequency that is on one.
@@ -45,8 +40,7 @@ TEST(SpectrumAnalyzer, WindowIsAtLeast160MillisecondsAndPaddingMultipliesTheBins
         SpectrumAnalyzer analyzer(60.0f, padding);
         EXPECT_EQ(analyzer.level(900, 1100, 0), kFloor);  // before the first update
         EXPECT_EQ(analyzer.peakFrequency(440.0), 440.0);
-        Scope scope(rate);
-        analyzer.update(scope.buffer);
+        analyzer.update(Scope(rate));
         EXPECT_EQ(analyzer.size(), size) << rate;
         EXPECT_EQ(analyzer.fftSize(), size * padding) << rate;
         EXPECT_EQ(analyzer.levels().size(), static_cast<std::size_t>(size * padding / 2));
@@ -55,49 +49,34 @@ TEST(SpectrumAnalyzer, WindowIsAtLeast160MillisecondsAndPaddingMultipliesTheBins
     EXPECT_EQ(SpectrumAnalyzer(1.0f, 1 << 30).padding(), SpectrumAnalyzer::kMaxPadding);
 }
 
-TEST(SpectrumAnalyzer, FullScaleSineOnABinReadsZeroDbInEveryChannelThatCarriesIt) {
+TEST(SpectrumAnalyzer, SineOnABinReadsItsLevelInEveryChannelModeAndSilenceReadsMinus200) {
     using enum SpectrumChannel;
     for (double rate : {44100.0, 48000.0, 96000.0}) {
         for (int padding : {1, 2}) {
             SpectrumAnalyzer analyzer(kInfinite, padding);
             Scope scope(rate);
-            analyzer.update(scope.buffer);
+            scope.silence(20000);
+            analyzer.update(scope);
+            for (float level : analyzer.levels()) ASSERT_EQ(level, kFloor);
             const double f = onBin(analyzer, 1000.0);
-            const auto s = sine(f, rate, 20000, 1.0, 0.3);
-            // Right equal to left carries no side; right inverted carries no mid.
-            for (const auto& [sign, absent] : {std::pair{1.0f, side}, {-1.0f, mid}}) {
-                scope.write(s, crestline::testing::scaled(s, sign));
-                for (SpectrumChannel channel : {stereo, left, right, mid, side}) {
+            const auto s = wave(f, rate, 20000, 1.0, 0.3);
+            // Right is g·left: g = 1 carries no side, g = −1 no mid; stereo averages the two powers.
+            for (const float g : {1.0f, -1.0f, 0.5f}) {
+                auto r = s;
+                for (float& v : r) v *= g;
+                write(scope, s, r);
+                const std::array<std::pair<SpectrumChannel, float>, 5> powers{
+                    {{stereo, (1 + g * g) / 2}, {left, 1}, {right, g * g}, {mid, (1 + g) * (1 + g) / 4},
+                     {side, (1 - g) * (1 - g) / 4}}};
+                for (const auto& [channel, power] : powers) {
                     analyzer.setChannel(channel);
-                    analyzer.update(scope.buffer);
-                    const float level = analyzer.levels()[bin(analyzer, f)];
-                    if (channel == absent) {
-                        EXPECT_EQ(level, kFloor) << rate << ", " << rawValue(channel);
-                    } else {
-                        EXPECT_NEAR(level, 0.0f, 0.01f) << rate << ", padding " << padding << ", " << rawValue(channel);
-                    }
+                    analyzer.update(scope);
+                    EXPECT_NEAR(analyzer.levels()[bin(analyzer, f)], power > 0 ? 10 * std::log10(power) : kFloor, 0.01f)
+                        << rate << ", padding " << padding << ", g " << g << ", " << rawValue(channel);
                 }
             }
         }
     }
-}
-
-TEST(SpectrumAnalyzer, StereoAveragesThePowerOfBothChannelsAndSilenceIsMinus200) {
-    SpectrumAnalyzer analyzer(kInfinite, 2);
-    Scope scope(48000);
-    scope.silence(20000);
-    analyzer.update(scope.buffer);
-    for (float level : analyzer.levels()) ASSERT_EQ(level, kFloor);
-
-    const double f1 = onBin(analyzer, 500.0), f2 = onBin(analyzer, 3000.0);
-    scope.write(sine(f1, 48000, 10000, 0.5), sine(f2, 48000, 10000));
-    analyzer.update(scope.buffer);
-    EXPECT_NEAR(analyzer.levels()[bin(analyzer, f1)], -6.02f - 3.01f, 0.02f);
-    EXPECT_NEAR(analyzer.levels()[bin(analyzer, f2)], -3.01f, 0.02f);
-    analyzer.setChannel(SpectrumChannel::right);
-    analyzer.update(scope.buffer);
-    EXPECT_LT(analyzer.levels()[bin(analyzer, f1)], -120.0f);
-    EXPECT_NEAR(analyzer.levels()[bin(analyzer, f2)], 0.0f, 0.01f);
 }
 
 TEST(SpectrumAnalyzer, BinsRiseAtOnceAndFallAtTheReleaseRateWithAQuarterSecondCap) {
@@ -105,17 +84,17 @@ TEST(SpectrumAnalyzer, BinsRiseAtOnceAndFallAtTheReleaseRateWithAQuarterSecondCa
         FakeClock clock;
         SpectrumAnalyzer analyzer(60.0f, 2, clock);
         Scope scope(48000);
-        writeSine(scope.buffer, 2000.0, 10000);
-        analyzer.update(scope.buffer);
+        writeSine(scope, 2000.0, 10000);
+        analyzer.update(scope);
         const std::size_t k = bin(analyzer, 2000.0);
         const float peak = analyzer.levels()[k];
         EXPECT_GT(peak, -1.0f);
         scope.silence(10000);
         clock.advance(gap);
-        analyzer.update(scope.buffer);
+        analyzer.update(scope);
         EXPECT_NEAR(analyzer.levels()[k], peak - 15.0f, 0.01f) << "after " << gap << " s";
         clock.advance(0.1);
-        analyzer.update(scope.buffer);
+        analyzer.update(scope);
         EXPECT_NEAR(analyzer.levels()[k], peak - 21.0f, 0.01f);
     }
 }
@@ -123,31 +102,27 @@ TEST(SpectrumAnalyzer, BinsRiseAtOnceAndFallAtTheReleaseRateWithAQuarterSecondCa
 TEST(SpectrumAnalyzer, PeakHoldKeepsTheMaximumAndRestartsFromTheCurrentCurveOnEverySwitch) {
     SpectrumAnalyzer analyzer(kInfinite, 1);
     Scope scope(48000);
-    analyzer.update(scope.buffer);
+    analyzer.update(scope);
     const double f = onBin(analyzer, 1000.0);
     const std::size_t k = bin(analyzer, f);
     analyzer.setHolding(true);
     for (double amplitude : {1.0, 0.1}) {
-        writeSine(scope.buffer, f, 10000, amplitude);
-        analyzer.update(scope.buffer);
+        writeSine(scope, f, 10000, amplitude);
+        analyzer.update(scope);
     }
     EXPECT_NEAR(analyzer.levels()[k], -20.0f, 0.01f);
     EXPECT_NEAR(analyzer.held()[k], 0.0f, 0.01f);
     analyzer.setHolding(false);
     analyzer.setHolding(true);  // restarts from −20…
     scope.silence(10000);
-    analyzer.update(scope.buffer);  // …and does not decay
+    analyzer.update(scope);  // …and does not decay
     EXPECT_NEAR(analyzer.held()[k], -20.0f, 0.01f);
     EXPECT_EQ(analyzer.levels()[k], kFloor);
     EXPECT_NEAR(analyzer.peakFrequency(f * 1.01), f, 0.5);  // read from the held curve
-
-    scope.buffer.configure(96000);  // a new length: the hold re-seeds itself, levels restart
-    analyzer.update(scope.buffer);
+    scope.configure(96000);  // a new length: the hold re-seeds itself, levels restart
+    analyzer.update(scope);
     ASSERT_EQ(analyzer.held().size(), analyzer.levels().size());
     EXPECT_TRUE(std::equal(analyzer.held().begin(), analyzer.held().end(), analyzer.levels().begin()));
-    scope.buffer.configure(std::numeric_limits<double>::quiet_NaN());  // refused: nothing changes
-    analyzer.update(scope.buffer);
-    EXPECT_EQ(analyzer.sampleRate(), 96000.0);
 }
 
 TEST(SpectrumAnalyzer, LevelTakesTheBandMaximumPlusATiltPivotingAtOneKilohertz) {
@@ -156,9 +131,8 @@ TEST(SpectrumAnalyzer, LevelTakesTheBandMaximumPlusATiltPivotingAtOneKilohertz) 
     Scope scope(48000);
     std::vector<float> impulse(8192, 0.0f);
     impulse[4096] = static_cast<float>(0.35875 * 8192 / 20.0);  // the periodic window sums to 0.35875·n
-    scope.write(impulse, impulse);
-    analyzer.update(scope.buffer);
-
+    write(scope, impulse, impulse);
+    analyzer.update(scope);
     EXPECT_NEAR(analyzer.level(990, 1010, 3), -20.0 + 3 * std::log2(std::sqrt(990.0 * 1010.0) / 1000.0), 1e-3);
     EXPECT_NEAR(analyzer.level(4000, 16000, 3), -20.0f + 3.0f * 3.0f, 1e-3f);  // centre 8 kHz
     EXPECT_NEAR(analyzer.level(125, 250, -6), -20.0f + 6.0f * 2.5f, 1e-3f);
@@ -171,8 +145,8 @@ TEST(SpectrumAnalyzer, LevelTakesTheBandMaximumPlusATiltPivotingAtOneKilohertz) 
 TEST(SpectrumAnalyzer, NarrowBandLevelsFollowTheCurveContinuouslyBetweenBins) {
     SpectrumAnalyzer analyzer(kInfinite, 1);
     Scope scope(48000);
-    writeSine(scope.buffer, 1003.7, 10000);
-    analyzer.update(scope.buffer);
+    writeSine(scope, 1003.7, 10000);
+    analyzer.update(scope);
     const double w = analyzer.binWidth();
     const auto levels = analyzer.levels();
     float previous = analyzer.level(900 - 0.01, 900 + 0.01, 0);
@@ -191,15 +165,14 @@ TEST(SpectrumAnalyzer, PeakFrequencyRefinesASineBetweenBins) {
     SpectrumAnalyzer analyzer(60.0f, 2);
     Scope scope(48000);
     scope.silence(10000);
-    analyzer.update(scope.buffer);
+    analyzer.update(scope);
     // A flat curve: the lowest bin of the range, trunc(440 / 2^(1/12) / w) = 141, as it is.
     EXPECT_DOUBLE_EQ(analyzer.peakFrequency(440.0), 141 * analyzer.binWidth());
     EXPECT_EQ(analyzer.peakFrequency(-5.0), -5.0);
     EXPECT_EQ(analyzer.peakFrequency(1e12), 1e12);
-
     for (double f : {440.0, 441.3, 1234.5, 6000.7}) {
-        writeSine(scope.buffer, f, 10000, 0.3);
-        analyzer.update(scope.buffer);
+        writeSine(scope, f, 10000, 0.3);
+        analyzer.update(scope);
         // Within 0.5 Hz at 440 Hz; the parabola on the dB curve stays within a quarter bin anywhere.
         const double tolerance = f == 440.0 ? 0.5 : analyzer.binWidth() / 4;
         EXPECT_NEAR(analyzer.peakFrequency(f * 1.03), f, tolerance) << f;
@@ -213,9 +186,9 @@ TEST(SpectrumAnalyzer, TwoAnalyzersRePlanAtOnceOnTwoThreads) {
         Scope scope(48000, 65536);
         for (int round = 0; round < 24; ++round) {
             const double rate = std::array{44100.0, 96000.0, 48000.0, 88200.0}[round % 4];
-            scope.buffer.configure(rate);
-            writeSine(scope.buffer, 2000.0, 33000, 1.0, phase);
-            analyzer.update(scope.buffer);
+            scope.configure(rate);
+            writeSine(scope, 2000.0, 33000, 1.0, phase);
+            analyzer.update(scope);
             ASSERT_EQ(analyzer.sampleRate(), rate);
             EXPECT_NEAR(analyzer.level(1900, 2100, 0), 0.0f, 1.0f);
         }
