@@ -12,10 +12,12 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 const std::string kMinusInf = "\u2212\u221e";
 const std::string kEnDash = "\u2013";
 
+// The readout with `label` or nothing; it points into `items`, so no temporaries.
 const Readout* find(const std::vector<Readout>& items, const std::string& label) {
     const auto item = std::find_if(items.begin(), items.end(), [&](const Readout& r) { return r.label == label; });
     return item != items.end() ? &*item : nullptr;
 }
+const Readout* find(std::vector<Readout>&&, const std::string&) = delete;
 
 TEST(MeterFormats, MinusSignsMissingValuesAndRounding) {
     const std::pair<std::string, std::string> cases[] = {
@@ -59,16 +61,19 @@ TEST(MeterReadouts, VsTargetStatusFollowsTheDistanceToTheTarget) {
         {-kInf, kEnDash, std::nullopt},            // no integrated yet
     };
     for (const auto& [integrated, text, status] : cases) {
-        const Readout* vs = find(readouts({.integrated = integrated}, MeterParts{}, -14.0, false, kColours), "vs Target");
+        const auto items = readouts({.integrated = integrated}, MeterParts{}, -14.0, false, kColours);
+        const Readout* vs = find(items, "vs Target");
         ASSERT_NE(vs, nullptr);
         EXPECT_EQ(vs->text, text) << integrated;
         EXPECT_EQ(vs->status, status) << integrated;
     }
     // It needs a target and the integrated part.
-    EXPECT_EQ(find(readouts({}, MeterParts{}, std::nullopt, false, kColours), "vs Target"), nullptr);
+    const auto withoutTarget = readouts({}, MeterParts{}, std::nullopt, false, kColours);
+    EXPECT_EQ(find(withoutTarget, "vs Target"), nullptr);
     MeterParts parts;
     parts.integrated = false;
-    EXPECT_EQ(find(readouts({}, parts, -14.0, false, kColours), "vs Target"), nullptr);
+    const auto withoutIntegrated = readouts({}, parts, -14.0, false, kColours);
+    EXPECT_EQ(find(withoutIntegrated, "vs Target"), nullptr);
 }
 
 TEST(MeterReadouts, HiddenPartsUndefinedValuesAndGridColumns) {
