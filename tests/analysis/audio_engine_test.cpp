@@ -76,7 +76,6 @@ TEST_F(AudioEngineTest, StartsOnTheStoredChannelAndAFailedAttachLeavesNoTapAndTh
     expectDetached(engine);
     EXPECT_EQ(engine.attachedAt(), -INFINITY);
     engine.attach(kPid, TapMode::tapOnly, kAuto);
-    EXPECT_EQ(engine.tap()->pid(), kPid);
     const double attached = clock.now();
     EXPECT_EQ(engine.attachedAt(), attached);
     clock.advance(5.0);
@@ -107,7 +106,6 @@ TEST_F(AudioEngineTest, AttachStopsTheOldTapBeforeTheNewOneIsPrepared) {
     EXPECT_EQ(journal[2], "destroyAggregateDevice " + aggregate);
     EXPECT_EQ(journal[3].rfind("destroyProcessTap ", 0), 0u);
     EXPECT_EQ(journal[4], "read id2p 1");
-    EXPECT_EQ(engine.tap()->mode(), TapMode::withOutputDevice);
     EXPECT_EQ(sim->aggregates().size(), 1u);
     EXPECT_EQ(sim->runningIOProcCount(), 1);
 }

@@ -65,7 +65,6 @@ TEST(LoudnessMeter, OversCountEachRiseAboveMinusOneDbtp) {
     Meter meter(48000.0);
     feed(meter, s, 333);
     EXPECT_EQ(meter.reading().overs, 2);
-    EXPECT_GT(meter.reading().truePeak, -1.0);
     // Still above the line after a reset: that is a new over.
     feed(meter, constant(0.95f, 1000));
     meter.withLock([](LoudnessMeter& m) { m.resetTruePeakLocked(); });

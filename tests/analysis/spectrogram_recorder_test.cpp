@@ -55,11 +55,9 @@ Column filledWith(int value) {
 
 TEST(SpectrogramRecorder, FullScaleSineAt1kHzStoresAbout240InItsBandOfTheChosenChannel) {
     EXPECT_NEAR(SpectrogramRecorder::bandEdge(160), 20000.0, 1e-9);
-    EXPECT_NEAR(SpectrogramRecorder::bandEdge(1) / SpectrogramRecorder::bandEdge(0), 1.0441, 1e-4);
     ScopeBuffer scope(32768);
     write(scope, std::vector<float>(16384, 0.0f), wave(1000.0, 48000.0, 16384));
     SpectrogramRecorder recorder;
-    EXPECT_EQ(recorder.channel(), SpectrumChannel::stereo);
     recorder.setChannel(SpectrumChannel::left);
     recorder.captureColumn(scope);
     EXPECT_EQ(newest(recorder)[bandOf(1000.0)], 0);
