@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -17,26 +16,18 @@ namespace {
 
 // Stands in for the MIDI service: the test calls the handler that the sync
 // object installs, as the service's input thread would.
-struct FakePort {
-    MidiInput::Handler handler;
+struct FakeMidi final : MidiInput {
+    MidiOpenResult open(const std::string& name, Handler given) override {
+        EXPECT_EQ(name, "Crestline");
+        ++opens;
+        if (result.ok()) handler = std::move(given);
+        return result;
+    }
+    void close() override { handler = {}; }
+    bool isOpen() const override { return static_cast<bool>(handler); }
+    Handler handler;
     MidiOpenResult result;
     int opens = 0;
-};
-
-class FakeMidiInput final : public MidiInput {
-public:
-    explicit FakeMidiInput(std::shared_ptr<FakePort> port) : port_(std::move(port)) {}
-    MidiOpenResult open(const std::string& name, Handler handler) override {
-        EXPECT_EQ(name, "Crestline");
-        ++port_->opens;
-        if (port_->result.ok()) port_->handler = std::move(handler);
-        return port_->result;
-    }
-    void close() override { port_->handler = {}; }
-    bool isOpen() const override { return static_cast<bool>(port_->handler); }
-
-private:
-    std::shared_ptr<FakePort> port_;
 };
 
 Bytes operator+(Bytes a, const Bytes& b) {
@@ -48,13 +39,27 @@ Bytes pointer(int sixteenths) {
     return {0xF2, static_cast<std::uint8_t>(sixteenths % 128), static_cast<std::uint8_t>(sixteenths / 128)};
 }
 
+using Transport = std::tuple<std::int64_t, bool, bool>;  // ticks, anchored, playing
+
+void expectClock(const std::optional<LiveSync::BeatClock>& clock, double beat, double beatsPerSecond) {
+    ASSERT_TRUE(clock);
+    EXPECT_NEAR(clock->beat, beat, 1e-9);
+    EXPECT_NEAR(clock->beatsPerSecond, beatsPerSecond, 1e-9);
+}
+
 // A sync object on a fake MIDI port and a fake clock. Time advances in
 // binary fractions of a second so the minimum sample intervals compare
 // exactly.
 struct Rig {
-    Rig() : sync(clock, std::make_unique<FakeMidiInput>(port)) { sync.start(); }
+    Rig() { sync.start(); }
 
     void midi(const Bytes& bytes) { port->handler(bytes); }
+    void midiEvery(double seconds, const Bytes& bytes, int times) {
+        for (int i = 0; i < times; ++i) {
+            clock.advance(seconds);
+            midi(bytes);
+        }
+    }
     void helper(const json& message) {
         std::scoped_lock held(sync.lock());
         sync.applyHelper(message, clock.now());
@@ -63,6 +68,10 @@ struct Rig {
         json message = {{"type", "position"}, {"beat", beat}};
         if (playing) message["playing"] = *playing;
         helper(message);
+    }
+    Transport transport() {
+        const auto now = state();
+        return {now.ticks, now.anchored, now.playing};
     }
     LiveSync::State state() {
         std::scoped_lock held(sync.lock());
@@ -89,19 +98,16 @@ struct Rig {
     }
 
     FakeClock clock{1024.0};
-    std::shared_ptr<FakePort> port = std::make_shared<FakePort>();
-    LiveSync sync;
+    FakeMidi* port = new FakeMidi;  // owned by the sync object
+    LiveSync sync{clock, std::unique_ptr<MidiInput>(port)};
 };
 
 TEST(LiveSyncMidi, ClockWhileStoppedRecordsTheSameBeatAndGivesNoClock) {
     Rig rig;
-    for (int i = 0; i < 10; ++i) {
-        rig.clock.advance(0.125);
-        rig.midi(clocks(3));
-    }
-    EXPECT_EQ(rig.state().ticks, 0);
-    EXPECT_EQ(rig.state().filled, 10);
+    rig.midiEvery(0.125, clocks(3), 10);
+    EXPECT_EQ(rig.transport(), Transport(0, false, false));
     EXPECT_EQ(rig.state().lastMessage, rig.clock.now());
+    EXPECT_EQ(rig.samples().size(), 10u);
     for (const auto& sample : rig.samples()) EXPECT_EQ(sample.second, 0.0);
     EXPECT_FALSE(rig.sync.beatClock(rig.clock.now()));
 }
@@ -109,62 +115,51 @@ TEST(LiveSyncMidi, ClockWhileStoppedRecordsTheSameBeatAndGivesNoClock) {
 TEST(LiveSyncMidi, StartClocksStopContinueAndPointerMoveTheTicks) {
     Rig rig;
     rig.midi(Bytes{0xFA} + clocks(48));
-    EXPECT_EQ(rig.state().ticks, 48);
-    EXPECT_FALSE(rig.state().anchored);  // Start alone does not say where the song is
+    EXPECT_EQ(rig.transport(), Transport(48, false, true));  // Start alone does not say where the song is
     EXPECT_EQ(rig.samples().back().second, 2.0);
     rig.midi(Bytes{0xFC} + clocks(5) + Bytes{0xFB, 0xF8});
-    EXPECT_EQ(rig.state().ticks, 49);
-    EXPECT_TRUE(rig.state().playing);
+    EXPECT_EQ(rig.transport(), Transport(49, false, true));
     rig.midi(pointer(16));
-    EXPECT_EQ(rig.state().ticks, 96);
-    EXPECT_TRUE(rig.state().anchored);
-    EXPECT_EQ(rig.state().filled, 1);  // one sample per 0.1 s
-
-    for (int i = 0; i < 6; ++i) {
-        rig.clock.advance(1.0 / 64);
-        rig.midi(clocks(1));
-    }
+    EXPECT_EQ(rig.transport(), Transport(96, true, true));
+    rig.midiEvery(1.0 / 64, clocks(1), 6);  // one sample per 0.1 s
     EXPECT_EQ(rig.state().filled, 1);
-    rig.clock.advance(1.0 / 64);
-    rig.midi(clocks(1));
+    rig.midiEvery(1.0 / 64, clocks(1), 1);
     EXPECT_EQ(rig.state().filled, 2);
     EXPECT_EQ(rig.samples().back().second, 103.0 / 24);
 }
 
 TEST(LiveSyncMidi, APointerThatWrappedIsLiftedByWholeLapsNearThePreviousPosition) {
-    Rig far;
-    far.midi(Bytes{0xFA} + pointer(0) + clocks(200000));
-    far.midi(pointer(300));
-    EXPECT_EQ(far.state().ticks, 1800 + 2 * 98304);
-
-    Rig near;  // its own lap is nearest: no lift
-    near.midi(Bytes{0xFA} + pointer(0) + clocks(100000));
-    near.midi(pointer(300));
-    EXPECT_EQ(near.state().ticks, 1800);
-
-    Rig loose;  // without an anchor the pointer is taken as it is
-    loose.midi(Bytes{0xFA} + clocks(200000) + pointer(300));
-    EXPECT_EQ(loose.state().ticks, 1800);
+    // At 100,000 ticks its own lap is nearest; without an anchor the pointer
+    // is taken as it is.
+    const std::pair<Bytes, std::int64_t> cases[] = {
+        {Bytes{0xFA} + pointer(0) + clocks(200000), 1800 + 2 * LiveSync::kPointerLapTicks},
+        {Bytes{0xFA} + pointer(0) + clocks(100000), 1800},
+        {Bytes{0xFA} + clocks(200000), 1800},
+    };
+    for (const auto& [before, ticks] : cases) {
+        Rig rig;
+        rig.midi(before);
+        rig.midi(pointer(300));
+        EXPECT_EQ(rig.state().ticks, ticks);
+    }
 }
 
 TEST(LiveSyncMidi, CutOrCorruptPointersAreSkippedAndTheRestStillActs) {
     Rig rig;
     rig.midi({0xFA, 0xF8});
-    const auto before = rig.state();
+    const double acted = rig.state().lastMessage;
     rig.clock.advance(1.0);
     for (const Bytes& bytes : {Bytes{0xF2}, Bytes{0xF2, 0x10}, Bytes{0xFE, 0xFF, 0x90, 0x40, 0x7F, 0xF2, 0x01}, Bytes{}}) {
         rig.midi(bytes);
     }
-    EXPECT_EQ(rig.state().ticks, 1);
-    EXPECT_FALSE(rig.state().anchored);
-    EXPECT_EQ(rig.state().lastMessage, before.lastMessage);  // nothing acted
+    EXPECT_EQ(rig.transport(), Transport(1, false, true));
+    EXPECT_EQ(rig.state().lastMessage, acted);  // nothing acted
 
     // A "data" byte with the top bit set is a status byte: the pointer is
     // dropped and that byte (a clock here) acts as itself.
     rig.midi({0xF2, 0x10, 0xF8});
     rig.midi({0xF2, 0x90, 0x01});
-    EXPECT_EQ(rig.state().ticks, 2);
-    EXPECT_FALSE(rig.state().anchored);
+    EXPECT_EQ(rig.transport(), Transport(2, false, true));
     rig.midi({0xF8, 0xF2, 0x02, 0x00});
     EXPECT_EQ(rig.state().ticks, 12);
 }
@@ -190,7 +185,7 @@ TEST(LiveSyncMidi, PortFailuresAreLoggedWithTheirStatusAndTheHelperStillWorks) {
          {std::pair{MidiOpenResult{MidiOpenResult::Failure::client, 8}, "Crestline: MIDI-client aanmaken mislukt (8)"},
           std::pair{MidiOpenResult{MidiOpenResult::Failure::port, 3}, "Crestline: MIDI-poort aanmaken mislukt (3)"}}) {
         LogCapture log;
-        Rig rig;  // its start() fails below
+        Rig rig;
         rig.port->result = result;
         rig.sync.stop();
         rig.sync.start();
@@ -211,23 +206,20 @@ TEST(LiveSyncMidi, PortFailuresAreLoggedWithTheirStatusAndTheHelperStillWorks) {
 TEST(LiveSyncHelper, PositionTruncatesToTicksAndKeepsThePlayStateUnlessGiven) {
     Rig rig;
     rig.position(2.99, true);
-    EXPECT_EQ(rig.state().ticks, 71);
-    EXPECT_TRUE(rig.state().anchored);
+    EXPECT_EQ(rig.transport(), Transport(71, true, true));
     rig.clock.advance(0.125);
     rig.position(-0.5);
-    EXPECT_EQ(rig.state().ticks, -12);  // toward zero
-    EXPECT_TRUE(rig.state().playing);
+    EXPECT_EQ(rig.transport(), Transport(-12, true, true));  // toward zero
     rig.helper({{"type", "position"}, {"beat", 8}, {"playing", "no"}});
-    EXPECT_TRUE(rig.state().playing);
+    EXPECT_EQ(rig.transport(), Transport(192, true, true));
     rig.position(8, false);
-    EXPECT_FALSE(rig.state().playing);
+    EXPECT_EQ(rig.transport(), Transport(192, true, false));
     EXPECT_EQ(rig.state().filled, 2);  // within 0.05 s of a sample: not sampled
 
     rig.clock.advance(0.125);
     rig.helper({{"type", "position"}, {"beat", "12"}, {"playing", true}});
     rig.helper({{"type", "position"}, {"playing", true}});
-    EXPECT_EQ(rig.state().ticks, 192);
-    EXPECT_FALSE(rig.state().playing);
+    EXPECT_EQ(rig.transport(), Transport(192, true, false));
     EXPECT_EQ(rig.state().helperLastMessage, rig.clock.now());
 }
 
@@ -238,8 +230,8 @@ TEST(LiveSyncHelper, LocatorsAreParsedSortedStablyAndReplaceTheOldOnes) {
                                             "loose",[2.5,"Half","extra"],[1e300,"Far"]])")},
                 {"numerator", 7},
                 {"denominator", 8}});
-    const std::vector<LiveSet::Locator> expected{{0, "Intro"}, {2.5, "Half"}, {4, ""}, {16, "B"}, {16, "A"}, {32, "Drop"}};
-    EXPECT_EQ(rig.state().helperLocators, expected);
+    EXPECT_EQ(rig.state().helperLocators,
+              (std::vector<LiveSet::Locator>{{0, "Intro"}, {2.5, "Half"}, {4, ""}, {16, "B"}, {16, "A"}, {32, "Drop"}}));
     EXPECT_EQ(rig.state().helperBeatsPerBar, 3.5);
 
     rig.helper({{"type", "locators"}, {"locators", "none"}, {"numerator", 6}, {"denominator", 0}});
@@ -257,8 +249,7 @@ TEST(LiveSyncHelper, HostileNumbersAreRefused) {
     for (const double beat : {1e300, -1e300, nan, inf, -inf, 1e7 + 1}) {
         rig.clock.advance(0.125);
         rig.position(beat, true);
-        EXPECT_EQ(rig.state().ticks, 96) << beat;
-        EXPECT_FALSE(rig.state().playing) << beat;
+        EXPECT_EQ(rig.transport(), Transport(96, true, false)) << beat;
         EXPECT_EQ(rig.state().filled, 1) << beat;
     }
     rig.position(-1e7);
@@ -279,23 +270,14 @@ TEST(LiveSyncBeatClock, SteadySamplesGiveTheTempoAndTheExtrapolatedBeat) {
     Rig helper;
     helper.position(0, true);
     const double last = helper.run(0, 2.0, 2.0);
-    auto estimate = helper.sync.beatClock(helper.clock.now() + 0.25);
-    ASSERT_TRUE(estimate);
-    EXPECT_NEAR(estimate->beatsPerSecond, 2.0, 1e-9);
-    EXPECT_NEAR(estimate->beat, last + 0.5, 1e-9);
+    expectClock(helper.sync.beatClock(helper.clock.now() + 0.25), last + 0.5, 2.0);
     EXPECT_TRUE(helper.sync.beatClock(helper.clock.now() + 1.49));
     EXPECT_FALSE(helper.sync.beatClock(helper.clock.now() + 1.5));  // stale
 
     Rig midi;  // 48 ticks a second, six at a time
     midi.midi(pointer(64) + Bytes{0xFB});
-    for (int i = 0; i < 40; ++i) {
-        midi.clock.advance(0.125);
-        midi.midi(clocks(6));
-    }
-    estimate = midi.sync.beatClock(midi.clock.now());
-    ASSERT_TRUE(estimate);
-    EXPECT_NEAR(estimate->beatsPerSecond, 2.0, 1e-9);
-    EXPECT_NEAR(estimate->beat, 26.0, 1e-9);
+    midi.midiEvery(0.125, clocks(6), 40);
+    expectClock(midi.sync.beatClock(midi.clock.now()), 26.0, 2.0);
     midi.midi({0xFC});
     EXPECT_FALSE(midi.sync.beatClock(midi.clock.now()));  // stopped
 }
@@ -309,10 +291,7 @@ TEST(LiveSyncBeatClock, AfterALoopJumpOnlyTheSamplesAfterTheJumpCount) {
     double beat = rig.run(4, 2.0, 0.25);  // five samples since the jump
     EXPECT_FALSE(rig.sync.beatClock(rig.clock.now()));
     beat = rig.run(beat, 2.0, 0.0625);  // the sixth
-    const auto estimate = rig.sync.beatClock(rig.clock.now());
-    ASSERT_TRUE(estimate);
-    EXPECT_NEAR(estimate->beatsPerSecond, 2.0, 1e-9);
-    EXPECT_NEAR(estimate->beat, beat, 1e-9);
+    expectClock(rig.sync.beatClock(rig.clock.now()), beat, 2.0);
 }
 
 TEST(LiveSyncBeatClock, SparseOrImplausibleSamplesGiveNothing) {
@@ -322,12 +301,11 @@ TEST(LiveSyncBeatClock, SparseOrImplausibleSamplesGiveNothing) {
         sparse.position(i * 1.5, true);
     }
     EXPECT_FALSE(sparse.sync.beatClock(sparse.clock.now()));
-    Rig fast;  // 600 BPM
-    fast.run(0, 10.0, 1.0);
-    EXPECT_FALSE(fast.sync.beatClock(fast.clock.now()));
-    Rig slow;  // 12 BPM
-    slow.run(0, 0.2, 1.0);
-    EXPECT_FALSE(slow.sync.beatClock(slow.clock.now()));
+    for (const double beatsPerSecond : {10.0, 0.2}) {  // 600 and 12 BPM
+        Rig rig;
+        rig.run(0, beatsPerSecond, 1.0);
+        EXPECT_FALSE(rig.sync.beatClock(rig.clock.now())) << beatsPerSecond;
+    }
 }
 
 TEST(LiveSyncSamples, ForEachSampleWalksTheRingOldestFirstFromAGivenTime) {
