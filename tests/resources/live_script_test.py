@@ -11,9 +11,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.environ.get("CRESTLINE_SOURCE_DIR", os.path.join(HERE, "..", ".."))
 SCRIPT = os.path.join(SOURCE, "resources", "LiveScript", "Crestline", "__init__.py")
 
-spec = importlib.util.spec_from_file_location("crestline_live_script", SCRIPT)
-script = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(script)
+module_spec = importlib.util.spec_from_file_location("crestline_live_script", SCRIPT)
+script = importlib.util.module_from_spec(module_spec)
+module_spec.loader.exec_module(script)
 
 
 class CuePoint(object):

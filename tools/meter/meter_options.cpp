@@ -51,15 +51,15 @@ std::optional<std::int32_t> processId(const std::string& text) {
     return pid;
 }
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     bool takesValue;
     // Applies the option; returns an error text or "" on success.
     std::function<std::string(MeterOptions&, const std::string& value)> apply;
 };
 
-const std::vector<OptionSpec>& optionTable() {
-    static const std::vector<OptionSpec> table{
+const std::vector<OptionRule>& optionTable() {
+    static const std::vector<OptionRule> table{
         {"--every", true,
          [](MeterOptions& o, const std::string& value) -> std::string {
              const auto seconds = positiveSeconds(value);
@@ -140,13 +140,13 @@ ParsedOptions parseMeterOptions(std::span<const std::string> args) {
         }
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& s : optionTable()) {
-            if (name == s.name) spec = &s;
+        const OptionRule* option = nullptr;
+        for (const OptionRule& s : optionTable()) {
+            if (name == s.name) option = &s;
         }
-        if (spec == nullptr) return {std::nullopt, "unknown option " + name + " (" + meterUsage() + ")"};
+        if (option == nullptr) return {std::nullopt, "unknown option " + name + " (" + meterUsage() + ")"};
         std::string value;
-        if (spec->takesValue) {
+        if (option->takesValue) {
             if (equals != std::string::npos) {
                 value = arg.substr(equals + 1);
             } else if (i + 1 < args.size()) {
@@ -157,7 +157,7 @@ ParsedOptions parseMeterOptions(std::span<const std::string> args) {
         } else if (equals != std::string::npos) {
             return {std::nullopt, name + " takes no value"};
         }
-        if (std::string error = spec->apply(options, value); !error.empty()) return {std::nullopt, error};
+        if (std::string error = option->apply(options, value); !error.empty()) return {std::nullopt, error};
     }
     if (options.help) return {options, {}};
     if (options.capture) {
