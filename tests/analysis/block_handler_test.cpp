@@ -12,9 +12,7 @@
 using namespace crestline;
 using namespace crestline::test;
 
-namespace {
 constexpr float kInf = std::numeric_limits<float>::infinity();
-}  // namespace
 
 TEST(PeakMeter, TakeReportsThePeaksSinceTheLastTakeAndClearsThem) {
     PeakMeter meter;
@@ -61,13 +59,8 @@ TEST(BlockHandler, NonFiniteSamplesCountAsZeroAndDoNotPoisonTheMeters) {
     Meter meterA(48000.0), meterB(48000.0);
     PeakMeter peaksA, peaksB;
     BlockHandler a(meterA, peaksA), b(meterB, peaksB);
-    // Blocks larger than the handler's scratch, against plain ones.
-    for (int done = 0; done < dirty.frames(); done += 10000) {
-        a(dirty.left.data() + done, dirty.right.data() + done, std::min(10000, dirty.frames() - done));
-    }
-    for (int done = 0; done < clean.frames(); done += 512) {
-        b(clean.left.data() + done, clean.right.data() + done, std::min(512, clean.frames() - done));
-    }
+    feed(a, dirty, 10000);  // blocks larger than the handler's scratch, against plain ones
+    feed(b, clean);
     expectSameReading(meterA.reading(), meterB.reading());
     EXPECT_NEAR(meterA.reading().integrated, -20.0, 0.1);
     const PeakLevels pa = peaksA.take(), pb = peaksB.take();

@@ -1,6 +1,5 @@
-// The EBU test signals that can be synthesised, stereo at 48 kHz: Tech 3341
-// (loudness meters) and Tech 3342 (loudness range). Each case prints its
-// figures.
+// The EBU test signals that can be synthesised, stereo at 48 kHz: Tech 3341 (loudness meters)
+// and Tech 3342 (loudness range). Each case prints its figures.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -27,8 +26,7 @@ Stereo segments(std::initializer_list<std::pair<double, double>> parts) {
 }
 
 LoudnessReading run(const char* name, const Stereo& s) {
-    LoudnessMeter meter;
-    meter.configure(kRate);
+    Meter meter(kRate);
     feed(meter, s);
     const LoudnessReading r = meter.reading();
     std::printf("[conformance] %s: M %.2f S %.2f I %.2f LRA %.2f TP %.2f\n", name, r.momentary, r.shortTerm,
@@ -53,8 +51,7 @@ TEST(Tech3341, Cases1To5SteadyLevelsAndGating) {
 TEST(Tech3341, Case9ShortTermOfAThreeSecondPatternIsSteady) {
     Stereo s;
     for (int k = 0; k < 20; ++k) s.then(segments({{-20.0, 1.34}, {-30.0, 1.66}}));
-    LoudnessMeter meter;
-    meter.configure(kRate);
+    Meter meter(kRate);
     double lowest = 0.0, highest = -100.0;
     for (int done = 0; done < s.frames(); done += 4800) {
         meter.process(s.left.data() + done, s.right.data() + done, std::min(4800, s.frames() - done));

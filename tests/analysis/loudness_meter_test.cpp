@@ -16,8 +16,7 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 LoudnessReading measure(const Stereo& s, double rate, bool autoReset = true) {
-    LoudnessMeter meter;
-    EXPECT_TRUE(meter.configure(rate));
+    Meter meter(rate);
     meter.setAutoResetEnabled(autoReset);
     feed(meter, s);
     return meter.reading();
@@ -32,7 +31,6 @@ TEST(LoudnessMeter, StereoSineAtMinus23dBFSReadsMinus23LufsAtEveryRate) {
             EXPECT_NEAR(level, -23.0, 0.1) << rate;
         }
         EXPECT_EQ(r.overs, 0);
-        EXPECT_EQ(r.loudnessRange, -kInf);  // eight range blocks in 10 s, ten are needed
     }
 }
 

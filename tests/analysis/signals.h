@@ -1,5 +1,4 @@
-// Test signals for the analysis tests: sines at a level, silence, feeding a
-// meter or a scope, and comparing readings.
+// Test signals for the analysis tests: sines at a level, silence, feeding them in blocks, comparing readings.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -47,14 +46,19 @@ inline Stereo constant(float value, int frames) {
 }
 inline Stereo silence(double rate, double seconds) { return constant(0.0f, static_cast<int>(std::lround(seconds * rate))); }
 
-// A meter configured for `rate`.
 struct Meter : LoudnessMeter {
     explicit Meter(double rate) { configure(rate); }
 };
 
-inline void feed(LoudnessMeter& meter, const Stereo& s, int block = 512) {
+// `s` in blocks of `block` frames into a meter, a scope or a block handler.
+template <typename Sink>
+void feed(Sink&& sink, const Stereo& s, int block = 512) {
     for (int done = 0; done < s.frames(); done += block) {
-        meter.process(s.left.data() + done, s.right.data() + done, std::min(block, s.frames() - done));
+        const float *l = s.left.data() + done, *r = s.right.data() + done;
+        const int n = std::min(block, s.frames() - done);
+        if constexpr (requires { sink.process(l, r, n); }) sink.process(l, r, n);
+        else if constexpr (requires { sink.write(l, r, n); }) sink.write(l, r, n);
+        else sink(l, r, n);
     }
 }
 

@@ -22,10 +22,7 @@ constexpr float kFloor = SpectrumAnalyzer::kFloorDb;
 
 struct Scope : ScopeBuffer {
     explicit Scope(double rate, int capacity = 32768) : ScopeBuffer(capacity) { configure(rate); }
-    void silence(int frames) {
-        const std::vector<float> zeros(static_cast<std::size_t>(frames), 0.0f);
-        test::write(*this, zeros, zeros);
-    }
+    void silence(int frames) { feed(*this, constant(0.0f, frames), frames); }
 };
 
 // Bin k sits at k·w; `bin` of a frequency that is on one.
@@ -141,41 +138,36 @@ TEST(SpectrumAnalyzer, LevelTakesTheBandMaximumPlusATiltPivotingAtOneKilohertz) 
     EXPECT_EQ(analyzer.level(std::nan(""), 100, 0), kFloor);
 }
 
-TEST(SpectrumAnalyzer, NarrowBandLevelsFollowTheCurveContinuouslyBetweenBins) {
-    SpectrumAnalyzer analyzer(kInfinite, 1);
-    Scope scope(48000);
-    writeSine(scope, 1003.7, 10000);
-    analyzer.update(scope);
-    const double w = analyzer.binWidth();
-    const auto levels = analyzer.levels();
-    float previous = analyzer.level(900 - 0.01, 900 + 0.01, 0);
-    for (double f = 900; f < 1100; f += w / 50) {
-        const float v = analyzer.level(f - 0.01, f + 0.01, 0);
-        const std::size_t k = static_cast<std::size_t>(f / w);
-        EXPECT_GE(v, std::min(levels[k], levels[k + 1]) - 1e-3f) << f;
-        EXPECT_LE(v, std::max(levels[k], levels[k + 1]) + 1e-3f) << f;
-        EXPECT_LT(std::abs(v - previous), 2.0f) << f;
-        previous = v;
-    }
-    EXPECT_NEAR(analyzer.level(171 * w - 0.01, 171 * w + 0.01, 0), levels[171], 1e-3f);
-}
-
-TEST(SpectrumAnalyzer, PeakFrequencyRefinesASineBetweenBins) {
+TEST(SpectrumAnalyzer, BetweenBinsPeakFrequencyRefinesASineAndNarrowBandsFollowTheCurve) {
     SpectrumAnalyzer analyzer(60.0f, 2);
     Scope scope(48000);
     scope.silence(10000);
     analyzer.update(scope);
+    const double w = analyzer.binWidth();
     // A flat curve: the lowest bin of the range, trunc(440 / 2^(1/12) / w) = 141, as it is.
-    EXPECT_DOUBLE_EQ(analyzer.peakFrequency(440.0), 141 * analyzer.binWidth());
+    EXPECT_DOUBLE_EQ(analyzer.peakFrequency(440.0), 141 * w);
     EXPECT_EQ(analyzer.peakFrequency(-5.0), -5.0);
     EXPECT_EQ(analyzer.peakFrequency(1e12), 1e12);
-    for (double f : {440.0, 441.3, 1234.5, 6000.7}) {
+    for (double f : {440.0, 441.3, 1003.7, 6000.7}) {
         writeSine(scope, f, 10000, 0.3);
         analyzer.update(scope);
         // Within 0.5 Hz at 440 Hz; the parabola on the dB curve stays within a quarter bin anywhere.
-        const double tolerance = f == 440.0 ? 0.5 : analyzer.binWidth() / 4;
+        const double tolerance = f == 440.0 ? 0.5 : w / 4;
         EXPECT_NEAR(analyzer.peakFrequency(f * 1.03), f, tolerance) << f;
         EXPECT_NEAR(analyzer.peakFrequency(f / 1.03), f, tolerance) << f;
+        // A band narrower than a bin reads between its two bins, without jumps, and a bin's own level on it.
+        const auto levels = analyzer.levels();
+        float previous = analyzer.level(f - 100.01, f - 99.99, 0);
+        for (double g = f - 100; g < f + 100; g += w / 50) {
+            const float v = analyzer.level(g - 0.01, g + 0.01, 0);
+            const std::size_t k = static_cast<std::size_t>(g / w);
+            ASSERT_GE(v, std::min(levels[k], levels[k + 1]) - 1e-3f) << g;
+            ASSERT_LE(v, std::max(levels[k], levels[k + 1]) + 1e-3f) << g;
+            ASSERT_LT(std::abs(v - previous), 2.0f) << g;
+            previous = v;
+        }
+        const std::size_t k = bin(analyzer, f);
+        EXPECT_NEAR(analyzer.level(k * w - 0.01, k * w + 0.01, 0), levels[k], 1e-3f) << f;
     }
 }
 
