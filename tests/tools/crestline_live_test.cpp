@@ -28,7 +28,7 @@ TEST_F(CrestlineLive, SetPrintsTheTimelineAsJson) {
     EXPECT_TRUE(bare["locators"].empty());
 }
 
-TEST_F(CrestlineLive, BadSetFilesGiveOneLineNamingTheFile) {
+TEST_F(CrestlineLive, BadSetFilesGiveOneLineNamingTheFileAndBadUsageExitsWithTwo) {
     const auto truncated = dir_ / "cut.als";
     const std::string member = fx::gzip(fx::liveSetXml({{"1", "a"}}, {}));
     fx::writeFile(truncated, member.substr(0, member.size() / 2));
@@ -43,7 +43,15 @@ TEST_F(CrestlineLive, BadSetFilesGiveOneLineNamingTheFile) {
         EXPECT_NE(r.err.find(path.string()), std::string::npos) << r.err;
         EXPECT_EQ(r.errorLines(), 1) << r.err;
     }
-    for (const char* usage : {"set", "frobnicate", ""}) EXPECT_EQ(run("crestline-live", usage).code, 2) << usage;
+    for (const char* usage : {"", "set", "frobnicate", "listen --seconds 0", "listen --seconds nan", "listen --port 70000",
+                              "listen --port", "listen --bogus 1", "simulate --bpm fast", "simulate --bpm -120",
+                              "simulate --signature 7/0", "simulate --signature 100/4", "simulate --signature 1e-9/4",
+                              "simulate --signature 7", "simulate --locators 0:Intro,x:Drop",
+                              "simulate --locators 1e300:Far", "simulate --locators 0:Intro,,8:B"}) {
+        const auto r = run("crestline-live", usage);
+        EXPECT_EQ(r.code, 2) << usage;
+        EXPECT_NE(r.err, "") << usage;
+    }
     EXPECT_EQ(run("crestline-live", "--help").code, 0);
 }
 

@@ -1,6 +1,5 @@
 // crestline-live listen and simulate, run as the user runs them: separate
 // processes talking over the loopback interface.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,7 +10,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,20 +26,16 @@ using CrestlineLive = crestline::tools_test::ToolTest;
 
 namespace {
 
-// A child process whose stdout (and, when asked, stderr) we read.
+// crestline-live as a child process whose stdout and stderr we read as one stream.
 class Child {
 public:
-    Child(const std::vector<std::string>& args, bool withStderr = false) {
+    explicit Child(const std::vector<std::string>& args) {
         int fds[2];
         if (pipe(fds) != 0) return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        if (withStderr) {
-            posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-        } else {
-            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        }
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
         posix_spawn_file_actions_addclose(&actions, fds[0]);
         std::vector<std::string> all{crestline::tools_test::toolPath("crestline-live")};
         all.insert(all.end(), args.begin(), args.end());
@@ -65,11 +59,11 @@ public:
         if (pid_ > 0) kill(pid_, SIGINT);
     }
 
-    // Reads until `text` shows up in the output; false after `seconds`.
-    bool readUntil(const std::string& text, std::string& output, int seconds = 20) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    // Reads until `text` shows up in the output (any text: to the end); false at the end or after 20 s.
+    bool readUntil(const std::string& text, std::string& output) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         char buffer[4096];
-        while (output.find(text) == std::string::npos) {
+        while (text.empty() || output.find(text) == std::string::npos) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             pollfd readable{out_, POLLIN, 0};
             if (left.count() <= 0 || poll(&readable, 1, static_cast<int>(left.count())) <= 0) return false;
@@ -83,8 +77,7 @@ public:
     // Reads to the end, then returns the exit code (-1 when it did not exit).
     int finish(std::string& output) {
         if (pid_ <= 0) return -1;
-        char buffer[4096];
-        for (ssize_t n; (n = read(out_, buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<std::size_t>(n));
+        readUntil("", output);
         int status = 0;
         if (waitpid(pid_, &status, 0) != pid_) return -1;
         pid_ = -1;
@@ -115,8 +108,7 @@ TEST_F(CrestlineLive, SimulateAndListenAgreeOnTheBeatWithinFiveHundredthsOfABeat
     Child listener({"listen", "--seconds", "4.5", "--port", port});
     Child simulator({"simulate", "--bpm", "120", "--seconds", "3.2", "--port", port, "--locators", "0:Intro,32:Drop",
                      "--signature", "7/8"});
-    std::string sent;
-    std::string heard;
+    std::string sent, heard;
     ASSERT_EQ(simulator.finish(sent), 0);
     ASSERT_EQ(listener.finish(heard), 0);
 
@@ -130,17 +122,16 @@ TEST_F(CrestlineLive, SimulateAndListenAgreeOnTheBeatWithinFiveHundredthsOfABeat
     }
     ASSERT_GT(positions.size(), 40u);
 
-    int clocks = 0;
-    bool sawLocators = false;
-    std::vector<json> clockLines;
+    int clocks = 0, locatorLines = 0;
+    json lastClock;
     for (const json& line : jsonLines(heard)) {
         if (line.value("type", "") == "locators") {
-            sawLocators = true;
+            ++locatorLines;
             EXPECT_EQ(line["locators"], json::parse(R"([[0.0,"Intro"],[32.0,"Drop"]])"));
             EXPECT_EQ(line["numerator"], 7);
             EXPECT_EQ(line["denominator"], 8);
         }
-        if (!line.contains("type")) clockLines.push_back(line);
+        if (!line.contains("type")) lastClock = line;
         if (!line.contains("source")) continue;
         ++clocks;
         const double time = line["time"].get<double>();
@@ -152,35 +143,21 @@ TEST_F(CrestlineLive, SimulateAndListenAgreeOnTheBeatWithinFiveHundredthsOfABeat
         EXPECT_EQ(line["source"], "helper");
         EXPECT_EQ(line["playing"], true);
     }
-    EXPECT_TRUE(sawLocators);
+    EXPECT_GE(locatorLines, 1);
     EXPECT_GE(clocks, 2) << heard;
-    // The simulation stopped the transport before the last report.
-    ASSERT_FALSE(clockLines.empty());
-    EXPECT_EQ(clockLines.back(), json::parse(R"({"beat":null})"));
+    EXPECT_EQ(lastClock, json::parse(R"({"beat":null})"));  // the simulation stopped the transport first
 }
 
 TEST_F(CrestlineLive, ListenReportsATakenPortAndKeepsRunningUntilInterrupted) {
     const crestline::UdpSocket holder = crestline::UdpSocket::bindLoopback(0);
     const std::string port = std::to_string(holder.localPort());
-    Child listener({"listen", "--port", port}, true);
+    Child listener({"listen", "--port", port});
     std::string output;
     ASSERT_TRUE(listener.readUntil(R"({"beat":null})", output)) << output;  // its first report, a second in
     listener.interrupt();
     EXPECT_EQ(listener.finish(output), 0);
     EXPECT_NE(output.find("Crestline: poort " + port + " voor de Live Helper is bezet"), std::string::npos) << output;
     EXPECT_NE(output.find(R"({"beat":null})"), std::string::npos) << output;
-}
-
-TEST_F(CrestlineLive, BadUsageExitsWithTwoAndSaysWhy) {
-    for (const char* args : {"", "frobnicate", "listen --seconds 0", "listen --seconds nan", "listen --port 70000",
-                             "listen --port", "listen --bogus 1", "simulate --bpm fast", "simulate --bpm -120",
-                             "simulate --signature 7/0", "simulate --signature 100/4", "simulate --signature 1e-9/4",
-                             "simulate --signature 7", "simulate --locators 0:Intro,x:Drop",
-                             "simulate --locators 1e300:Far", "simulate --locators 0:Intro,,8:B"}) {
-        const auto r = run("crestline-live", args);
-        EXPECT_EQ(r.code, 2) << args;
-        EXPECT_NE(r.err, "") << args;
-    }
 }
 
 }  // namespace
