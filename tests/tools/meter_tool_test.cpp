@@ -41,15 +41,12 @@ TEST(ReadingJson, LevelsAreNumbersInOrderAndMissingValuesNull) {
     report.reading.correlation = std::nan("");
     report.samplePeak = PeakLevels{-1.5, -kInf};
     const std::string line = formatReport(report);
-    std::size_t at = 0;
-    for (const char* key : {"source", "sampleRate", "frames", "momentary", "shortTerm", "integrated", "loudnessRange",
-                            "truePeak", "shortTermPeak", "overs", "correlation", "samplePeak", "maxMomentary",
-                            "maxShortTerm"}) {
-        const std::size_t found = line.find("\"" + std::string(key) + "\":");
-        ASSERT_NE(found, std::string::npos) << key;
-        EXPECT_GE(found, at) << key;
-        at = found;
-    }
+    const auto ordered = nlohmann::ordered_json::parse(line);
+    std::vector<std::string> keys;
+    for (const auto& item : ordered.items()) keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"source", "sampleRate", "frames", "momentary", "shortTerm", "integrated",
+                                              "loudnessRange", "truePeak", "shortTermPeak", "overs", "correlation",
+                                              "samplePeak", "maxMomentary", "maxShortTerm"}));
     const json j = json::parse(line);
     EXPECT_EQ(j["sampleRate"], 44100);
     EXPECT_EQ(j["momentary"], -23.5);
@@ -155,7 +152,6 @@ TEST_F(CrestlineMeter, BadInputGetsOneLineOnStderrAndTheOtherFilesAreStillMetere
             EXPECT_EQ(r.out, "") << arguments;  // the picture comes after the readings
         }
         EXPECT_EQ(r.err.rfind("crestline-meter: " + (named.empty() ? "" : named + ": ") + reason, 0), 0u) << r.err;
-        EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
         EXPECT_EQ(r.errorLines(), 1) << r.err;
     }
     EXPECT_EQ(run("crestline-meter", "").code, 2);
