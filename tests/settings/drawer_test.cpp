@@ -150,6 +150,8 @@ TEST_F(DrawerTest, EveryChoiceWritesItsKeyAndTellsTheApplication) {
         {ColorArea::history, "Color", "Salmon", "accentColor.history", "-", ""},  // the default is no colour
         {ColorArea::history, "Color", "Custom\u2026", "accentColor.history", "-", "colorWheel:history redraw"},
         {ColorArea::scope, "Window", "4 Bars", "scopeWindow", "bars4", "redraw"},
+        {ColorArea::spectrogram, "Tilt", "4.5 dB per Octave", "spectrogramTilt", "4.5", ""},
+        {ColorArea::spectrogram, "Tilt", "4.5 dB per Octave", "spectrumTilt", "-", ""},  // its own from now on
         {ColorArea::spectrogram, "Span", "5 Minutes", "spectrogramSeconds", "300", ""},
         {ColorArea::history, "Span", "10 Minutes", "historyMinutes", "10", ""},
         {ColorArea::meter, "LUFS Target", "\u22128 LUFS", "targetLUFS", "-8", ""},
@@ -166,17 +168,41 @@ TEST_F(DrawerTest, EveryChoiceWritesItsKeyAndTellsTheApplication) {
             EXPECT_EQ(host_->calls, c.calls);
         }
     }
-    EXPECT_EQ(selected(ColorArea::scope, "Window"), "4 Bars");
+    EXPECT_EQ(selected(ColorArea::scope, "Window") + "|" + selected(ColorArea::spectrogram, "Tilt"),
+              "4 Bars|4.5 dB per Octave");
     EXPECT_EQ(selected(ColorArea::meter, "LUFS Target"), "None");
 }
 
-TEST_F(DrawerTest, ThePresetTargetIsSelectedExactlyAndAnyOtherIsCustom) {
-    settings_.setTargetLUFS(-14.0);
-    EXPECT_EQ(selected(ColorArea::meter, "LUFS Target"), "\u221214 LUFS");
-    settings_.setTargetLUFS(-11.5);
-    EXPECT_EQ(selected(ColorArea::meter, "LUFS Target"), "Custom: \u221211.5 LUFS");
-    settings_.setTargetLUFS(-14.0000001);  // not a preset
-    EXPECT_EQ(selected(ColorArea::meter, "LUFS Target"), "Custom: \u221214 LUFS");
+TEST_F(DrawerTest, AChoiceIsSelectedOnlyWithinItsToleranceOtherwiseCustomOrNothing) {
+    const auto scope = [&](double r, double g, double b) {
+        return [=, this] { settings_.setAccentColor(Rgb{r / 255, g / 255, b / 255}, ColorArea::scope); };
+    };
+    const std::tuple<std::function<void()>, ColorArea, std::string_view, std::string> cases[] = {
+        {[&] { settings_.setTargetLUFS(-14.0); }, ColorArea::meter, "LUFS Target", "\u221214 LUFS"},
+        {[&] { settings_.setTargetLUFS(-11.5); }, ColorArea::meter, "LUFS Target", "Custom: \u221211.5 LUFS"},
+        {[&] { settings_.setTargetLUFS(-14.0000001); }, ColorArea::meter, "LUFS Target", "Custom: \u221214 LUFS"},
+        {[&] { settings_.setSpectrumTilt(3.0000001); }, ColorArea::spectrum, "Tilt", ""},
+        {[] {}, ColorArea::spectrogram, "Tilt", ""},
+        {[&] { settings_.setSpectrumTilt(3.0); }, ColorArea::spectrum, "Tilt", "3 dB per Octave"},
+        {[] {}, ColorArea::spectrogram, "Tilt", "3 dB per Octave"},  // the spectrum's until it has its own
+        {[&] { settings_.setSpectrogramSeconds(29.6); }, ColorArea::spectrogram, "Span", "30 Seconds"},
+        {[&] { settings_.setSpectrogramSeconds(29.4); }, ColorArea::spectrogram, "Span", ""},
+        {[&] { settings_.setHistoryMinutes(0.505); }, ColorArea::history, "Span", "30 Seconds"},
+        {[&] { settings_.setHistoryMinutes(0.515); }, ColorArea::history, "Span", ""},
+        // Colours match a named swatch within half a step of 1/255, per module.
+        {scope(246, 182, 142), ColorArea::scope, "Color", "Salmon"},
+        {scope(100, 100, 100), ColorArea::scope, "Color", "Custom\u2026"},
+        {scope(143.4, 207.6, 240), ColorArea::scope, "Color", "Sky"},
+        {scope(143.6, 208, 240), ColorArea::scope, "Color", "Custom\u2026"},
+        {[] {}, ColorArea::imager, "Color", "Salmon"},
+    };
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        const auto& [set, area, label, expected] = cases[k];
+        set();
+        EXPECT_EQ(selected(area, label), expected) << k;
+    }
+    EXPECT_EQ(row(ColorArea::scope, "Color").options[5].swatch, (Rgb{143 / 255.0, 208 / 255.0, 240 / 255.0}));
+    EXPECT_FALSE(row(ColorArea::scope, "Color").options.back().swatch);  // Custom…
 }
 
 TEST_F(DrawerTest, TheCustomTargetIsAskedForAndStoredThroughTheRowsSetter) {
@@ -196,40 +222,6 @@ TEST_F(DrawerTest, TheCustomTargetIsAskedForAndStoredThroughTheRowsSetter) {
     host_.reset();
     setter(-20.0);
     EXPECT_EQ(settings_.historyTargetLUFS(), -16.5);
-}
-
-TEST_F(DrawerTest, TiltAndSpansAreSelectedOnlyWithinTheirTolerance) {
-    settings_.setSpectrumTilt(3.0000001);
-    EXPECT_EQ(selected(ColorArea::spectrum, "Tilt") + "|" + selected(ColorArea::spectrogram, "Tilt"), "|");
-    settings_.setSpectrumTilt(3.0);  // the spectrogram follows the spectrum's until it has its own
-    EXPECT_EQ(selected(ColorArea::spectrum, "Tilt") + "|" + selected(ColorArea::spectrogram, "Tilt"),
-              "3 dB per Octave|3 dB per Octave");
-    choose(ColorArea::spectrogram, "Tilt", "4.5 dB per Octave");
-    EXPECT_EQ(stored("spectrogramTilt") + " " + stored("spectrumTilt"), "4.5 3");
-    EXPECT_EQ(selected(ColorArea::spectrogram, "Tilt"), "4.5 dB per Octave");
-
-    settings_.setSpectrogramSeconds(29.6);
-    EXPECT_EQ(selected(ColorArea::spectrogram, "Span"), "30 Seconds");
-    settings_.setSpectrogramSeconds(29.4);
-    EXPECT_EQ(selected(ColorArea::spectrogram, "Span"), "");
-    settings_.setHistoryMinutes(0.505);
-    EXPECT_EQ(selected(ColorArea::history, "Span"), "30 Seconds");
-    settings_.setHistoryMinutes(0.515);
-    EXPECT_EQ(selected(ColorArea::history, "Span"), "");
-}
-
-TEST_F(DrawerTest, ColoursMatchANamedSwatchWithinHalfAStepPerModule) {
-    EXPECT_EQ(row(ColorArea::scope, "Color").options[5].swatch, (Rgb{143 / 255.0, 208 / 255.0, 240 / 255.0}));
-    EXPECT_FALSE(row(ColorArea::scope, "Color").options.back().swatch);  // Custom…
-    for (const auto& [rgb, name] : std::vector<std::pair<Rgb, std::string>>{
-             {{246 / 255.0, 182 / 255.0, 142 / 255.0}, "Salmon"},
-             {{100 / 255.0, 100 / 255.0, 100 / 255.0}, "Custom\u2026"},
-             {{143.4 / 255.0, 207.6 / 255.0, 240 / 255.0}, "Sky"},
-             {{143.6 / 255.0, 208 / 255.0, 240 / 255.0}, "Custom\u2026"}}) {
-        settings_.setAccentColor(rgb, ColorArea::scope);
-        EXPECT_EQ(selected(ColorArea::scope, "Color"), name) << rgb[0] * 255;
-    }
-    EXPECT_EQ(selected(ColorArea::imager, "Color"), "Salmon");
 }
 
 TEST_F(DrawerTest, OnHoverKeepsFreezeAndPeakHoldExclusive) {
