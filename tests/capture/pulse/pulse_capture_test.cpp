@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -25,7 +24,6 @@
 #include "capture/process_tap.h"
 #include "platform/log.h"
 #include "platform/pulse_audio_service.h"
-#include "settings/settings.h"
 
 extern char** environ;
 
@@ -222,14 +220,6 @@ protected:
         : PulseCapture(std::string("sink_name=octo format=float32le rate=48000 channels=8 channel_map=") + kMap) {}
 };
 
-class PulseEngine : public PulseCapture {
-protected:
-    PulseEngine() { Settings::setSharedForTesting(&settings); }
-    ~PulseEngine() override { Settings::setSharedForTesting(nullptr); }
-
-    Settings settings{std::filesystem::path(runtimeFolder()) / "settings.json", systemClock(), Settings::Writing::manual};
-};
-
 struct ToolRun {
     int exitCode = -1;
     std::vector<std::string> lines;  // stdout
@@ -281,32 +271,6 @@ TEST_F(PulseCapture, TapOfOnePlayerLeavesTheOtherOutAndAllSoundHasBoth) {
     }
 }
 
-TEST_F(PulseCapture, PlayerQuittingStopsTheTapAndIsReported) {
-    Child player = play(sideTone("left.raw", 0));
-    ASSERT_TRUE(playing(player));
-    LevelMeter meter;
-    auto tap = measure(player.pid(), TapSource::automatic(), meter);
-    EXPECT_FALSE(tap->streamFailed());
-    player.end();
-    ASSERT_TRUE(eventually(5.0, [&] { return tap->streamFailed(); }));
-    EXPECT_TRUE(logs.contains("Crestline: audiostream gestopt ("));
-    const auto count = tap->callbackCount();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(tap->callbackCount(), count);
-}
-
-TEST_F(PulseCapture, WithoutAServerEveryReadFailsAsNotRunningAndIsLoggedOnce) {
-    server.end();
-    try {
-        CA::processObject(1234);
-        ADD_FAILURE() << "no failure";
-    } catch (const CoreAudioError& error) {
-        EXPECT_EQ(error.description(), "Ableton heeft nog geen actief audioproces (OSStatus 1937010544)");
-    }
-    EXPECT_THROW(ProcessTap(0, TapMode::tapOnly, TapSource::automatic()).prepare(), CoreAudioError);
-    EXPECT_EQ(logs.count("Crestline: geluidsserver niet bereikbaar ("), 1);
-}
-
 TEST_F(PulseEightChannels, DeliversAPairUnmixedAndTheMixdownAfterItsGain) {
     const Child player = play(tone("graded.raw", 8, [](int c) { return (c + 1) / 16.0; }), 8, "octo", kMap);
     ASSERT_TRUE(playing(player));
@@ -324,29 +288,6 @@ TEST_F(PulseEightChannels, DeliversAPairUnmixedAndTheMixdownAfterItsGain) {
     // In phase: left = (1 + 3 + 5 + 7) / 16, right = (2 + 4 + 6 + 8) / 16.
     EXPECT_NEAR(mixed.db(0), sineDb(1.0), 0.05);
     EXPECT_NEAR(mixed.db(1), sineDb(1.25), 0.05);
-}
-
-TEST_F(PulseEngine, SineAtMinus23dBFSReadsMinus23LufsIntegrated) {
-    // EBU Tech 3341 case 1: 1 kHz at -23 dBFS on both channels reads -23 LUFS.
-    const Child player = play(minus23Tone());
-    ASSERT_TRUE(playing(player));
-    AudioEngine engine;
-    engine.attach(player.pid(), TapMode::tapOnly, TapSource::automatic());
-    EXPECT_DOUBLE_EQ(engine.tap()->sampleRate(), 48000.0);
-    EXPECT_EQ(engine.liveSampleRate(), 48000.0);
-
-    // Past the player's first buffer, then four seconds of steady tone.
-    EXPECT_TRUE(eventually(5.0, [&] { return engine.scope().totalFrames() >= 48000; }));
-    engine.resetMeter();
-    const auto start = engine.scope().totalFrames();
-    EXPECT_TRUE(eventually(10.0, [&] { return engine.scope().totalFrames() >= start + 4 * 48000; }));
-    const auto reading = engine.meter().reading();
-    EXPECT_NEAR(reading.integrated, -23.0, 0.2);
-    EXPECT_NEAR(reading.shortTerm, -23.0, 0.2);
-    EXPECT_NEAR(reading.momentary, -23.0, 0.2);
-    EXPECT_NEAR(reading.truePeak, -23.0, 0.2);
-    EXPECT_NEAR(engine.peaks().take().left, -23.0, 0.1);
-    EXPECT_FALSE(engine.tap()->streamFailed());
 }
 
 TEST_F(PulseMeterTool, MetersOneProcessOrAllSoundAndPrintsTheFileJsonWithItsSource) {
@@ -380,25 +321,38 @@ TEST_F(PulseMeterTool, MetersOneProcessOrAllSoundAndPrintsTheFileJsonWithItsSour
     EXPECT_NEAR(last["momentary"].get<double>(), -23.0, 0.2);
 }
 
-TEST_F(PulseMeterTool, APidWithoutSoundOrNoServerIsOneLineAndStatusTwo) {
+TEST_F(PulseMeterTool, APidWithoutSoundOrNoServerIsOneLineAndStatusTwoAndLoggedOnce) {
     ToolRun run = meter("--capture --pid " + std::to_string(getpid()) + " --seconds 1");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.lines.empty());
     EXPECT_EQ(run.errors, "crestline-meter: Ableton heeft nog geen actief audioproces (OSStatus 0)\n");
 
     server.end();
+    try {
+        CA::processObject(1234);
+        ADD_FAILURE() << "no failure";
+    } catch (const CoreAudioError& error) {
+        EXPECT_EQ(error.description(), "Ableton heeft nog geen actief audioproces (OSStatus 1937010544)");
+    }
+    EXPECT_THROW(ProcessTap(0, TapMode::tapOnly, TapSource::automatic()).prepare(), CoreAudioError);
+    EXPECT_EQ(logs.count("Crestline: geluidsserver niet bereikbaar ("), 1);
     run = meter("--capture --seconds 1");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.lines.empty());
     EXPECT_EQ(run.errors, "crestline-meter: Process tap aanmaken mislukt (OSStatus 1937010544)\n");
 }
 
-TEST_F(PulseMeterTool, APlayerThatQuitsEndsTheRunWithWhatWasMetered) {
+TEST_F(PulseMeterTool, APlayerQuittingStopsTheTapAndEndsTheRunWithWhatWasMetered) {
     Child player = play(minus23Tone());
     ASSERT_TRUE(playing(player));
     const std::string pid = std::to_string(player.pid());
+    ProcessTap tap(player.pid(), TapMode::tapOnly, TapSource::automatic());
+    tap.prepare();
+    tap.start([](const float*, const float*, int) {});
     std::thread quitter([&] {
         std::this_thread::sleep_for(std::chrono::seconds(4));  // past an idle sink's first wake-up
+        EXPECT_GT(tap.callbackCount(), 0);
+        EXPECT_FALSE(tap.streamFailed());
         player.end();
     });
     const ToolRun run = meter("--capture --pid " + pid + " --seconds 20");
@@ -408,4 +362,9 @@ TEST_F(PulseMeterTool, APlayerThatQuitsEndsTheRunWithWhatWasMetered) {
     EXPECT_NEAR(json::parse(run.lines.back())["maxMomentary"].get<double>(), -23.0, 0.2);
     EXPECT_NE(run.errors.find("crestline-meter: pid:" + pid + ": the sound stopped after"), std::string::npos)
         << run.errors;
+    ASSERT_TRUE(eventually(5.0, [&] { return tap.streamFailed(); }));
+    EXPECT_TRUE(logs.contains("Crestline: audiostream gestopt ("));
+    const auto count = tap.callbackCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(tap.callbackCount(), count);
 }
