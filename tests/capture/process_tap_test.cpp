@@ -228,54 +228,46 @@ TEST_F(ProcessTapTest, CurrentDeviceDescribesWhatTheProcessPlaysToOrTheDefaultWh
     EXPECT_FALSE(ProcessTap::currentDevice(0, true));
 }
 
-TEST_F(ProcessTapTest, PreparesOneTapPerStreamOfTheProcessAndAPrivateAggregate) {
-    addPlayer({2, 8});
-    const auto tap = prepared();
-    EXPECT_EQ(tap->processObjectID(), process);
-    EXPECT_FALSE(tap->usingMixdown());
-    EXPECT_DOUBLE_EQ(tap->sampleRate(), 48000.0);
-    EXPECT_EQ(tap->skipBuffers(), 0);
+TEST_F(ProcessTapTest, PreparesOneTapPerStreamOfTheProcessOrOfAllSoundAndAPrivateAggregate) {
+    addPlayer({2, 8});  // also the default output, whose sound pid 0 taps
+    for (const std::int32_t pid : {kPid, 0}) {
+        SCOPED_TRACE(pid);
+        const auto tap = prepared(TapSource::automatic(), TapMode::tapOnly, pid);
+        EXPECT_EQ(tap->processObjectID(), pid ? process : 0u);
+        EXPECT_FALSE(tap->usingMixdown());
+        EXPECT_DOUBLE_EQ(tap->sampleRate(), 48000.0);
+        EXPECT_EQ(tap->skipBuffers(), 0);
 
-    const auto taps = sim->taps();
-    const auto aggregates = sim->aggregates();
-    ASSERT_EQ(taps.size(), 2u);
-    ASSERT_EQ(aggregates.size(), 1u);
-    const auto& aggregate = aggregates.front().description;
-    ASSERT_EQ(aggregate.taps.size(), 2u);
-    for (std::size_t s = 0; s < 2; ++s) {
-        const auto& description = taps[s].description;
-        EXPECT_EQ(description.kind, TapDescription::Kind::processes);
-        EXPECT_EQ(description.processes, std::vector<AudioObjectID>{process});
-        EXPECT_EQ(description.deviceUID, "interface-uid-4242");
-        EXPECT_EQ(description.stream, static_cast<int>(s));
-        EXPECT_EQ(description.name, "Crestline stream " + std::to_string(s));
-        EXPECT_EQ(aggregate.taps[s].uid, description.uuid);
-        EXPECT_TRUE(aggregate.taps[s].drift);
+        const auto taps = sim->taps();
+        const auto aggregates = sim->aggregates();
+        ASSERT_EQ(taps.size(), 2u);
+        ASSERT_EQ(aggregates.size(), 1u);
+        const auto& aggregate = aggregates.front().description;
+        ASSERT_EQ(aggregate.taps.size(), 2u);
+        for (std::size_t s = 0; s < 2; ++s) {
+            const auto& description = taps[s].description;
+            EXPECT_EQ(description.kind, pid ? TapDescription::Kind::processes : TapDescription::Kind::excludingProcesses);
+            EXPECT_EQ(description.processes, pid ? std::vector<AudioObjectID>{process} : std::vector<AudioObjectID>{});
+            EXPECT_EQ(description.deviceUID, "interface-uid-4242");
+            EXPECT_EQ(description.stream, static_cast<int>(s));
+            EXPECT_EQ(description.name, "Crestline stream " + std::to_string(s));
+            EXPECT_EQ(aggregate.taps[s].uid, description.uuid);
+            EXPECT_TRUE(aggregate.taps[s].drift);
+        }
+        EXPECT_EQ(aggregate.name, "Crestline Tap");
+        const std::string prefix = "app.crestline.Crestline.tap.";
+        EXPECT_EQ(aggregate.uid.rfind(prefix, 0), 0u);
+        EXPECT_EQ(aggregate.uid.size(), prefix.size() + 36);  // a fresh UUID each time
+        EXPECT_TRUE(aggregate.isPrivate);
+        EXPECT_FALSE(aggregate.isStacked);
+        EXPECT_TRUE(aggregate.tapAutoStart);
+        EXPECT_FALSE(aggregate.mainSubDevice);
+        EXPECT_TRUE(aggregate.subDevices.empty());
     }
-    EXPECT_EQ(aggregate.name, "Crestline Tap");
-    const std::string prefix = "app.crestline.Crestline.tap.";
-    EXPECT_EQ(aggregate.uid.rfind(prefix, 0), 0u);
-    EXPECT_EQ(aggregate.uid.size(), prefix.size() + 36);  // a fresh UUID each time
-    EXPECT_TRUE(aggregate.isPrivate);
-    EXPECT_FALSE(aggregate.isStacked);
-    EXPECT_TRUE(aggregate.tapAutoStart);
-    EXPECT_FALSE(aggregate.mainSubDevice);
-    EXPECT_TRUE(aggregate.subDevices.empty());
-}
-
-TEST_F(ProcessTapTest, AllSoundTapsEveryProcessOfTheDefaultDevice) {
-    sim->addDevice("Speakers", "speakers", {2});
-    const auto tap = prepared(TapSource::automatic(), TapMode::tapOnly, 0);
-    EXPECT_EQ(tap->processObjectID(), 0u);
-    ASSERT_EQ(sim->taps().size(), 1u);
-    const auto description = sim->taps().front().description;
-    EXPECT_EQ(description.kind, TapDescription::Kind::excludingProcesses);
-    EXPECT_TRUE(description.processes.empty());
-    EXPECT_EQ(description.deviceUID, "speakers");
-
     const auto mixdown = prepared(TapSource::mixdown(), TapMode::tapOnly, 0);
-    EXPECT_EQ(sim->taps().back().description.kind, TapDescription::Kind::stereoGlobal);
-    EXPECT_EQ(sim->taps().back().description.name, "Crestline mixdown");
+    ASSERT_EQ(sim->taps().size(), 1u);
+    EXPECT_EQ(sim->taps().front().description.kind, TapDescription::Kind::stereoGlobal);
+    EXPECT_EQ(sim->taps().front().description.name, "Crestline mixdown");
 }
 
 TEST_F(ProcessTapTest, WithOutputDeviceTheDeviceLeadsAndItsInputBuffersAreSkipped) {

@@ -134,13 +134,18 @@ bool playing(const Child& player) {
     return eventually(10.0, [&] { return std::system(command.c_str()) == 0; });
 }
 
-// The arguments of a private server with one float32 null sink, the default
-// one; points this process's clients at it and at no desktop bus.
-std::vector<std::string> serverWith(const std::string& sink) {
+constexpr const char* kOctoMap = "aux0,aux1,aux2,aux3,aux4,aux5,aux6,aux7";
+
+// The arguments of a private server with two float32 null sinks, "test" in
+// stereo and "octo" in eight channels; points this process's clients at it
+// and at no desktop bus.
+std::vector<std::string> privateServer() {
     setenv("PULSE_SERVER", ("unix:" + runtimeFolder() + "/pulse/native").c_str(), 1);
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    const std::string sink = "--load=module-null-sink format=float32le rate=48000 ";
     return {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no", "--high-priority=no",
-            "--disallow-exit", "--log-target=stderr", "--load=module-null-sink " + sink,
+            "--disallow-exit", "--log-target=stderr", sink + "sink_name=test channels=2",
+            sink + "sink_name=octo channels=8 channel_map=" + kOctoMap,
             "--load=module-native-protocol-unix auth-anonymous=1"};
 }
 
@@ -191,11 +196,10 @@ private:
 
 class PulseCapture : public ::testing::Test {
 protected:
-    explicit PulseCapture(const std::string& sink = "sink_name=test format=float32le rate=48000 channels=2")
-        : server(serverWith(sink), serverLog) {}
     void SetUp() override {
         ASSERT_TRUE(eventually(10.0, [] { return std::system("pactl info >/dev/null 2>&1") == 0; }))
             << readAll(serverLog);
+        ASSERT_EQ(std::system("pactl set-default-sink test"), 0);  // what all sound taps
     }
 
     // A started tap whose meter holds one second of sound.
@@ -208,16 +212,9 @@ protected:
     }
 
     const std::string serverLog = runtimeFolder() + "/pulseaudio.log";
-    Child server;
+    Child server{privateServer(), serverLog};
     ScopedAudioService scoped{std::make_shared<PulseAudioService>()};
     LogCapture logs;
-};
-
-class PulseEightChannels : public PulseCapture {
-protected:
-    static constexpr const char* kMap = "aux0,aux1,aux2,aux3,aux4,aux5,aux6,aux7";
-    PulseEightChannels()
-        : PulseCapture(std::string("sink_name=octo format=float32le rate=48000 channels=8 channel_map=") + kMap) {}
 };
 
 struct ToolRun {
@@ -226,21 +223,18 @@ struct ToolRun {
     std::string errors;              // stderr
 };
 
-class PulseMeterTool : public PulseCapture {
-protected:
-    static ToolRun meter(const std::string& arguments) {
-        const char* bin = std::getenv("CRESTLINE_BIN_DIR");
-        const std::string out = runtimeFolder() + "/out";
-        const std::string err = runtimeFolder() + "/err";
-        const int status = std::system(("'" + std::string(bin ? bin : ".") + "/crestline-meter' " + arguments + " >'" +
-                                        out + "' 2>'" + err + "' </dev/null")
-                                           .c_str());
-        ToolRun result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, readAll(err)};
-        std::ifstream lines(out);
-        for (std::string line; std::getline(lines, line);) result.lines.push_back(line);
-        return result;
-    }
-};
+// crestline-meter with `arguments`, from the build's bin folder (the test main always names it).
+ToolRun meter(const std::string& arguments) {
+    const std::string out = runtimeFolder() + "/out";
+    const std::string err = runtimeFolder() + "/err";
+    const int status = std::system(("'" + std::string(std::getenv("CRESTLINE_BIN_DIR")) + "/crestline-meter' " +
+                                    arguments + " >'" + out + "' 2>'" + err + "' </dev/null")
+                                       .c_str());
+    ToolRun result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, readAll(err)};
+    std::ifstream lines(out);
+    for (std::string line; std::getline(lines, line);) result.lines.push_back(line);
+    return result;
+}
 
 }  // namespace
 
@@ -271,8 +265,8 @@ TEST_F(PulseCapture, TapOfOnePlayerLeavesTheOtherOutAndAllSoundHasBoth) {
     }
 }
 
-TEST_F(PulseEightChannels, DeliversAPairUnmixedAndTheMixdownAfterItsGain) {
-    const Child player = play(tone("graded.raw", 8, [](int c) { return (c + 1) / 16.0; }), 8, "octo", kMap);
+TEST_F(PulseCapture, EightChannelsDeliverAPairUnmixedAndTheMixdownAfterItsGain) {
+    const Child player = play(tone("graded.raw", 8, [](int c) { return (c + 1) / 16.0; }), 8, "octo", kOctoMap);
     ASSERT_TRUE(playing(player));
     LevelMeter meter;
     auto tap = measure(player.pid(), TapSource::pair(2), meter);
@@ -290,7 +284,7 @@ TEST_F(PulseEightChannels, DeliversAPairUnmixedAndTheMixdownAfterItsGain) {
     EXPECT_NEAR(mixed.db(1), sineDb(1.25), 0.05);
 }
 
-TEST_F(PulseMeterTool, MetersOneProcessOrAllSoundAndPrintsTheFileJsonWithItsSource) {
+TEST_F(PulseCapture, ToolMetersOneProcessOrAllSoundAndPrintsTheFileJsonWithItsSource) {
     const Child player = play(minus23Tone());
     ASSERT_TRUE(playing(player));
     const std::string pid = std::to_string(player.pid());
@@ -321,7 +315,7 @@ TEST_F(PulseMeterTool, MetersOneProcessOrAllSoundAndPrintsTheFileJsonWithItsSour
     EXPECT_NEAR(last["momentary"].get<double>(), -23.0, 0.2);
 }
 
-TEST_F(PulseMeterTool, APidWithoutSoundOrNoServerIsOneLineAndStatusTwoAndLoggedOnce) {
+TEST_F(PulseCapture, APidWithoutSoundOrNoServerFailsInOneToolLineWithStatusTwoAndIsLoggedOnce) {
     ToolRun run = meter("--capture --pid " + std::to_string(getpid()) + " --seconds 1");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.lines.empty());
@@ -342,7 +336,7 @@ TEST_F(PulseMeterTool, APidWithoutSoundOrNoServerIsOneLineAndStatusTwoAndLoggedO
     EXPECT_EQ(run.errors, "crestline-meter: Process tap aanmaken mislukt (OSStatus 1937010544)\n");
 }
 
-TEST_F(PulseMeterTool, APlayerQuittingStopsTheTapAndEndsTheRunWithWhatWasMetered) {
+TEST_F(PulseCapture, APlayerQuittingStopsTheTapAndEndsTheToolRunWithWhatWasMetered) {
     Child player = play(minus23Tone());
     ASSERT_TRUE(playing(player));
     const std::string pid = std::to_string(player.pid());
