@@ -1,7 +1,8 @@
-// Capture, engine and crestline-meter --capture against a private PulseAudio
-// server that each test starts in this run's own XDG_RUNTIME_DIR (the test
-// main makes a fresh one) and stops by its pid. paplay players play raw
-// float32 tones to a float32 null sink, so levels come through unchanged.
+// Capture and crestline-meter --capture (the application's engine) against a
+// private PulseAudio server that each test starts in this run's own
+// XDG_RUNTIME_DIR (the test main makes a fresh one) and stops by its pid.
+// paplay players play raw float32 tones to float32 null sinks, so levels come
+// through unchanged.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -20,7 +21,6 @@
 #include <sstream>
 #include <thread>
 
-#include "analysis/audio_engine.h"
 #include "capture/process_tap.h"
 #include "platform/log.h"
 #include "platform/pulse_audio_service.h"
