@@ -194,41 +194,60 @@ struct Delivery {
 
 }  // namespace
 
+std::vector<std::future<bool>> SimulatedAudioService::postToRunning(std::function<bool(Proc&)> task) {
+    // Posted under the service lock: a proc that its owner stops or destroys
+    // is marked so under the same lock, so nothing reaches its queue after
+    // that call returned (the owner may free the queue then).
+    auto shared = std::make_shared<const std::function<bool(Proc&)>>(std::move(task));
+    std::vector<std::future<bool>> done;
+    std::scoped_lock lock(mutex_);
+    for (const auto& [id, proc] : procs_) {
+        if (!proc->running) continue;
+        auto promise = std::make_shared<std::promise<bool>>();
+        done.push_back(promise->get_future());
+        proc->queue->async([proc = proc, promise, shared] { promise->set_value((*shared)(*proc)); });
+    }
+    return done;
+}
+
 int SimulatedAudioService::deliver(const std::vector<Buffer>& buffers) {
-    const Delivery delivery(buffers);
+    const auto delivery = std::make_shared<const Delivery>(buffers);
     int called = 0;
-    for (const auto& proc : runningProcs()) {
-        bool ran = false;
-        proc->queue->sync([&] {
-            if (!proc->running) return;
-            proc->block(delivery.list);
-            ran = true;
-        });
-        if (ran) ++called;
+    for (auto& ran : postToRunning([delivery](Proc& proc) {
+             if (!proc.running) return false;
+             proc.block(delivery->list);
+             return true;
+         })) {
+        // A queue stopped by its owner drops the task unrun.
+        try {
+            if (ran.get()) ++called;
+        } catch (const std::future_error&) {
+        }
     }
     return called;
 }
 
 int SimulatedAudioService::deliverAsync(std::vector<Buffer> buffers) {
     auto delivery = std::make_shared<const Delivery>(std::move(buffers));
-    const auto procs = runningProcs();
-    for (const auto& proc : procs) {
-        proc->queue->async([proc, delivery] {
-            if (proc->running) proc->block(delivery->list);
-        });
-    }
-    return static_cast<int>(procs.size());
+    return static_cast<int>(postToRunning([delivery](Proc& proc) {
+                                if (proc.running) proc.block(delivery->list);
+                                return true;
+                            }).size());
 }
 
 int SimulatedAudioService::fail(OSStatus status, const std::string& reason) {
-    const auto procs = runningProcs();
-    for (const auto& proc : procs) {
-        proc->running = false;
-        proc->queue->sync([&] {
-            if (!proc->stopped && proc->onFailure) proc->onFailure(status, reason);
-        });
+    auto reports = postToRunning([status, reason](Proc& proc) {
+        proc.running = false;
+        if (!proc.stopped && proc.onFailure) proc.onFailure(status, reason);
+        return true;
+    });
+    for (auto& report : reports) {
+        try {
+            report.get();
+        } catch (const std::future_error&) {
+        }
     }
-    return static_cast<int>(procs.size());
+    return static_cast<int>(reports.size());
 }
 
 // --- properties
@@ -526,13 +545,13 @@ OSStatus SimulatedAudioService::endProc(Call call, AudioObjectID device, AudioDe
         } else if (destroy) {
             procs_.erase(it);
         }
+        if (entry) {
+            entry->running = false;
+            entry->stopped = true;
+        }
     }
     // Whatever the status: once this returns no callback of the proc runs.
-    if (entry) {
-        entry->running = false;
-        entry->stopped = true;
-        entry->queue->drain();
-    }
+    if (entry) entry->queue->drain();
     return status;
 }
 

@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -185,6 +187,9 @@ private:
     const Device* deviceByUID(const std::string& uid) const;
     AudioObjectID tapDevice(const TapDescription& description) const;
     std::vector<std::shared_ptr<Proc>> runningProcs() const;
+    // Posts `task` to the queue of every running proc; each future says what
+    // the task returned (a queue stopped by its owner breaks its promise).
+    std::vector<std::future<bool>> postToRunning(std::function<bool(Proc&)> task);
 
     mutable std::mutex mutex_;
     std::map<AudioObjectID, Device> devices_;
