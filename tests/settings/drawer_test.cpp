@@ -55,14 +55,13 @@ protected:
     }
 
     // The titles of a row's selected options, joined by "|".
-    static std::string selected(const DrawerControl& control) {
+    std::string selected(ColorArea area, std::string_view label) const {
         std::string out;
-        for (const auto& o : control.options) {
+        for (const auto& o : row(area, label).options) {
             if (o.selected) out += (out.empty() ? "" : "|") + o.title;
         }
         return out;
     }
-    std::string selected(ColorArea area, std::string_view label) const { return selected(row(area, label)); }
 
     void choose(ColorArea area, std::string_view label, std::string_view title) {
         for (const auto& o : row(area, label).options) {
