@@ -3,14 +3,14 @@
 // folder that plays the DAW root.
 #pragma once
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <zlib.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,12 +22,11 @@ inline void putLe32(std::string& out, std::uint32_t v) {
 }
 
 struct GzipOptions {
-    std::string extra{};      // FEXTRA payload when `hasExtra`
-    bool hasExtra = false;
-    std::string name{};       // FNAME when non-empty
-    std::string comment{};    // FCOMMENT when non-empty
-    bool headerCrc = false;   // FHCRC
-    std::int64_t isize = -1;  // the trailer's size; -1: the true size
+    std::optional<std::string> extra{};  // FEXTRA
+    std::string name{};                  // FNAME when non-empty
+    std::string comment{};               // FCOMMENT when non-empty
+    bool headerCrc = false;              // FHCRC
+    std::int64_t isize = -1;             // the trailer's size; -1: the true size
 };
 
 // `data` through zlib's deflate: `windowBits` as deflateInit2 takes them
@@ -53,9 +52,9 @@ inline std::string gzip(std::string_view data, GzipOptions options = {}) {
     header.os = 3;
     header.hcrc = options.headerCrc;
     const auto bytes = [](std::string& s) { return reinterpret_cast<Bytef*>(s.data()); };
-    if (options.hasExtra) {
-        header.extra = bytes(options.extra);
-        header.extra_len = static_cast<uInt>(options.extra.size());
+    if (options.extra) {
+        header.extra = bytes(*options.extra);
+        header.extra_len = static_cast<uInt>(options.extra->size());
     }
     if (!options.name.empty()) header.name = bytes(options.name);
     if (!options.comment.empty()) header.comment = bytes(options.comment);
@@ -78,11 +77,11 @@ inline std::string readFile(const std::filesystem::path& path) {
 }
 
 inline void setModified(const std::filesystem::path& path, double secondsSinceEpoch) {
-    timespec times[2] = {};
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = static_cast<time_t>(secondsSinceEpoch);
-    times[1].tv_nsec = static_cast<long>((secondsSinceEpoch - static_cast<double>(times[1].tv_sec)) * 1e9 + 0.5);
-    utimensat(AT_FDCWD, path.c_str(), times, 0);
+    // Whole seconds apart: a double of nanoseconds since 1970 loses the last digits.
+    using namespace std::chrono;
+    const seconds whole(static_cast<std::int64_t>(secondsSinceEpoch));
+    const auto since = whole + round<nanoseconds>(duration<double>(secondsSinceEpoch - static_cast<double>(whole.count())));
+    std::filesystem::last_write_time(path, file_clock::from_sys(sys_time<nanoseconds>(since)));
 }
 
 // A fresh folder under the test run's temporary folder; removed with the object.

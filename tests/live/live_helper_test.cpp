@@ -37,7 +37,7 @@ protected:
 
 }  // namespace
 
-TEST(LiveHelperRecords, ReadsLengthPrefixedUtf16OfOneTo64Units) {
+TEST(LiveHelperRecords, Utf16RecordsOfOneTo64UnitsChainIntoExactlyOneControlSurfaceBlock) {
     EXPECT_EQ(LiveHelper::encoded(u"None"), std::string("\x04\0\0\0N\0o\0n\0e\0", 12));
     const std::string two = fx::record(u"ab") + fx::record(std::u16string(64, u'x'));
     const auto list = LiveHelper::strings(two, 0, 2);
@@ -49,19 +49,15 @@ TEST(LiveHelperRecords, ReadsLengthPrefixedUtf16OfOneTo64Units) {
     EXPECT_FALSE(LiveHelper::strings(std::string("\0\0\0\0", 4), 0, 1));
     EXPECT_FALSE(LiveHelper::strings(two.substr(0, two.size() - 1), 0, 2));
     EXPECT_FALSE(LiveHelper::strings(two, two.size() + 3, 1));
-}
 
-TEST(LiveHelperRecords, FindsExactlyOneControlSurfaceBlock) {
     const std::string prefs = fx::preferencesCfg({u"APC40", u"None"}, u"Big Theme", 3);
     const auto block = LiveHelper::controlSurfaces(prefs);
     ASSERT_TRUE(block);
     ASSERT_EQ(block->size(), 21u);
     EXPECT_EQ((*block)[0].text, u"APC40");
     EXPECT_EQ((*block)[19].text, u"FromPush");
-    // A record of 65 units before the block does not matter...
+    // A record of 65 units before the block does not matter, one in the chain breaks it.
     EXPECT_TRUE(LiveHelper::controlSurfaces(fx::record(std::u16string(65, u'A')) + std::string(4, '\x7f') + prefs));
-
-    // ... but one in the chain breaks it.
     std::string broken = fx::preferencesCfg({u"APC40"});
     broken.replace(broken.find(fx::record(u"APC40")), fx::record(u"APC40").size(), fx::record(std::u16string(65, u'A')));
     std::string garbage;
@@ -76,7 +72,9 @@ TEST(LiveHelperRecords, FindsExactlyOneControlSurfaceBlock) {
     for (const auto& bytes : bad) EXPECT_FALSE(LiveHelper::controlSurfaces(bytes)) << bytes.size();
 }
 
-TEST_F(LiveHelperTest, RegistersInTheFirstFreeSlotWithABackupAndTheModeKept) {
+TEST_F(LiveHelperTest, OnlyAnAdditionWritesTheFileKeepingItsModeAndTheFirstBackup) {
+    EXPECT_EQ(LiveHelper::registerIn(std::nullopt), Registration::unrecognised());  // no folder
+    EXPECT_EQ(LiveHelper::registerIn(prefsFolder_), Registration::unrecognised());  // no file
     const std::string original = fx::preferencesCfg({u"APC40", u"None", u"None"});
     writePrefs(original);
     chmod(prefs_.c_str(), 0640);
@@ -87,20 +85,11 @@ TEST_F(LiveHelperTest, RegistersInTheFirstFreeSlotWithABackupAndTheModeKept) {
     struct stat info {};
     stat(prefs_.c_str(), &info);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
-
-    // Registering again finds it, touches nothing and keeps the first backup.
     EXPECT_EQ(LiveHelper::registerIn(prefsFolder_), Registration::present());
     EXPECT_EQ(fx::readFile(prefs_), edited);
     EXPECT_EQ(fx::readFile(backup_), original);
-}
 
-TEST_F(LiveHelperTest, OnlyAnAdditionWritesTheFile) {
-    EXPECT_EQ(LiveHelper::registerIn(std::nullopt), Registration::unrecognised());  // no folder
-    EXPECT_EQ(LiveHelper::registerIn(prefsFolder_), Registration::unrecognised());  // no file
-    writePrefs(fx::preferencesCfg({}));
-    EXPECT_EQ(LiveHelper::registerIn(prefsFolder_), Registration::added(1));
     fs::remove(backup_);
-
     const std::pair<std::string, Registration> cases[] = {
         {fx::preferencesCfg({u"A", u"B", u"C", u"Crestline", u"None"}), Registration::present()},
         {fx::preferencesCfg({u"A", u"B", u"C", u"D", u"E", u"F"}), Registration::noFreeSlot()},

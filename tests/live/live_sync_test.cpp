@@ -102,7 +102,7 @@ struct Rig {
     LiveSync sync{clock, std::unique_ptr<MidiInput>(port)};
 };
 
-TEST(LiveSyncMidi, ClockWhileStoppedRecordsTheSameBeatAndGivesNoClock) {
+TEST(LiveSyncMidi, ClockWhileStoppedThenStartClocksStopContinueAndPointerMoveTheTicks) {
     Rig rig;
     rig.midiEvery(0.125, clocks(3), 10);
     EXPECT_EQ(rig.transport(), Transport(0, false, false));
@@ -110,10 +110,8 @@ TEST(LiveSyncMidi, ClockWhileStoppedRecordsTheSameBeatAndGivesNoClock) {
     EXPECT_EQ(rig.samples().size(), 10u);
     for (const auto& sample : rig.samples()) EXPECT_EQ(sample.second, 0.0);
     EXPECT_FALSE(rig.sync.beatClock(rig.clock.now()));
-}
 
-TEST(LiveSyncMidi, StartClocksStopContinueAndPointerMoveTheTicks) {
-    Rig rig;
+    rig.clock.advance(0.125);
     rig.midi(Bytes{0xFA} + clocks(48));
     EXPECT_EQ(rig.transport(), Transport(48, false, true));  // Start alone does not say where the song is
     EXPECT_EQ(rig.samples().back().second, 2.0);
@@ -122,9 +120,9 @@ TEST(LiveSyncMidi, StartClocksStopContinueAndPointerMoveTheTicks) {
     rig.midi(pointer(16));
     EXPECT_EQ(rig.transport(), Transport(96, true, true));
     rig.midiEvery(1.0 / 64, clocks(1), 6);  // one sample per 0.1 s
-    EXPECT_EQ(rig.state().filled, 1);
+    EXPECT_EQ(rig.state().filled, 11);
     rig.midiEvery(1.0 / 64, clocks(1), 1);
-    EXPECT_EQ(rig.state().filled, 2);
+    EXPECT_EQ(rig.state().filled, 12);
     EXPECT_EQ(rig.samples().back().second, 103.0 / 24);
 }
 
@@ -266,13 +264,20 @@ TEST(LiveSyncHelper, HostileNumbersAreRefused) {
     EXPECT_EQ(rig.state().helperBeatsPerBar, 24.75);
 }
 
-TEST(LiveSyncBeatClock, SteadySamplesGiveTheTempoAndTheExtrapolatedBeat) {
+TEST(LiveSyncBeatClock, SteadySamplesGiveTheTempoAndTheExtrapolatedBeatCountingOnlyThoseAfterALoopJump) {
     Rig helper;
     helper.position(0, true);
     const double last = helper.run(0, 2.0, 2.0);
     expectClock(helper.sync.beatClock(helper.clock.now() + 0.25), last + 0.5, 2.0);
     EXPECT_TRUE(helper.sync.beatClock(helper.clock.now() + 1.49));
     EXPECT_FALSE(helper.sync.beatClock(helper.clock.now() + 1.5));  // stale
+    // After a loop jump only the samples after it count: five are too few, six do.
+    helper.clock.advance(0.0625);
+    helper.position(4, true);
+    double beat = helper.run(4, 2.0, 0.25);
+    EXPECT_FALSE(helper.sync.beatClock(helper.clock.now()));
+    beat = helper.run(beat, 2.0, 0.0625);
+    expectClock(helper.sync.beatClock(helper.clock.now()), beat, 2.0);
 
     Rig midi;  // 48 ticks a second, six at a time
     midi.midi(pointer(64) + Bytes{0xFB});
@@ -280,18 +285,6 @@ TEST(LiveSyncBeatClock, SteadySamplesGiveTheTempoAndTheExtrapolatedBeat) {
     expectClock(midi.sync.beatClock(midi.clock.now()), 26.0, 2.0);
     midi.midi({0xFC});
     EXPECT_FALSE(midi.sync.beatClock(midi.clock.now()));  // stopped
-}
-
-TEST(LiveSyncBeatClock, AfterALoopJumpOnlyTheSamplesAfterTheJumpCount) {
-    Rig rig;
-    rig.position(0, true);
-    rig.run(0, 2.0, 2.0);
-    rig.clock.advance(0.0625);
-    rig.position(4, true);
-    double beat = rig.run(4, 2.0, 0.25);  // five samples since the jump
-    EXPECT_FALSE(rig.sync.beatClock(rig.clock.now()));
-    beat = rig.run(beat, 2.0, 0.0625);  // the sixth
-    expectClock(rig.sync.beatClock(rig.clock.now()), beat, 2.0);
 }
 
 TEST(LiveSyncBeatClock, SparseOrImplausibleSamplesGiveNothing) {
