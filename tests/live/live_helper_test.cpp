@@ -122,13 +122,12 @@ TEST_F(LiveHelperTest, AFailingBackupOrALateChangeAbortsTheEdit) {
 
 TEST_F(LiveHelperTest, PreferencesFolderIsTheNewestLiveFolder) {
     const auto base = root_ / "Library" / "Preferences" / "Ableton";
-    fx::writeFile(base / "Live 11.3" / "Preferences.cfg", "old");
-    fx::writeFile(base / "Live 12.0" / "Preferences.cfg", "new");
-    fx::writeFile(base / "Beta 13" / "Preferences.cfg", "newest but not Live");
+    for (const auto& [folder, saved] :
+         {std::pair{"Live 11.3", 1700000000}, {"Live 12.0", 1700000100}, {"Beta 13", 1700000200}}) {
+        fx::writeFile(base / folder / "Preferences.cfg", folder);
+        fx::setModified(base / folder / "Preferences.cfg", saved);
+    }
     fs::create_directories(base / "Live 13.0");  // no Preferences.cfg
-    fx::setModified(base / "Live 11.3" / "Preferences.cfg", 1700000000);
-    fx::setModified(base / "Live 12.0" / "Preferences.cfg", 1700000100);
-    fx::setModified(base / "Beta 13" / "Preferences.cfg", 1700000200);
     EXPECT_EQ(LiveHelper::preferencesFolder(), base / "Live 12.0");
     fx::setModified(base / "Live 11.3" / "Preferences.cfg", 1700000300);
     EXPECT_EQ(LiveHelper::preferencesFolder(), base / "Live 11.3");

@@ -20,9 +20,8 @@ constexpr double kSaved = 1767225600.0;  // 2026-01-01, the fake clock's wall-cl
 
 std::string askFile(const std::string& area) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Ableton MajorVersion=\"5\">\n\t<Theme>\n"
-           "\t\t<ControlForeground Value=\"#FFFFFF\" />\n\t\t<SurfaceArea Value=\"" + area + "\" />\n"
-           "\t\t<SurfaceBackground Value=\"#202020\" />\n\t\t<ControlBackground Value=\"#303030\" />\n"
-           "\t</Theme>\n</Ableton>\n";
+           "\t\t<SurfaceArea Value=\"" + area + "\" />\n\t\t<SurfaceBackground Value=\"#202020\" />\n"
+           "\t\t<ControlBackground Value=\"#303030\" />\n\t</Theme>\n</Ableton>\n";
 }
 
 class LiveThemeTest : public ::testing::Test {
