@@ -23,6 +23,15 @@ Qt::PenCapStyle capStyle(LineCap cap) {
     return Qt::FlatCap;
 }
 
+Qt::PenJoinStyle joinStyle(LineJoin join) {
+    switch (join) {
+        case LineJoin::miter: return Qt::MiterJoin;
+        case LineJoin::round: return Qt::RoundJoin;
+        case LineJoin::bevel: return Qt::BevelJoin;
+    }
+    return Qt::MiterJoin;
+}
+
 }  // namespace
 
 Path& Path::moveTo(Point p) {
@@ -59,6 +68,10 @@ Path& Path::addRoundedRect(const Rect& r, double radius) {
 }
 Path& Path::addEllipse(const Rect& r) {
     path_.addEllipse(q(r));
+    return *this;
+}
+Path& Path::clear() {
+    path_.clear();
     return *this;
 }
 bool Path::contains(Point p) const { return path_.contains(q(p)); }
@@ -145,9 +158,9 @@ void Canvas::fill(const Path& p, const Colour& c) {
     inPathBands(p.bounds(), [&] { painter_.fillPath(p.qt(), colour); });
 }
 
-void Canvas::stroke(const Path& p, const Colour& c, double width, LineCap cap) {
+void Canvas::stroke(const Path& p, const Colour& c, double width, LineCap cap, LineJoin join) {
     if (p.isEmpty() || !(width > 0.0)) return;
-    const QPen pen(c.toQColor(), width, Qt::SolidLine, capStyle(cap), Qt::MiterJoin);
+    const QPen pen(c.toQColor(), width, Qt::SolidLine, capStyle(cap), joinStyle(join));
     inPathBands(p.bounds().insetBy(-width, -width), [&] { painter_.strokePath(p.qt(), pen); });
 }
 

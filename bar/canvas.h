@@ -21,6 +21,7 @@ namespace crestline {
 class TextCache;
 
 enum class LineCap { butt, round, square };
+enum class LineJoin { miter, round, bevel };
 
 class Path {
 public:
@@ -31,6 +32,8 @@ public:
     Path& addRect(const Rect& r);
     Path& addRoundedRect(const Rect& r, double radius);
     Path& addEllipse(const Rect& r);
+    // Empties the path and keeps its memory, for paths rebuilt every frame.
+    Path& clear();
 
     bool isEmpty() const { return path_.isEmpty(); }
     bool contains(Point p) const;
@@ -77,7 +80,8 @@ public:
     void fill(const Path& p, const Colour& c);
     // The same as filling Path::roundedRect, cheaper for tall shapes.
     void fillRoundedRect(const Rect& r, double radius, const Colour& c);
-    void stroke(const Path& p, const Colour& c, double width, LineCap cap = LineCap::butt);
+    void stroke(const Path& p, const Colour& c, double width, LineCap cap = LineCap::butt,
+                LineJoin join = LineJoin::miter);
     // Fills `area` with the gradient running from `from` to `to`; outside the
     // line the end colours continue.
     void fill(const Path& area, const Gradient& g, Point from, Point to);
