@@ -287,7 +287,8 @@ void ImagerDisplay::drawCorrelationScale(Canvas& canvas, const Frame& frame, con
 void ImagerDisplay::drawGlow(Canvas& canvas, const Frame& frame, int count) {
     const Rect& rect = geometry_.glow;
     if (rect.isEmpty()) return;
-    if (glow_.isNull() || rect != glowRect_) {
+    const bool remade = glow_.isNull() || rect != glowRect_;
+    if (remade) {
         const auto pixels = [](double points) {
             return static_cast<int>(std::clamp(std::ceil(points * kGlowPixelsPerPoint), 1.0, kLargestGlowPixels));
         };
@@ -296,8 +297,13 @@ void ImagerDisplay::drawGlow(Canvas& canvas, const Frame& frame, int count) {
         glowRect_ = rect;
         glowLit_ = false;
     }
-    if (!frame.frozen() && glowLit_) {
-        glowLit_ = fade(glow_.bits(), static_cast<std::size_t>(glow_.sizeInBytes()));
+    // Frozen, the picture stands as it is: no fade, and its dots are already
+    // in it (unless the bitmap was just made anew).
+    const bool frozen = frame.frozen();
+    if (!frozen && glowLit_) glowLit_ = fade(glow_.bits(), static_cast<std::size_t>(glow_.sizeInBytes()));
+    if (frozen && !remade) {
+        canvas.draw(glow_, rect, true);
+        return;
     }
 
     const Colour& fill = frame.theme.meterFill;
