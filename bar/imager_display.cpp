@@ -7,6 +7,8 @@
 #include <numbers>
 #include <span>
 
+#include <QPainter>
+
 #include "analysis/scope_buffer.h"
 #include "settings/settings.h"
 
@@ -78,6 +80,12 @@ ImagerDisplay::Geometry ImagerDisplay::geometry(const Rect& rect, ImagerMode mod
             g.glow = Rect{g.cx - g.radius, g.cy - g.radius, 2.0 * g.radius, 2.0 * g.radius};
             break;
         }
+    }
+    if (g.shape != Shape::none) {
+        constexpr double p = kGlowPixelsPerPoint;
+        const double left = std::floor(g.glow.minX() * p) / p;
+        const double bottom = std::floor(g.glow.minY() * p) / p;
+        g.bitmap = Rect{left, bottom, std::ceil(g.glow.maxX() * p) / p - left, std::ceil(g.glow.maxY() * p) / p - bottom};
     }
     return g;
 }
@@ -222,6 +230,35 @@ void ImagerDisplay::drawStrip(Canvas& canvas, const Rect& rect, const Frame& fra
 }
 
 void ImagerDisplay::drawLarge(Canvas& canvas, const Rect& rect, const Frame& frame, int count) {
+    const double scale = canvas.scale();
+    const BarTheme& theme = frame.theme;
+    char buffer[160];
+    std::snprintf(buffer, sizeof buffer, "%d %.3f %.3f %.3f %.3f %.3f ", static_cast<int>(geometry_.shape), rect.x,
+                  rect.y, rect.width, rect.height, scale);
+    key_.assign(buffer);
+    key_ += theme.spectrumGridMajor.key();
+    if (backdrop_.isNull() || key_ != backdropKey_) {
+        backdropKey_ = key_;
+        const double left = std::floor(rect.minX() * scale) / scale;
+        const double bottom = std::floor(rect.minY() * scale) / scale;
+        backdropRect_ = Rect{left, bottom, std::ceil(rect.maxX() * scale) / scale - left,
+                             std::ceil(rect.maxY() * scale) / scale - bottom};
+        const int width = static_cast<int>(std::clamp(std::lround(backdropRect_.width * scale), 1L, 32768L));
+        const int height = static_cast<int>(std::clamp(std::lround(backdropRect_.height * scale), 1L, 32768L));
+        backdrop_ = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+        backdrop_.setDevicePixelRatio(scale);
+        backdrop_.fill(Qt::transparent);
+        QPainter painter(&backdrop_);
+        Canvas local(painter, backdropRect_.height, scale, canvas.texts());
+        painter.translate(-left, -bottom);  // bar coordinates from here on
+        paintBackdrop(local, rect, frame);
+    }
+    canvas.draw(backdrop_, backdropRect_, false);
+    drawGlow(canvas, frame, count);
+    if (rect.width > 160.0) drawMarker(canvas, frame);
+}
+
+void ImagerDisplay::paintBackdrop(Canvas& canvas, const Rect& rect, const Frame& frame) {
     const BarTheme& theme = frame.theme;
     const double cx = geometry_.cx;
     const double cy = geometry_.cy;
@@ -262,31 +299,35 @@ void ImagerDisplay::drawLarge(Canvas& canvas, const Rect& rect, const Frame& fra
         canvas.drawText("L", font, kLabelColour, {cx - k - 10.0, cy + k + 2.0});
         canvas.drawText("R", font, kLabelColour, {cx + k + 4.0, cy + k + 2.0});
     }
-    drawGlow(canvas, frame, count);
-    if (rect.width > 160.0) drawCorrelationScale(canvas, frame, font);
-}
-
-void ImagerDisplay::drawCorrelationScale(Canvas& canvas, const Frame& frame, const Font& font) {
-    const BarTheme& theme = frame.theme;
+    if (!(rect.width > 160.0)) return;
+    // The correlation scale beside the glow: +1 at its top, −1 at its foot.
     const double bottom = geometry_.glow.minY();
     const double top = geometry_.glow.maxY();
-    const double x = std::round(geometry_.cx + geometry_.radius + 10.0);
-    const double fh = geometry_.labelHeight;
+    const double x = std::round(cx + r + 10.0);
     canvas.fill(Rect{x, bottom, 1.0, top - bottom}, theme.spectrumGridMajor);
     const std::pair<double, const char*> labels[] = {{1.0, "+1"}, {0.0, "0"}, {-1.0, "\xE2\x88\x92" "1"}};
     for (const auto& [value, text] : labels) {
         canvas.drawText(text, font, kLabelColour, {x + 6.0, bottom + (value + 1.0) / 2.0 * (top - bottom) - fh / 2.0});
     }
+}
+
+void ImagerDisplay::drawMarker(Canvas& canvas, const Frame& frame) {
     const double c = frame.reading.correlation;
     if (!std::isfinite(c)) return;
+    const BarTheme& theme = frame.theme;
+    const double bottom = geometry_.glow.minY();
+    const double top = geometry_.glow.maxY();
+    const double x = std::round(geometry_.cx + geometry_.radius + 10.0);
     const double shown = std::clamp(c, -1.0, 1.0);
     const double y = std::round(bottom + (shown + 1.0) / 2.0 * (top - bottom)) - 2.0;
     canvas.fill(Rect{x - 3.0, y, 7.0, 4.0}, c < kWarnBelow ? theme.warnColor : theme.meterFill.withAlpha(1.0));
 }
 
 void ImagerDisplay::drawGlow(Canvas& canvas, const Frame& frame, int count) {
-    const Rect& rect = geometry_.glow;
+    const Rect& rect = geometry_.bitmap;
     if (rect.isEmpty()) return;
+    // At two pixels a point the bitmap lands pixel for pixel.
+    const bool smooth = canvas.scale() != kGlowPixelsPerPoint;
     const bool remade = glow_.isNull() || rect != glowRect_;
     if (remade) {
         const auto pixels = [](double points) {
@@ -302,7 +343,7 @@ void ImagerDisplay::drawGlow(Canvas& canvas, const Frame& frame, int count) {
     const bool frozen = frame.frozen();
     if (!frozen && glowLit_) glowLit_ = fade(glow_.bits(), static_cast<std::size_t>(glow_.sizeInBytes()));
     if (frozen && !remade) {
-        canvas.draw(glow_, rect, true);
+        canvas.draw(glow_, rect, smooth);
         return;
     }
 
@@ -320,7 +361,7 @@ void ImagerDisplay::drawGlow(Canvas& canvas, const Frame& frame, int count) {
             glowLit_ = true;
         }
     }
-    canvas.draw(glow_, rect, true);
+    canvas.draw(glow_, rect, smooth);
 }
 
 void ImagerDisplay::paintDot(double x, double y, const std::uint8_t premultiplied[4]) {
