@@ -118,20 +118,21 @@ std::optional<Point> ImagerDisplay::dotCentre(const Geometry& g, float left, flo
 }
 
 bool ImagerDisplay::fade(std::uint8_t* bytes, std::size_t count) {
-    // Sixteen bytes at a time in 16-bit lanes: v × 224 never exceeds 16 bits.
+    // v × 224 / 256, rounded down, is v − ⌈v / 8⌉: byte lanes only, sixteen
+    // at a time.
+    static_assert(kFade == 224);
     using Bytes = std::uint8_t __attribute__((vector_size(16)));
-    using Words = std::uint16_t __attribute__((vector_size(32)));
-    Words lit{};
+    Bytes lit{};
     std::size_t k = 0;
     for (; k + 16 <= count; k += 16) {
-        Bytes b;
-        std::memcpy(&b, bytes + k, sizeof b);
-        Words w = __builtin_convertvector(b, Words);
-        w = (w * static_cast<std::uint16_t>(kFade)) >> 8;
-        w &= reinterpret_cast<Words>(w >= 2);  // what falls below 2 goes dark
-        lit |= w;
-        b = __builtin_convertvector(w, Bytes);
-        std::memcpy(bytes + k, &b, sizeof b);
+        Bytes v;
+        std::memcpy(&v, bytes + k, sizeof v);
+        const Bytes eighth = v >> 3;
+        const Bytes rest = reinterpret_cast<Bytes>((v & 7) != 0) & 1;
+        v = v - eighth - rest;
+        v &= reinterpret_cast<Bytes>(v >= 2);  // what falls below 2 goes dark
+        lit |= v;
+        std::memcpy(bytes + k, &v, sizeof v);
     }
     unsigned any = 0;
     for (int lane = 0; lane < 16; ++lane) any |= lit[lane];
@@ -337,11 +338,22 @@ void ImagerDisplay::drawGlow(Canvas& canvas, const Frame& frame, int count) {
         glow_.fill(Qt::transparent);
         glowRect_ = rect;
         glowLit_ = false;
+        litFrom_ = glow_.height();
+        litTo_ = 0;
     }
     // Frozen, the picture stands as it is: no fade, and its dots are already
     // in it (unless the bitmap was just made anew).
     const bool frozen = frame.frozen();
-    if (!frozen && glowLit_) glowLit_ = fade(glow_.bits(), static_cast<std::size_t>(glow_.sizeInBytes()));
+    if (!frozen && glowLit_) {
+        // Only the rows that dots have lit since the bitmap was last dark.
+        const auto stride = static_cast<std::size_t>(glow_.bytesPerLine());
+        glowLit_ = fade(glow_.bits() + static_cast<std::size_t>(litFrom_) * stride,
+                        static_cast<std::size_t>(litTo_ - litFrom_) * stride);
+        if (!glowLit_) {
+            litFrom_ = glow_.height();
+            litTo_ = 0;
+        }
+    }
     if (frozen && !remade) {
         canvas.draw(glow_, rect, smooth);
         return;
@@ -377,6 +389,8 @@ void ImagerDisplay::paintDot(double x, double y, const std::uint8_t premultiplie
     const int column1 = std::min(static_cast<int>(std::ceil(left + kSide)), width);
     const int row0 = std::max(static_cast<int>(std::floor(top)), 0);
     const int row1 = std::min(static_cast<int>(std::ceil(top + kSide)), height);
+    litFrom_ = std::min(litFrom_, row0);
+    litTo_ = std::max(litTo_, row1);
     for (int row = row0; row < row1; ++row) {
         const double coverY = std::min(row + 1.0, top + kSide) - std::max(static_cast<double>(row), top);
         auto* line = reinterpret_cast<std::uint32_t*>(glow_.scanLine(row));

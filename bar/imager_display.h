@@ -110,6 +110,8 @@ private:
     QImage glow_;      // ARGB32 premultiplied, kGlowPixelsPerPoint per point
     Rect glowRect_;    // what the bitmap was made for
     bool glowLit_ = false;
+    int litFrom_ = 0;  // rows of the bitmap lit since it was last dark: [litFrom_, litTo_)
+    int litTo_ = 0;
 };
 
 }  // namespace crestline
