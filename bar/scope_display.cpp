@@ -189,11 +189,12 @@ ScopeDisplay::PixelBox ScopeDisplay::beginTraces(const Rect& rect, double scale)
 void ScopeDisplay::strokeTrace(const PixelBox& box, const Frame& frame, bool right) {
     const BarTheme& theme = frame.theme;
     const std::optional<Colour>& glow = right ? theme.traceRightGlow : theme.traceGlow;
-    if (glow) strokeColumns(layer_, ranges_, kGlowWidth * box.scale, *glow, scratch_);
-    strokeColumns(layer_, ranges_, theme.traceWidth * box.scale, right ? theme.traceRight : theme.trace, scratch_);
+    if (glow) strokeColumns(layer_, ranges_, kGlowWidth * box.scale, *glow);
+    strokeColumns(layer_, ranges_, theme.traceWidth * box.scale, right ? theme.traceRight : theme.trace);
 }
 
 void ScopeDisplay::showTraces(Canvas& canvas, const PixelBox& box) {
+    layer_.finish();
     if (box.columns > 0 && box.rows > 0) canvas.draw(layer_.image(), box.rect(), false);
 }
 
@@ -282,6 +283,7 @@ void ScopeDisplay::drawLongView(Canvas& canvas, const Rect& rect, const Frame& f
     const double amplitude = std::max(rect.height * 0.5 - 2.0, 0.0);
     const int reach = std::max(static_cast<int>(2.0 * box.scale), 2);
     const double perColumn = rect.width / columns;
+    const int pass = byFrequency ? layer_.addColouredPass() : layer_.addPass(frame.theme.trace);
     for (int u = 0; u < box.columns; ++u) {
         // The data column whose span holds this pixel column's centre.
         const double at = ((box.left + u + 0.5) / box.scale - rect.minX()) / perColumn;
@@ -290,7 +292,7 @@ void ScopeDisplay::drawLongView(Canvas& canvas, const Rect& rect, const Frame& f
         if (!has(c)) continue;
         const double half = amplitude * std::min(static_cast<double>(smoothed_[c]), kLargestValue);
         if (!byFrequency) {
-            layer_.span(u, box.y(rect.midY() - half), box.y(rect.midY() + half), frame.theme.trace);
+            layer_.span(pass, u, box.y(rect.midY() - half), box.y(rect.midY() + half));
             continue;
         }
         // Bass red, mids green, treble blue, summed over the neighbours on
@@ -309,7 +311,7 @@ void ScopeDisplay::drawLongView(Canvas& canvas, const Rect& rect, const Frame& f
         const double m = std::max({r, g, b});
         if (!(m > 0.0)) continue;
         const double tall = std::max(half, 0.5 / box.scale);
-        layer_.span(u, box.y(rect.midY() - tall), box.y(rect.midY() + tall), Colour{r / m, g / m, b / m, 1.0});
+        layer_.span(pass, u, box.y(rect.midY() - tall), box.y(rect.midY() + tall), Colour{r / m, g / m, b / m, 1.0});
     }
     showTraces(canvas, box);
 }

@@ -98,7 +98,7 @@ private:
     scope::BeatSmoother smoother_;
 
     TraceLayer layer_;
-    ColumnRanges ranges_, scratch_;
+    ColumnRanges ranges_;
     std::vector<int> columnFirst_, columnEnd_;       // chunks per long-view column, end exclusive
     std::vector<float> envelope_, widened_, smoothed_;
     std::vector<float> bandLow_, bandMid_, bandHigh_;

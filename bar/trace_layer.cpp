@@ -1,6 +1,7 @@
 #include "bar/trace_layer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -39,7 +40,7 @@ constexpr float kNone = std::numeric_limits<float>::infinity();
 void TraceLayer::begin(int columns, int rows) {
     columns = std::max(columns, 0);
     rows = std::max(rows, 0);
-    if (image_.width() != columns || image_.height() != rows) {
+    if (image_.width() != std::max(columns, 1) || image_.height() != std::max(rows, 1)) {
         image_ = QImage(std::max(columns, 1), std::max(rows, 1), QImage::Format_ARGB32_Premultiplied);
         image_.fill(0);
         dirtyLow_.assign(static_cast<std::size_t>(columns), 1);
@@ -56,32 +57,105 @@ void TraceLayer::begin(int columns, int rows) {
     }
     columns_ = columns;
     rows_ = rows;
+    passes_.resize(kMaxPasses);
+    passCount_ = 0;
 }
 
-void TraceLayer::span(int column, double low, double high, const Colour& colour) {
-    if (column < 0 || column >= columns_ || !(high > low)) return;
-    low = std::max(low, 0.0);
-    high = std::min(high, static_cast<double>(rows_));
-    if (!(high > low)) return;
-    const std::uint32_t source = premultiplied(colour);
+int TraceLayer::startPass() {
+    if (passCount_ >= kMaxPasses) return -1;
+    Pass& pass = passes_[static_cast<std::size_t>(passCount_)];
+    pass.low.assign(static_cast<std::size_t>(columns_), 0.0f);
+    pass.high.assign(static_cast<std::size_t>(columns_), 0.0f);
+    pass.perColumn = false;
+    return passCount_++;
+}
+
+int TraceLayer::addPass(const Colour& colour) {
+    const int index = startPass();
+    if (index >= 0) passes_[static_cast<std::size_t>(index)].colour = premultiplied(colour);
+    return index;
+}
+
+int TraceLayer::addColouredPass() {
+    const int index = startPass();
+    if (index >= 0) {
+        Pass& pass = passes_[static_cast<std::size_t>(index)];
+        pass.perColumn = true;
+        pass.colours.assign(static_cast<std::size_t>(columns_), 0u);
+    }
+    return index;
+}
+
+void TraceLayer::span(int pass, int column, double low, double high) {
+    if (pass < 0 || pass >= passCount_ || column < 0 || column >= columns_) return;
+    Pass& p = passes_[static_cast<std::size_t>(pass)];
+    const auto i = static_cast<std::size_t>(column);
+    // Clamped to the picture, so the conversions in `composeColumn` stay in range.
+    p.low[i] = static_cast<float>(std::clamp(low, 0.0, static_cast<double>(rows_)));
+    p.high[i] = static_cast<float>(std::clamp(high, 0.0, static_cast<double>(rows_)));
+    if (!(p.high[i] > p.low[i])) p.low[i] = p.high[i] = 0.0f;  // also for NaN
+}
+
+void TraceLayer::span(int pass, int column, double low, double high, const Colour& colour) {
+    span(pass, column, low, high);
+    if (pass < 0 || pass >= passCount_ || column < 0 || column >= columns_) return;
+    Pass& p = passes_[static_cast<std::size_t>(pass)];
+    if (p.perColumn) p.colours[static_cast<std::size_t>(column)] = premultiplied(colour);
+}
+
+void TraceLayer::finish() {
+    for (int c = 0; c < columns_; ++c) composeColumn(c);
+}
+
+// The column falls into runs of rows in which every pass covers all, none
+// or (on the single row holding a span's end) part of each row; each run's
+// colour is composed once and stored, since the picture under it is clear.
+void TraceLayer::composeColumn(int column) {
+    const auto i = static_cast<std::size_t>(column);
+    std::array<int, 4 * kMaxPasses + 2> cuts{};
+    int cutCount = 0;
+    int bottom = rows_, top = 0;
+    for (int p = 0; p < passCount_; ++p) {
+        const Pass& pass = passes_[static_cast<std::size_t>(p)];
+        const float low = pass.low[i], high = pass.high[i];
+        if (!(high > low)) continue;
+        const int lowFloor = static_cast<int>(low), highCeil = static_cast<int>(std::ceil(high));
+        cuts[static_cast<std::size_t>(cutCount++)] = lowFloor;
+        cuts[static_cast<std::size_t>(cutCount++)] = static_cast<int>(std::ceil(low));
+        cuts[static_cast<std::size_t>(cutCount++)] = static_cast<int>(high);
+        cuts[static_cast<std::size_t>(cutCount++)] = highCeil;
+        bottom = std::min(bottom, lowFloor);
+        top = std::max(top, highCeil);
+    }
+    if (cutCount == 0) return;
+    std::sort(cuts.begin(), cuts.begin() + cutCount);
     const auto stride = image_.bytesPerLine() / 4;
     auto* bits = reinterpret_cast<std::uint32_t*>(image_.bits()) + column;
-    const int first = static_cast<int>(low);
-    const int last = std::min(static_cast<int>(std::ceil(high)), rows_) - 1;
-    for (int y = first; y <= last; ++y) {
-        const double covered = std::min(high, y + 1.0) - std::max(low, static_cast<double>(y));
-        if (!(covered > 0.0)) continue;
-        std::uint32_t& pixel = bits[(rows_ - 1 - y) * stride];
-        pixel = covered >= 1.0 ? over(source, pixel)
-                               : over(byteMul(source, static_cast<std::uint32_t>(covered * 255.0 + 0.5)), pixel);
+    for (int k = 0; k + 1 < cutCount; ++k) {
+        const int from = cuts[static_cast<std::size_t>(k)];
+        const int to = cuts[static_cast<std::size_t>(k + 1)];
+        if (from >= to) continue;
+        // Every row of the run is covered alike; its first row tells how.
+        std::uint32_t pixel = 0;
+        for (int p = 0; p < passCount_; ++p) {
+            const Pass& pass = passes_[static_cast<std::size_t>(p)];
+            const double covered = std::min<double>(pass.high[i], from + 1.0) - std::max<double>(pass.low[i], from);
+            if (!(covered > 0.0)) continue;
+            const std::uint32_t source = pass.perColumn ? pass.colours[i] : pass.colour;
+            pixel = over(covered >= 1.0 ? source : byteMul(source, static_cast<std::uint32_t>(covered * 255.0 + 0.5)),
+                         pixel);
+        }
+        if (pixel == 0) continue;
+        for (int y = from; y < to; ++y) bits[(rows_ - 1 - y) * stride] = pixel;
     }
-    const auto i = static_cast<std::size_t>(column);
+    if (bottom >= top) return;
+    const int firstRow = rows_ - top, lastRow = rows_ - 1 - bottom;
     if (dirtyLow_[i] > dirtyHigh_[i]) {
-        dirtyLow_[i] = rows_ - 1 - last;
-        dirtyHigh_[i] = rows_ - 1 - first;
+        dirtyLow_[i] = firstRow;
+        dirtyHigh_[i] = lastRow;
     } else {
-        dirtyLow_[i] = std::min(dirtyLow_[i], rows_ - 1 - last);
-        dirtyHigh_[i] = std::max(dirtyHigh_[i], rows_ - 1 - first);
+        dirtyLow_[i] = std::min(dirtyLow_[i], firstRow);
+        dirtyHigh_[i] = std::max(dirtyHigh_[i], lastRow);
     }
 }
 
@@ -104,10 +178,9 @@ void ColumnRanges::addSegment(double x0, float y0, double x1, float y1) {
     if (x1 < 0.0 || x0 >= columns) return;
     const int first = static_cast<int>(std::floor(std::max(x0, 0.0)));
     const int last = static_cast<int>(std::floor(std::min(x1, columns - 1e-9)));
-    if (first == last || x1 == x0) {
+    if (first == last) {
         include(first, y0);
         include(first, y1);
-        if (last != first) include(last, y1);
         return;
     }
     const double slope = (static_cast<double>(y1) - y0) / (x1 - x0);
@@ -118,24 +191,20 @@ void ColumnRanges::addSegment(double x0, float y0, double x1, float y1) {
     }
 }
 
-void strokeColumns(TraceLayer& layer, const ColumnRanges& ranges, double width, const Colour& colour,
-                   ColumnRanges& scratch) {
+void strokeColumns(TraceLayer& layer, const ColumnRanges& ranges, double width, const Colour& colour) {
+    const int pass = layer.addPass(colour);
+    if (pass < 0) return;
     const int n = std::min(ranges.size(), layer.columns());
     const int reach = std::max(0, static_cast<int>(std::lround((width - 1.0) / 2.0)));
     const float half = static_cast<float>(width / 2.0);
-    scratch.reset(n);
     for (int c = 0; c < n; ++c) {
-        const auto i = static_cast<std::size_t>(c);
-        if (ranges.empty(c)) continue;
+        float low = kNone, high = -kNone;
         for (int k = std::max(0, c - reach); k <= std::min(n - 1, c + reach); ++k) {
             const auto j = static_cast<std::size_t>(k);
-            scratch.low[j] = std::min(scratch.low[j], ranges.low[i] - half);
-            scratch.high[j] = std::max(scratch.high[j], ranges.high[i] + half);
+            low = std::min(low, ranges.low[j]);
+            high = std::max(high, ranges.high[j]);
         }
-    }
-    for (int c = 0; c < n; ++c) {
-        const auto i = static_cast<std::size_t>(c);
-        if (!scratch.empty(c)) layer.span(c, scratch.low[i], scratch.high[i], colour);
+        if (low <= high) layer.span(pass, c, low - half, high + half);
     }
 }
 

@@ -2,17 +2,19 @@
 // time, that the scope draws its traces and envelopes into and then shows
 // with one image draw. Qt's antialiased path filler spends milliseconds on
 // a trace of a few thousand points (it walks the outline band by band and
-// hands tall fills to its thread pool); here a trace is at most one span
-// per column and pen, so a frame costs what its pixels cost. Span ends are
-// antialiased; a pen's width widens each column's span over its
-// neighbours (a square pen, indistinguishable from a round one at the
-// trace's width). The picture is kept between frames and only what the
-// previous frame drew is cleared. Main thread only.
+// hands tall fills to its thread pool); here a trace is one span per column
+// and pen. The pens of a frame are collected as passes (glow and trace, per
+// channel) and composed per column when the frame is finished, so each
+// pixel is written once however many pens cover it: a frame costs about
+// one store per covered pixel. Span ends are antialiased; a pen's width
+// widens each column's span over its neighbours (a square pen,
+// indistinguishable from a round one at the trace's width). The picture is
+// kept between frames and only what the previous frame drew is cleared.
+// Main thread only.
 #pragma once
 
 #include <QImage>
 #include <cstdint>
-#include <span>
 #include <vector>
 
 #include "bar/colour.h"
@@ -21,22 +23,46 @@ namespace crestline {
 
 class TraceLayer {
 public:
-    // Starts a frame of `columns` x `rows` device pixels, all clear.
+    // Passes per frame; more are ignored (the scope needs four: glow and
+    // trace of two channels).
+    static constexpr int kMaxPasses = 4;
+
+    // Starts a frame of `columns` x `rows` device pixels, all clear, with
+    // no passes.
     void begin(int columns, int rows);
     int columns() const { return columns_; }
     int rows() const { return rows_; }
 
-    // Blends `colour` over column `column` from `low` to `high`, in device
-    // rows counted from the bottom; partly covered end rows get part of it.
-    void span(int column, double low, double high, const Colour& colour);
+    // Starts a pass drawn over the earlier ones, in one colour, or in a
+    // colour per column. Returns its index, or −1 when there is no room.
+    int addPass(const Colour& colour);
+    int addColouredPass();
+    // Covers column `column` of pass `pass` from `low` to `high`, in device
+    // rows counted from the bottom; partly covered end rows get part of the
+    // colour. A later call for the same column replaces the span.
+    void span(int pass, int column, double low, double high);
+    void span(int pass, int column, double low, double high, const Colour& colour);
+    // Composes the passes into the picture.
+    void finish();
 
     const QImage& image() const { return image_; }
 
 private:
+    struct Pass {
+        std::uint32_t colour = 0;             // premultiplied ARGB
+        bool perColumn = false;
+        std::vector<float> low, high;         // per column; low ≥ high when empty
+        std::vector<std::uint32_t> colours;   // per column, for a coloured pass
+    };
+    int startPass();
+    void composeColumn(int column);
+
     QImage image_;
     int columns_ = 0;
     int rows_ = 0;
-    std::vector<int> dirtyLow_;   // image rows (top down) touched per column...
+    std::vector<Pass> passes_;  // kMaxPasses, storage kept
+    int passCount_ = 0;
+    std::vector<int> dirtyLow_;   // image rows (top down) written per column...
     std::vector<int> dirtyHigh_;  // ...since the last clear; low > high when none
 };
 
@@ -56,10 +82,9 @@ struct ColumnRanges {
     void addSegment(double x0, float y0, double x1, float y1);
 };
 
-// Draws `ranges` with a pen `width` device pixels wide: each column's span
-// grown by half the width up and down and joined with its neighbours
-// within half the width. `scratch` is working storage.
-void strokeColumns(TraceLayer& layer, const ColumnRanges& ranges, double width, const Colour& colour,
-                   ColumnRanges& scratch);
+// Adds a pass that draws `ranges` with a pen `width` device pixels wide:
+// each column's span grown by half the width up and down and joined with
+// its neighbours within half the width.
+void strokeColumns(TraceLayer& layer, const ColumnRanges& ranges, double width, const Colour& colour);
 
 }  // namespace crestline
