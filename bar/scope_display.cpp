@@ -437,30 +437,44 @@ void ScopeDisplay::drawSyncedSamples(const Rect& rect, const Frame& frame, Scope
     const int n = sync_.length;
     const double phase = sync_.phase;
     const double scale = frame.scale > 0.0 && std::isfinite(frame.scale) ? frame.scale : 2.0;
-    const double left = std::floor(rect.minX() * scale);
+    const double left0 = std::floor(rect.minX() * scale);
     const double bottom = std::floor(rect.minY() * scale);
     const double amplitude = std::max(rect.height * 0.5 - 2.0, 0.0);
     const auto index = [&](double t) { return (n - 1) - ((t <= phase ? phase : phase + 1.0) - t) * n; };
     ranges_.reset(layer_.columns());
-    for (int u = 0; u < layer_.columns(); ++u) {
-        double t0 = ((left + u) / scale - rect.minX()) / rect.width;
-        double t1 = ((left + u + 1.0) / scale - rect.minX()) / rect.width;
-        if (t1 <= 0.0 || t0 >= 1.0) continue;
-        t0 = std::max(t0, 0.0);
-        t1 = std::min(t1, 1.0);
-        if (t0 <= phase && phase < t1) t1 = phase;
-        const int first = std::clamp(static_cast<int>(std::floor(index(t0))), 0, n - 1);
-        const int last = std::clamp(static_cast<int>(std::ceil(index(t1))), first, n - 1);
-        float low = std::numeric_limits<float>::infinity();
-        float high = -low;
-        for (int j = first; j <= last; ++j) {
-            const auto i = static_cast<std::size_t>(j);
-            const float v = clipped(scope::signal(mode, samplesL_[i], samplesR_[i]));
-            low = std::min(low, v);
-            high = std::max(high, v);
+    const float* left = samplesL_.data();
+    const float* right = samplesR_.data();
+    // The mode is chosen once per frame, not per frame of audio: this loop
+    // reads every copied frame (up to 2.5 s of them).
+    const auto reduce = [&](auto value) {
+        for (int u = 0; u < layer_.columns(); ++u) {
+            double t0 = ((left0 + u) / scale - rect.minX()) / rect.width;
+            double t1 = ((left0 + u + 1.0) / scale - rect.minX()) / rect.width;
+            if (t1 <= 0.0 || t0 >= 1.0) continue;
+            t0 = std::max(t0, 0.0);
+            t1 = std::min(t1, 1.0);
+            if (t0 <= phase && phase < t1) t1 = phase;
+            const int first = std::clamp(static_cast<int>(std::floor(index(t0))), 0, n - 1);
+            const int last = std::clamp(static_cast<int>(std::ceil(index(t1))), first, n - 1);
+            float low = std::numeric_limits<float>::infinity();
+            float high = -low;
+            for (int j = first; j <= last; ++j) {
+                const float v = value(j);
+                low = v < low ? v : low;  // a NaN changes neither
+                high = v > high ? v : high;
+            }
+            if (low > high) continue;
+            // Clipping after the reduction gives the same ends: it keeps order.
+            ranges_.include(u, static_cast<float>((rect.midY() + amplitude * clipped(low)) * scale - bottom));
+            ranges_.include(u, static_cast<float>((rect.midY() + amplitude * clipped(high)) * scale - bottom));
         }
-        ranges_.include(u, static_cast<float>((rect.midY() + amplitude * low) * scale - bottom));
-        ranges_.include(u, static_cast<float>((rect.midY() + amplitude * high) * scale - bottom));
+    };
+    switch (mode) {
+        case ScopeMode::stereo:
+        case ScopeMode::left: reduce([&](int j) { return left[j]; }); break;
+        case ScopeMode::right: reduce([&](int j) { return right[j]; }); break;
+        case ScopeMode::mid: reduce([&](int j) { return (left[j] + right[j]) * 0.5f; }); break;
+        case ScopeMode::side: reduce([&](int j) { return (left[j] - right[j]) * 0.5f; }); break;
     }
 }
 

@@ -43,20 +43,10 @@ void TraceLayer::begin(int columns, int rows) {
     if (image_.width() != std::max(columns, 1) || image_.height() != std::max(rows, 1)) {
         image_ = QImage(std::max(columns, 1), std::max(rows, 1), QImage::Format_ARGB32_Premultiplied);
         image_.fill(0);
-        dirtyLow_.assign(static_cast<std::size_t>(columns), 1);
-        dirtyHigh_.assign(static_cast<std::size_t>(columns), 0);
-    } else {
-        const auto stride = image_.bytesPerLine() / 4;
-        auto* bits = reinterpret_cast<std::uint32_t*>(image_.bits());
-        for (int c = 0; c < columns; ++c) {
-            const auto i = static_cast<std::size_t>(c);
-            for (int row = dirtyLow_[i]; row <= dirtyHigh_[i]; ++row) bits[row * stride + c] = 0;
-            dirtyLow_[i] = 1;
-            dirtyHigh_[i] = 0;
-        }
     }
     columns_ = columns;
     rows_ = rows;
+    byColumn_.resize(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
     passes_.resize(kMaxPasses);
     passCount_ = 0;
 }
@@ -105,32 +95,47 @@ void TraceLayer::span(int pass, int column, double low, double high, const Colou
 
 void TraceLayer::finish() {
     for (int c = 0; c < columns_; ++c) composeColumn(c);
+    // Into the picture in tiles: a column of the picture lies across many
+    // memory pages, so writing it down directly costs a page lookup per
+    // pixel; a tile reads 16 short columns and writes 16 short rows.
+    constexpr int kTile = 16;
+    const auto stride = static_cast<std::size_t>(image_.bytesPerLine() / 4);
+    auto* bits = reinterpret_cast<std::uint32_t*>(image_.bits());
+    const auto height = static_cast<std::size_t>(rows_);
+    for (int c0 = 0; c0 < columns_; c0 += kTile) {
+        const int c1 = std::min(c0 + kTile, columns_);
+        for (int r0 = 0; r0 < rows_; r0 += kTile) {
+            const int r1 = std::min(r0 + kTile, rows_);
+            for (int y = r0; y < r1; ++y) {
+                std::uint32_t* row = bits + (height - 1 - static_cast<std::size_t>(y)) * stride;
+                for (int c = c0; c < c1; ++c) {
+                    row[c] = byColumn_[static_cast<std::size_t>(c) * height + static_cast<std::size_t>(y)];
+                }
+            }
+        }
+    }
 }
 
 // The column falls into runs of rows in which every pass covers all, none
 // or (on the single row holding a span's end) part of each row; each run's
-// colour is composed once and stored, since the picture under it is clear.
+// colour is composed once and stored, since nothing lies under it.
 void TraceLayer::composeColumn(int column) {
     const auto i = static_cast<std::size_t>(column);
-    std::array<int, 4 * kMaxPasses + 2> cuts{};
+    std::uint32_t* out = byColumn_.data() + i * static_cast<std::size_t>(rows_);
+    std::fill_n(out, rows_, 0u);
+    std::array<int, 4 * kMaxPasses> cuts{};
     int cutCount = 0;
-    int bottom = rows_, top = 0;
     for (int p = 0; p < passCount_; ++p) {
         const Pass& pass = passes_[static_cast<std::size_t>(p)];
         const float low = pass.low[i], high = pass.high[i];
         if (!(high > low)) continue;
-        const int lowFloor = static_cast<int>(low), highCeil = static_cast<int>(std::ceil(high));
-        cuts[static_cast<std::size_t>(cutCount++)] = lowFloor;
+        cuts[static_cast<std::size_t>(cutCount++)] = static_cast<int>(low);
         cuts[static_cast<std::size_t>(cutCount++)] = static_cast<int>(std::ceil(low));
         cuts[static_cast<std::size_t>(cutCount++)] = static_cast<int>(high);
-        cuts[static_cast<std::size_t>(cutCount++)] = highCeil;
-        bottom = std::min(bottom, lowFloor);
-        top = std::max(top, highCeil);
+        cuts[static_cast<std::size_t>(cutCount++)] = static_cast<int>(std::ceil(high));
     }
     if (cutCount == 0) return;
     std::sort(cuts.begin(), cuts.begin() + cutCount);
-    const auto stride = image_.bytesPerLine() / 4;
-    auto* bits = reinterpret_cast<std::uint32_t*>(image_.bits()) + column;
     for (int k = 0; k + 1 < cutCount; ++k) {
         const int from = cuts[static_cast<std::size_t>(k)];
         const int to = cuts[static_cast<std::size_t>(k + 1)];
@@ -145,17 +150,7 @@ void TraceLayer::composeColumn(int column) {
             pixel = over(covered >= 1.0 ? source : byteMul(source, static_cast<std::uint32_t>(covered * 255.0 + 0.5)),
                          pixel);
         }
-        if (pixel == 0) continue;
-        for (int y = from; y < to; ++y) bits[(rows_ - 1 - y) * stride] = pixel;
-    }
-    if (bottom >= top) return;
-    const int firstRow = rows_ - top, lastRow = rows_ - 1 - bottom;
-    if (dirtyLow_[i] > dirtyHigh_[i]) {
-        dirtyLow_[i] = firstRow;
-        dirtyHigh_[i] = lastRow;
-    } else {
-        dirtyLow_[i] = std::min(dirtyLow_[i], firstRow);
-        dirtyHigh_[i] = std::max(dirtyHigh_[i], lastRow);
+        std::fill(out + from, out + to, pixel);
     }
 }
 

@@ -6,11 +6,10 @@
 // and pen. The pens of a frame are collected as passes (glow and trace, per
 // channel) and composed per column when the frame is finished, so each
 // pixel is written once however many pens cover it: a frame costs about
-// one store per covered pixel. Span ends are antialiased; a pen's width
+// a couple of stores per pixel of the panel. Span ends are antialiased; a pen's width
 // widens each column's span over its neighbours (a square pen,
-// indistinguishable from a round one at the trace's width). The picture is
-// kept between frames and only what the previous frame drew is cleared.
-// Main thread only.
+// indistinguishable from a round one at the trace's width). The picture and
+// the working storage are kept between frames. Main thread only.
 #pragma once
 
 #include <QImage>
@@ -62,8 +61,7 @@ private:
     int rows_ = 0;
     std::vector<Pass> passes_;  // kMaxPasses, storage kept
     int passCount_ = 0;
-    std::vector<int> dirtyLow_;   // image rows (top down) written per column...
-    std::vector<int> dirtyHigh_;  // ...since the last clear; low > high when none
+    std::vector<std::uint32_t> byColumn_;  // the picture column by column, bottom up
 };
 
 // Per column the lowest and highest point a trace reaches, in device rows

@@ -138,9 +138,10 @@ public:
     bool isOpen() const override { return false; }
 };
 
-// The scope alone in a 1920-point panel at scale 2, for one window; the
-// transport plays at 120 BPM with a message every 1/8 s.
-void drawScope(benchmark::State& state, double height, ScopeWindow window, ColorMap colours) {
+// The scope alone in a panel at scale 2, for one window: the whole width of
+// a 1920-point bar, or the 384 points it gets beside four other graphs and
+// the meter. The transport plays at 120 BPM with a message every 1/8 s.
+void drawScope(benchmark::State& state, double height, ScopeWindow window, ColorMap colours, double width = 1920.0) {
     application();
     const auto file = std::filesystem::temp_directory_path() / "crestline-scope-bench-settings.json";
     std::filesystem::remove(file);
@@ -171,7 +172,7 @@ void drawScope(benchmark::State& state, double height, ScopeWindow window, Color
     QImage image(3840, static_cast<int>(height * 2), QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(2.0);
     image.fill(Qt::black);
-    const Rect rect{8.0, 4.0, 1904.0, height - 8.0};
+    const Rect rect{8.0, 4.0, width - 16.0, height - 8.0};
     int frame = 0;
     for (auto _ : state) {
         if (++frame % 8 == 0) tick();  // keeps the clock fresh, as on screen
@@ -199,6 +200,10 @@ void BM_ScopeOverviewByFrequency30s1920x150(benchmark::State& s) {
 void BM_ScopeSyncedBar1920x36(benchmark::State& s) { drawScope(s, 36.0, ScopeWindow::bar1, ColorMap::module); }
 void BM_ScopeSyncedBar1920x150(benchmark::State& s) { drawScope(s, 150.0, ScopeWindow::bar1, ColorMap::module); }
 void BM_ScopeSynced4Bars1920x150(benchmark::State& s) { drawScope(s, 150.0, ScopeWindow::bars4, ColorMap::module); }
+void BM_ScopeTriggered40ms384x150(benchmark::State& s) {
+    drawScope(s, 150.0, ScopeWindow::ms40, ColorMap::module, 384.0);
+}
+void BM_ScopeSyncedBar384x150(benchmark::State& s) { drawScope(s, 150.0, ScopeWindow::bar1, ColorMap::module, 384.0); }
 
 BENCHMARK(BM_ScopeTriggered40ms1920x36)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
 BENCHMARK(BM_ScopeTriggered40ms1920x150)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
@@ -208,6 +213,8 @@ BENCHMARK(BM_ScopeOverviewByFrequency30s1920x150)->Unit(benchmark::kMicrosecond)
 BENCHMARK(BM_ScopeSyncedBar1920x36)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
 BENCHMARK(BM_ScopeSyncedBar1920x150)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
 BENCHMARK(BM_ScopeSynced4Bars1920x150)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_ScopeTriggered40ms384x150)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_ScopeSyncedBar384x150)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
 
 }  // namespace
 }  // namespace crestline
