@@ -147,7 +147,8 @@ public:
     // Each periodic tick (not while a mouse button is held): Live's windows,
     // full screen and on-screen state, then visibility.
     void refreshFullScreen();
-    void scanLiveWindows();
+    // What Live's windows say now (nothing on screen when Live is not running).
+    LiveScan scanLiveWindows();
     // Live's on-screen standard window that spans `x` (points).
     std::optional<DesktopRect> liveMainWindowFrame(int pid, double x);
 
@@ -193,7 +194,9 @@ public:
     // Seams for tests: a pointer poll of Live's top edge, and the checks
     // that follow a release, without waiting for timers.
     void pollLiveEdge();
-    void followLiveTop();
+    // Sets the bar height so the bar's lower edge meets Live's top; false
+    // when Live's window is not found or the height is out of bounds.
+    bool followLiveTop();
     void followLiveTopCheck();
 
 private:
@@ -202,12 +205,17 @@ private:
 
     std::vector<LiveWindow> liveWindows(int pid);
     DesktopScreens screens();
-    std::optional<int> barScreenIndex(const DesktopScreens& screens) const;
-    void fitAfterDrag();
+    // The pinned bar's screen: barScreen while it exists, else the first.
+    std::optional<int> pinnedScreenIndex(const DesktopScreens& screens) const;
+    WindowFitter::Result fitOnce(int pid, bool fill);
+    // Stores a refused height when it raises the recorded minimum; true then.
+    bool recordRefusal(double height);
     void followLiveTopAfterRelease();
     void updateEdgeWatch();
     void setBarVisible(bool shown);
-    bool fittingAllowed() const;
+    void moveWidgetTo(QWidget& window);
+    void setFrame(QWidget& window, const DesktopRect& frame);
+    bool liveFullScreen() const { return state_.fullScreenScreen.has_value(); }
 
     Settings& settings_;
     BarView& view_;
@@ -222,10 +230,12 @@ private:
     BarWidget* widget_ = nullptr;  // owned by the window it sits in
     QTimer edgeTimer_;
     std::vector<std::unique_ptr<QTimer>> releaseChecks_;
-    bool x11Logged_ = false;
     bool shown_ = false;
-    bool applyingFrame_ = false;  // our own setGeometry, not the user's move
-    bool panelTookKeys_ = false;
+    bool applyingFrame_ = false;   // our own setGeometry, not the user's move
+    bool panelTookKeys_ = false;   // a selection gave the pinned bar the keyboard
+    bool repeatingDrag_ = false;   // a refused height repeats a drag once
+    bool buttonWasHeld_ = false;   // at the last pointer poll
+    std::optional<DesktopPoint> lastFreePointer_;  // where the pointer was with no button held
 };
 
 }  // namespace crestline

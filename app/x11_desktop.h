@@ -9,7 +9,10 @@
 // Main thread; needs a QGuiApplication.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "app/bar_placement.h"
 
@@ -19,7 +22,10 @@ class X11Windows;
 
 class X11Desktop final : public PlacementDesktop {
 public:
-    X11Desktop();
+    // `monitors` (points) stands in for Qt's screens where the X server
+    // cannot show several (a test's Xvfb): visible frames still come from
+    // the struts on the root.
+    explicit X11Desktop(std::optional<std::vector<DesktopRect>> monitors = std::nullopt);
     ~X11Desktop() override;
 
     bool hasX11() const override;
@@ -31,7 +37,9 @@ public:
     bool forwardKey(int pid, const KeyPress& key) override;
 
 private:
+    std::optional<std::vector<DesktopRect>> monitors_;
     std::unique_ptr<X11Windows> x11_;  // null without an X11 display
+    std::uint64_t ownDock_ = 0;        // our pinned bar's window, whose strut is ours
 };
 
 }  // namespace crestline
