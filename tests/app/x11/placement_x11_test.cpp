@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,6 +61,8 @@ pid_t spawn(const std::vector<std::string>& argv, const fs::path& log, int stdin
             const std::string& argv0 = {}) {
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
+    // A test killed half-way must not leave its server running.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (std::FILE* out = std::fopen(log.c_str(), "w")) {
         ::dup2(::fileno(out), 2);
         if (stdoutFd < 0) ::dup2(::fileno(out), 1);
