@@ -46,6 +46,14 @@ double overviewSeconds(ScopeWindow window) {
     }
 }
 
+// Device pixels per point, or 2 where the frame has no usable scale.
+double backingScale(const Frame& frame) { return frame.scale > 0.0 && std::isfinite(frame.scale) ? frame.scale : 2.0; }
+
+// Data columns of a long view: one per device pixel, at least one.
+int longViewColumns(const Rect& rect, const Frame& frame) {
+    return std::max(static_cast<int>(std::min(rect.width * backingScale(frame), 65536.0)), 1);
+}
+
 double rateOf(const Frame& frame) { return frame.scope ? frame.scope->rate() : kDefaultRate; }
 int capacityOf(const Frame& frame) { return frame.scope ? frame.scope->capacity() : ScopeBuffer::kEngineCapacity; }
 
@@ -88,7 +96,12 @@ BlockSpan blockSpan(const std::vector<float>& chunks, int from, int to, ScopeMod
 }  // namespace
 
 void ScopeDisplay::draw(Canvas& canvas, const Rect& rect, const Frame& frame, Zones& zones) {
-    if (rect.width <= kNarrowest) return;
+    if (!(rect.width > kNarrowest)) return;
+    // Only a broken layout gets here with these; nothing of it is drawable.
+    if (!std::isfinite(rect.x) || !std::isfinite(rect.y) || !std::isfinite(rect.width) || !(rect.height >= 0.0) ||
+        !std::isfinite(rect.height)) {
+        return;
+    }
     zones.scopeField = rect;
     zones.addHint(rect, Hint::scope);
     const ScopeWindow window = frame.settings.scopeWindow();
@@ -123,11 +136,11 @@ void ScopeDisplay::drawTriggered(Canvas& canvas, const Rect& rect, const Frame& 
     const std::size_t ownNames = zones.timelineNameRects.size();
     const int n = scope::triggeredFrames(rateOf(frame), milliseconds);
     const auto copy = static_cast<std::size_t>(2 * n);
-    const bool grow = samplesT_.size() < copy;
+    const bool grow = samplesT_.size() < copy || samplesL_.size() < copy;
     if (grow) {
-        samplesL_.resize(copy);
-        samplesR_.resize(copy);
-        samplesT_.resize(copy);
+        samplesL_.resize(std::max(samplesL_.size(), copy));
+        samplesR_.resize(std::max(samplesR_.size(), copy));
+        samplesT_.resize(std::max(samplesT_.size(), copy));
     }
     if (grow || !frame.frozen()) copyNewest(frame, 2 * n, true);
     frames_ = n;
@@ -140,7 +153,7 @@ void ScopeDisplay::drawTriggered(Canvas& canvas, const Rect& rect, const Frame& 
     const int first = trigger_.start - 1;
     const int last = std::min(trigger_.start + n, 2 * n - 1);
     const double origin = trigger_.start - 1 + trigger_.fraction;
-    const PixelBox box = beginTraces(rect, frame.scale);
+    const PixelBox box = beginTraces(rect, backingScale(frame));
     const double amplitude = std::max(rect.height * 0.5 - 2.0, 0.0);
     const double step = rect.width / n * box.scale;
     const double x0 = box.x(rect.minX());
@@ -219,7 +232,7 @@ void ScopeDisplay::drawOverview(Canvas& canvas, const Rect& rect, const Frame& f
     CanvasState state(canvas);
     canvas.clip(rect);
     drawAxis(canvas, rect, frame);
-    const int columns = std::max(static_cast<int>(std::min(rect.width * frame.scale, 65536.0)), 1);
+    const int columns = longViewColumns(rect, frame);
     columnFirst_.resize(static_cast<std::size_t>(columns));
     columnEnd_.resize(static_cast<std::size_t>(columns));
     for (int c = 0; c < columns; ++c) {
@@ -279,7 +292,7 @@ void ScopeDisplay::drawLongView(Canvas& canvas, const Rect& rect, const Frame& f
         smoothed_[c] = sum / static_cast<float>(count);
     }
 
-    const PixelBox box = beginTraces(rect, frame.scale);
+    const PixelBox box = beginTraces(rect, backingScale(frame));
     const double amplitude = std::max(rect.height * 0.5 - 2.0, 0.0);
     const int reach = std::max(static_cast<int>(2.0 * box.scale), 2);
     const double perColumn = rect.width / columns;
@@ -394,7 +407,7 @@ bool ScopeDisplay::drawSynced(Canvas& canvas, const Rect& rect, const Frame& fra
     // now the current cycle, right of it the end of the previous one.
     const auto index = [&](double t) { return (n - 1) - ((t <= phase ? phase : phase + 1.0) - t) * n; };
     if (sync_.usesBlocks) {
-        const int columns = std::max(static_cast<int>(std::min(rect.width * frame.scale, 65536.0)), 1);
+        const int columns = longViewColumns(rect, frame);
         columnFirst_.resize(static_cast<std::size_t>(columns));
         columnEnd_.resize(static_cast<std::size_t>(columns));
         int breakColumn = -1;
@@ -413,7 +426,7 @@ bool ScopeDisplay::drawSynced(Canvas& canvas, const Rect& rect, const Frame& fra
         drawLongView(canvas, rect, frame, n - real, breakColumn, mode,
                      frame.settings.scopeColorMap() == ColorMap::frequency);
     } else {
-        const PixelBox box = beginTraces(rect, frame.scale);
+        const PixelBox box = beginTraces(rect, backingScale(frame));
         if (mode == ScopeMode::stereo) {
             drawSyncedSamples(rect, frame, ScopeMode::right);
             strokeTrace(box, frame, true);
@@ -436,7 +449,7 @@ bool ScopeDisplay::drawSynced(Canvas& canvas, const Rect& rect, const Frame& fra
 void ScopeDisplay::drawSyncedSamples(const Rect& rect, const Frame& frame, ScopeMode mode) {
     const int n = sync_.length;
     const double phase = sync_.phase;
-    const double scale = frame.scale > 0.0 && std::isfinite(frame.scale) ? frame.scale : 2.0;
+    const double scale = backingScale(frame);
     const double left0 = std::floor(rect.minX() * scale);
     const double bottom = std::floor(rect.minY() * scale);
     const double amplitude = std::max(rect.height * 0.5 - 2.0, 0.0);
