@@ -94,6 +94,9 @@ void TraceLayer::span(int pass, int column, double low, double high, const Colou
 }
 
 void TraceLayer::finish() {
+    known_.fill(false);
+    uniform_ = true;
+    for (int p = 0; p < passCount_; ++p) uniform_ = uniform_ && !passes_[static_cast<std::size_t>(p)].perColumn;
     for (int c = 0; c < columns_; ++c) composeColumn(c);
     // Into the picture in tiles: a column of the picture lies across many
     // memory pages, so writing it down directly costs a page lookup per
@@ -141,14 +144,32 @@ void TraceLayer::composeColumn(int column) {
         const int to = cuts[static_cast<std::size_t>(k + 1)];
         if (from >= to) continue;
         // Every row of the run is covered alike; its first row tells how.
+        std::array<double, kMaxPasses> covered{};
+        unsigned full = 0;
+        bool partial = false;
+        for (int p = 0; p < passCount_; ++p) {
+            const Pass& pass = passes_[static_cast<std::size_t>(p)];
+            const double c = std::min<double>(pass.high[i], from + 1.0) - std::max<double>(pass.low[i], from);
+            covered[static_cast<std::size_t>(p)] = c;
+            if (c >= 1.0) full |= 1u << p;
+            partial = partial || (c > 0.0 && c < 1.0);
+        }
+        // Whole rows under the same pens share one colour for the frame.
+        if (uniform_ && !partial && known_[full]) {
+            std::fill(out + from, out + to, composed_[full]);
+            continue;
+        }
         std::uint32_t pixel = 0;
         for (int p = 0; p < passCount_; ++p) {
             const Pass& pass = passes_[static_cast<std::size_t>(p)];
-            const double covered = std::min<double>(pass.high[i], from + 1.0) - std::max<double>(pass.low[i], from);
-            if (!(covered > 0.0)) continue;
+            const double c = covered[static_cast<std::size_t>(p)];
+            if (!(c > 0.0)) continue;
             const std::uint32_t source = pass.perColumn ? pass.colours[i] : pass.colour;
-            pixel = over(covered >= 1.0 ? source : byteMul(source, static_cast<std::uint32_t>(covered * 255.0 + 0.5)),
-                         pixel);
+            pixel = over(c >= 1.0 ? source : byteMul(source, static_cast<std::uint32_t>(c * 255.0 + 0.5)), pixel);
+        }
+        if (uniform_ && !partial) {
+            known_[full] = true;
+            composed_[full] = pixel;
         }
         std::fill(out + from, out + to, pixel);
     }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <QImage>
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -62,6 +63,11 @@ private:
     std::vector<Pass> passes_;  // kMaxPasses, storage kept
     int passCount_ = 0;
     std::vector<std::uint32_t> byColumn_;  // the picture column by column, bottom up
+    // Colours of whole rows by the set of passes covering them, this frame;
+    // only while no pass has a colour per column.
+    bool uniform_ = true;
+    std::array<std::uint32_t, 1u << kMaxPasses> composed_{};
+    std::array<bool, 1u << kMaxPasses> known_{};
 };
 
 // Per column the lowest and highest point a trace reaches, in device rows
