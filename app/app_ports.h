@@ -67,7 +67,8 @@ struct DesktopFrame {
 
 // The two windows that can host the bar and how they follow Live. The
 // controller calls these where the lifecycle says; the placement reads the
-// controller's state (standalone, Live's pid) through `PlacementHost`.
+// controller's state (standalone, Live's pid) through `PlacementHost`
+// (app/bar_placement.h).
 class Placement {
 public:
     virtual ~Placement() = default;
@@ -92,14 +93,6 @@ public:
     virtual std::optional<std::string> colourSpaceName() const = 0;
     // Lets go of the windows; nothing is shown or moved afterwards.
     virtual void shutDown() = 0;
-};
-
-// What the placement asks of the controller.
-class PlacementHost {
-public:
-    virtual ~PlacementHost() = default;
-    virtual bool standalone() const = 0;
-    virtual std::optional<int> livePid() const = 0;
 };
 
 class LiveLauncher {

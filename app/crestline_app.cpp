@@ -392,7 +392,8 @@ void CrestlineApp::periodic() {
     offerLiveRestartIfNeeded();
     if (++setPollCounter_ % 2 == 0) refreshLiveSet();
     if (const auto target = captureTarget()) keepCaptureHealthy(*target);
-    if (abletonPID_ && !standalone_ && !placement_->floating()) placement_->fitStep();
+    // A held button may be the user moving Live's window: leave it alone.
+    if (abletonPID_ && !standalone_ && !placement_->floating() && !mouseButtonsHeld_()) placement_->fitStep();
 }
 
 // ---- Live's set ----------------------------------------------------------

@@ -28,6 +28,7 @@
 
 #include "analysis/audio_engine.h"
 #include "app/app_ports.h"
+#include "app/bar_placement.h"
 #include "live/live_helper.h"
 #include "live/live_set.h"
 #include "platform/clock.h"

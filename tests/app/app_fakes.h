@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app_ports.h"
+#include "app/bar_placement.h"
 #include "platform/clock.h"
 #include "platform/midi_input.h"
 
