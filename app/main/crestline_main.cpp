@@ -10,7 +10,7 @@
 #include "app/command_line.h"
 #include "app/crestline_app.h"
 #include "app/desktop_appearance.h"
-#include "app/floating_placement.h"
+#include "app/desktop_placement.h"
 #include "app/qt_services.h"
 #include "app/quit_signals.h"
 #include "bar/bar_view.h"
@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
                                            capture, setReader, questions, launcher, crestline::mouseButtonsHeld,
                                            nullptr},
             [&settings](crestline::CrestlineApp& host) {
-                return std::make_unique<crestline::FloatingPlacement>(host.view(), settings, host);
+                return std::make_unique<crestline::DesktopPlacement>(settings, host.view(), host,
+                                                                     crestline::systemClock());
             },
             parsed.options->autostart);
         QObject::connect(&application, &QCoreApplication::aboutToQuit, [&app] { app.shutDown(); });
