@@ -63,6 +63,7 @@ CrestlineApp::CrestlineApp(World world, PlacementFactory makePlacement, bool lau
       questions_(world.questions),
       launcher_(world.launcher),
       mouseButtonsHeld_(world.mouseButtonsHeld ? std::move(world.mouseButtonsHeld) : [] { return false; }),
+      onThisDesktop_(std::move(world.onThisDesktop)),
       helperPort_(world.helperPort),
       launchedAtLogin_(launchedAtLogin),
       engine_(std::make_unique<AudioEngine>(world.clock)),
@@ -99,7 +100,7 @@ void CrestlineApp::start(bool timers) {
     helperReceiver_->start();
     LiveHelper::installOrUpdate();
 
-    const bool liveRunning = findLive(processes_).has_value();
+    const bool liveRunning = findLivePid().has_value();
     if (!liveRunning) registerLiveHelper();
 
     view_->setSync(sync_.get());
@@ -161,8 +162,7 @@ void CrestlineApp::shutDown() {
 
 void CrestlineApp::refreshAbleton() {
     if (stopped_) return;
-    const auto live = findLive(processes_);
-    const std::optional<int> pid = live ? std::optional<int>(live->pid) : std::nullopt;
+    const std::optional<int> pid = findLivePid();
     if (pid == abletonPID_) return;
     const bool wasRunning = abletonPID_.has_value();
     abletonPID_ = pid;
@@ -209,6 +209,13 @@ void CrestlineApp::liveGone() {
         registerLiveHelper();
         reopenLiveIfRestarting();
     });
+}
+
+std::optional<int> CrestlineApp::findLivePid() {
+    for (const RunningProcess& process : processes_.running()) {
+        if (isAbleton(process) && (!onThisDesktop_ || onThisDesktop_(process.pid))) return process.pid;
+    }
+    return std::nullopt;
 }
 
 CrestlineApp::State CrestlineApp::state() const {
@@ -513,9 +520,9 @@ void CrestlineApp::offerLiveRestartIfNeeded() {
 }
 
 void CrestlineApp::restartLive() {
-    const auto live = findLive(processes_);
+    const auto live = findLivePid();
     if (!live) return;
-    auto launch = launcher_.record(live->pid);
+    auto launch = launcher_.record(*live);
     if (!launch) {
         log("Crestline: Live kan niet opnieuw gestart worden: onbekend hoe het gestart is");
         return;
@@ -523,7 +530,7 @@ void CrestlineApp::restartLive() {
     // The set last read is the one Live shows; asking Live's windows again
     // could keep the main thread waiting.
     liveRestart_ = Restart{std::move(*launch), liveSetPath_, clock_.now()};
-    if (!launcher_.requestQuit(live->pid)) {
+    if (!launcher_.requestQuit(*live)) {
         log("Crestline: Live kon niet gevraagd worden te stoppen");
         liveRestart_.reset();
     }
@@ -588,7 +595,7 @@ void CrestlineApp::scheduleQuitCheckIfNeeded() {
         if (!*alive) return;
         quitCheck_.reset();
         // A fresh look: Live may have come back since the last tick.
-        if (settings_.quitWithAbleton() && !findLive(processes_)) loop_.quit();
+        if (settings_.quitWithAbleton() && !findLivePid()) loop_.quit();
     });
 }
 

@@ -79,6 +79,9 @@ public:
         std::function<bool()> mouseButtonsHeld;
         std::unique_ptr<MidiInput> midi;  // null: the system's MIDI input
         std::uint16_t helperPort = 47811;  // 0: any free port (tests)
+        // Whether a Live process is on our desktop (user, display); empty:
+        // every Live of the list is.
+        std::function<bool(int pid)> onThisDesktop = {};
     };
 
     // Makes the placement once the view exists; it hosts the view and asks
@@ -151,6 +154,8 @@ public:
 private:
     struct Probe;
 
+    // The first Live of the process list that runs on this desktop.
+    std::optional<int> findLivePid();
     std::optional<std::int32_t> captureTarget() const;
     void keepCaptureHealthy(std::int32_t pid);
     void probeCapture(std::int32_t pid);
@@ -170,6 +175,7 @@ private:
     Questions& questions_;
     LiveLauncher& launcher_;
     std::function<bool()> mouseButtonsHeld_;
+    std::function<bool(int)> onThisDesktop_;
     const std::uint16_t helperPort_;
     const bool launchedAtLogin_;
 

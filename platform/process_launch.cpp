@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -224,6 +225,34 @@ bool requestWindowClose(int pid) {
     }
     XSync(d, False);
     return true;
+}
+
+}  // namespace crestline
+
+namespace crestline {
+
+namespace {
+
+// ":1" and ":1.0" name the same display.
+std::string displayName(std::string text) {
+    const std::size_t colon = text.rfind(':');
+    const std::size_t dot = text.find('.', colon == std::string::npos ? 0 : colon);
+    if (dot != std::string::npos) text.resize(dot);
+    return text;
+}
+
+}  // namespace
+
+bool onThisDesktop(int pid, const std::string& procRoot) {
+    const std::filesystem::path folder = std::filesystem::path(procRoot) / std::to_string(pid);
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || info.st_uid != ::getuid()) return false;
+    const char* ours = std::getenv("DISPLAY");
+    if (ours == nullptr || *ours == '\0') return true;
+    const auto environment = nulSeparated(folder / "environ");
+    if (!environment) return true;  // unreadable: nothing says it is elsewhere
+    const auto theirs = variable(*environment, "DISPLAY");
+    return !theirs || theirs->empty() || displayName(*theirs) == displayName(ours);
 }
 
 }  // namespace crestline

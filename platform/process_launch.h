@@ -40,3 +40,12 @@ bool relaunch(const LaunchRecord& record, const std::optional<std::string>& docu
 bool requestWindowClose(int pid);
 
 }  // namespace crestline
+
+namespace crestline {
+
+// Whether process `pid` runs on this desktop: the same user as us and, when
+// both name one, the same X display. Another user's Live, or a Live on
+// another seat or test display of the same machine, is not ours to follow.
+bool onThisDesktop(int pid, const std::string& procRoot = "/proc");
+
+}  // namespace crestline

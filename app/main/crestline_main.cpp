@@ -15,7 +15,9 @@
 #include "app/quit_signals.h"
 #include "bar/bar_view.h"
 #include "bar/third_party_leaks.h"
+#include "live/live_helper_receiver.h"
 #include "live/live_theme.h"
+#include "platform/process_launch.h"
 #include "platform/app_identity.h"
 #include "platform/running_processes.h"
 #include "settings/settings.h"
@@ -65,7 +67,8 @@ int main(int argc, char** argv) {
         crestline::CrestlineApp app(
             crestline::CrestlineApp::World{settings, crestline::systemClock(), crestline::processList(), loop,
                                            capture, setReader, questions, launcher, crestline::mouseButtonsHeld,
-                                           nullptr},
+                                           nullptr, crestline::LiveHelperReceiver::kPort,
+                                           [](int pid) { return crestline::onThisDesktop(pid); }},
             [&settings](crestline::CrestlineApp& host) {
                 return std::make_unique<crestline::DesktopPlacement>(settings, host.view(), host,
                                                                      crestline::systemClock());
