@@ -25,6 +25,18 @@
 namespace {
 
 // Qt aborts when it cannot reach a display; say so plainly instead.
+// The helper's port: Live's script sends to 47811. CRESTLINE_HELPER_PORT
+// moves it, so tests and a second copy can listen elsewhere.
+std::uint16_t helperPort() {
+    if (const char* text = std::getenv("CRESTLINE_HELPER_PORT")) {
+        char* end = nullptr;
+        const long port = std::strtol(text, &end, 10);
+        if (end != text && *end == '\0' && port > 0 && port < 65536) return static_cast<std::uint16_t>(port);
+        std::fprintf(stderr, "crestline: CRESTLINE_HELPER_PORT \"%s\" is no port; using 47811\n", text);
+    }
+    return crestline::LiveHelperReceiver::kPort;
+}
+
 bool displayReachable() {
     if (std::getenv("QT_QPA_PLATFORM") != nullptr) return true;
     return std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
@@ -67,7 +79,7 @@ int main(int argc, char** argv) {
         crestline::CrestlineApp app(
             crestline::CrestlineApp::World{settings, crestline::systemClock(), crestline::processList(), loop,
                                            capture, setReader, questions, launcher, crestline::mouseButtonsHeld,
-                                           nullptr, crestline::LiveHelperReceiver::kPort,
+                                           nullptr, helperPort(),
                                            [](int pid) { return crestline::onThisDesktop(pid); }},
             [&settings](crestline::CrestlineApp& host) {
                 return std::make_unique<crestline::DesktopPlacement>(settings, host.view(), host,

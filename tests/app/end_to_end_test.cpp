@@ -2,7 +2,10 @@
 // PulseAudio) with a stand-in for Live: what the application does is read
 // from its `--report` lines, its questions are answered with the keyboard,
 // and what it stores is read from its settings file.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include "tests/app/desktop_session.h"
 
@@ -16,6 +19,22 @@ bool isNumber(const Json& value) { return value.is_number(); }
 // A member's number, NaN when it is absent or not a number.
 double number(const Json& object, const char* key) {
     return object.is_object() && object.contains(key) && object[key].is_number() ? object[key].get<double>() : NAN;
+}
+
+// A UDP port nobody listens on now.
+std::uint16_t freeUdpPort() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    std::uint16_t port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    ::close(fd);
+    return port;
 }
 
 class EndToEnd : public ::testing::Test {
@@ -179,6 +198,24 @@ TEST_F(EndToEnd, MeteringResumesWithinFourSecondsOfTheSoundServersReturn) {
     EXPECT_TRUE(desktop.waitForReport(10.0, [](const Json& r) {
         return isNumber(r["meter"]["momentary"]) && r["meter"]["momentary"].get<double>() > -25.0;
     })) << desktop.appLog();
+}
+
+TEST_F(EndToEnd, TheBarFollowsTheHelpersTransport) {
+    const std::uint16_t port = freeUdpPort();
+    ASSERT_NE(port, 0);
+    setenv("CRESTLINE_HELPER_PORT", std::to_string(port).c_str(), 1);
+    desktop.startApp();
+    ASSERT_TRUE(desktop.waitForReport(10.0, [](const Json& r) { return r["transport"].is_null(); })) << desktop.appLog();
+    Child simulate(DesktopSession::binary("crestline-live"),
+                   {"crestline-live", "simulate", "--port", std::to_string(port), "--bpm", "120", "--seconds", "8",
+                    "--locators", "0:Intro,32:Drop"},
+                   desktop.folder() / "simulate.log");
+    const auto report = desktop.waitForReport(8.0, [](const Json& r) {
+        return r["transport"].is_object() && r["transport"]["source"] == "helper" &&
+               r["transport"]["playing"] == true && std::abs(number(r["transport"], "bpm") - 120.0) < 1.0;
+    });
+    EXPECT_TRUE(report) << desktop.appLog();
+    unsetenv("CRESTLINE_HELPER_PORT");
 }
 
 TEST_F(EndToEnd, AFloatingFrameStoredOffScreenComesBackWithEightyPointsVisible) {
