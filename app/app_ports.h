@@ -8,6 +8,7 @@
 // X11); tests use the inline and scripted ones in tests/app.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -89,6 +90,8 @@ public:
     virtual std::optional<DesktopFrame> barFrame() const = 0;
     // Live's main window as last seen, for the report.
     virtual std::optional<DesktopFrame> liveWindowFrame() const = 0;
+    // Frames the bar has drawn on screen since start, for the report.
+    virtual std::uint64_t framesDrawn() const = 0;
     // The colour space of the bar's window, for the start-up log line.
     virtual std::optional<std::string> colourSpaceName() const = 0;
     // Lets go of the windows; nothing is shown or moved afterwards.

@@ -70,6 +70,7 @@ std::string reportLine(CrestlineApp& app) {
     Json bar = frameJson(placement.barFrame());
     if (bar.is_null()) bar = Json::object();
     bar["shown"] = placement.barShown();
+    bar["frames"] = placement.framesDrawn();
     j["bar"] = bar;
     j["liveWindow"] = frameJson(placement.liveWindowFrame());
     j["lastError"] = app.lastError() ? Json(*app.lastError()) : Json(nullptr);

@@ -391,6 +391,9 @@ void CrestlineApp::setStatus(std::optional<std::string> text) {
 
 void CrestlineApp::periodic() {
     if (!started_ || stopped_) return;
+    // Asked here, not ten times a second by the settings watch: a round trip
+    // to the window system each time, for an answer that rarely changes.
+    trusted_ = abletonPID_.has_value() && accessibility().isProcessTrusted();
     refreshTheme();
     showWhatsNewIfDue();
     askAboutCrashIfDue();
@@ -612,8 +615,8 @@ void CrestlineApp::refreshTheme() {
 }
 
 void CrestlineApp::watchLiveSettings() {
-    if (!abletonPID_ || stopped_) return;
-    if (accessibility().isProcessTrusted() && LiveTheme::readSettings(*abletonPID_)) refreshTheme();
+    if (!abletonPID_ || stopped_ || !trusted_) return;
+    if (LiveTheme::readSettings(*abletonPID_)) refreshTheme();
 }
 
 bool CrestlineApp::livePlayingRecently() const {

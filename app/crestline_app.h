@@ -199,6 +199,7 @@ private:
     std::optional<std::pair<std::string, double>> pendingDevice_;  // UID, when first seen
     int captureJobs_ = 0;
     std::int64_t liveThemeGeneration_ = -1;
+    bool trusted_ = false;  // Live's windows can be read; refreshed each periodic tick
 
     std::optional<std::string> liveSetPath_;
     std::optional<std::int64_t> liveSetModified_;  // file time, nanoseconds

@@ -1,6 +1,7 @@
 #include "app/desktop_placement.h"
 
 #include <QColorSpace>
+#include <QEvent>
 #include <QWidget>
 #include <QWindow>
 
@@ -19,11 +20,27 @@ std::optional<DesktopFrame> frameOf(const std::optional<DesktopRect>& rect) {
 
 }  // namespace
 
+// Counts the bar widget's paint events: what reaches the screen, whatever
+// asked for it (the display link, a resize, an expose).
+class DesktopPlacement::FrameCounter final : public QObject {
+public:
+    std::uint64_t frames = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++frames;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 DesktopPlacement::DesktopPlacement(Settings& settings, BarView& view, PlacementHost& host, const Clock& clock,
                                    std::optional<std::vector<DesktopRect>> monitors)
     : host_(host),
       desktop_(std::make_unique<X11Desktop>(std::move(monitors))),
-      placement_(std::make_unique<BarPlacement>(settings, view, host, *desktop_, accessibility(), clock)) {}
+      placement_(std::make_unique<BarPlacement>(settings, view, host, *desktop_, accessibility(), clock)),
+      frames_(std::make_unique<FrameCounter>()) {
+    placement_->widget().installEventFilter(frames_.get());
+}
 
 DesktopPlacement::~DesktopPlacement() { shutDown(); }
 
@@ -71,6 +88,8 @@ std::optional<DesktopFrame> DesktopPlacement::liveWindowFrame() const {
     return frameOf(placement_->liveMainWindowFrame(*pid, bar ? bar->midX() : 0.0));
 }
 
+std::uint64_t DesktopPlacement::framesDrawn() const { return frames_ ? frames_->frames : 0; }
+
 std::optional<std::string> DesktopPlacement::colourSpaceName() const {
     if (!placement_) return std::nullopt;
     const QWindow* window = placement_->windowInUse().windowHandle();
@@ -82,6 +101,7 @@ std::optional<std::string> DesktopPlacement::colourSpaceName() const {
 
 void DesktopPlacement::shutDown() {
     // Windows first, then the desktop they were pinned on.
+    if (placement_ && frames_) placement_->widget().removeEventFilter(frames_.get());
     placement_.reset();
     desktop_.reset();
 }

@@ -35,15 +35,19 @@ public:
     bool barShown() const override;
     std::optional<DesktopFrame> barFrame() const override;
     std::optional<DesktopFrame> liveWindowFrame() const override;
+    std::uint64_t framesDrawn() const override;
     std::optional<std::string> colourSpaceName() const override;
     void shutDown() override;
 
     BarPlacement* placement() { return placement_.get(); }
 
 private:
+    class FrameCounter;
+
     PlacementHost& host_;
     std::unique_ptr<X11Desktop> desktop_;
     std::unique_ptr<BarPlacement> placement_;
+    std::unique_ptr<FrameCounter> frames_;
 };
 
 }  // namespace crestline

@@ -110,6 +110,7 @@ public:
     bool barShown() const override { return shown; }
     std::optional<DesktopFrame> barFrame() const override { return DesktopFrame{0, 0, 900, 36}; }
     std::optional<DesktopFrame> liveWindowFrame() const override { return std::nullopt; }
+    std::uint64_t framesDrawn() const override { return 0; }
     std::optional<std::string> colourSpaceName() const override { return std::nullopt; }
     void shutDown() override { ++shutDowns; }
 
