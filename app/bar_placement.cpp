@@ -41,10 +41,13 @@ KeyPress keyPressOf(const QKeyEvent& event) {
             event.nativeScanCode()};
 }
 
+// The window's size is ours to set: the bar's minimum width must not widen
+// a pinned bar past its screen.
 QVBoxLayout* bareLayout(QWidget& window) {
     auto* layout = new QVBoxLayout(&window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
     return layout;
 }
 

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
+#include <chrono>
 #include <cmath>
 
 #include "platform/x11_windows.h"
@@ -52,13 +53,15 @@ DesktopScreens X11Desktop::screens() {
             available.push_back(rectOf(screen->availableGeometry()));
         }
     }
-    std::vector<StrutPartial> struts;
-    long rootWidth = 0, rootHeight = 0;
-    if (x11_) {
+    const auto now = std::chrono::steady_clock::now();
+    if (x11_ && (!strutsRead_ || now - *strutsRead_ > kStrutsLifetime)) {
         // Other programs' panels only: our own strut must not push the bar down.
-        struts = x11_->struts(ownDock_);
-        std::tie(rootWidth, rootHeight) = x11_->rootSize();
+        struts_ = x11_->struts(ownDock_);
+        root_ = x11_->rootSize();
+        strutsRead_ = now;
     }
+    const auto& struts = struts_;
+    const auto [rootWidth, rootHeight] = root_;
     const double k = pixelsPerPoint();
     for (std::size_t i = 0; i < frames.size(); ++i) {
         DesktopScreen screen{frames[i], available[i]};
@@ -85,6 +88,7 @@ std::optional<DesktopPointer> X11Desktop::pointer() {
 void X11Desktop::pinAsDock(QWidget& window, const DesktopRect& frame, bool above) {
     if (!x11_) return;
     const auto id = static_cast<std::uint64_t>(window.winId());
+    if (id != ownDock_) strutsRead_.reset();
     ownDock_ = id;
     const double k = pixelsPerPoint();
     // The strut reaches from the root's top edge down to the bar's lower edge.

@@ -9,16 +9,16 @@
 // Main thread; needs a QGuiApplication.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "app/bar_placement.h"
+#include "platform/x11_windows.h"
 
 namespace crestline {
-
-class X11Windows;
 
 class X11Desktop final : public PlacementDesktop {
 public:
@@ -40,6 +40,13 @@ private:
     std::optional<std::vector<DesktopRect>> monitors_;
     std::unique_ptr<X11Windows> x11_;  // null without an X11 display
     std::uint64_t ownDock_ = 0;        // our pinned bar's window, whose strut is ours
+    // One tick asks for the screens several times; other programs' panels
+    // are read from the server at most this often (each costs a request
+    // per managed window).
+    static constexpr std::chrono::milliseconds kStrutsLifetime{250};
+    std::optional<std::chrono::steady_clock::time_point> strutsRead_;
+    std::vector<StrutPartial> struts_;
+    std::pair<long, long> root_{0, 0};
 };
 
 }  // namespace crestline

@@ -30,8 +30,9 @@
 //   frame                 answers "frame X Y W H" (client area, root pixels)
 //   keys                  answers "keys K1 K2 ..." : X keycodes pressed so far
 //   quit                  close the window and exit 0 (end of stdin does too)
-// Once ready (window mapped, sound started or given up) it prints "ready PID".
-// Sound failures print "sound unavailable: TEXT" and the program goes on.
+// Once its window is mapped it prints "ready PID". The sound stream opens
+// when there is first something to play; a failure prints "sound
+// unavailable: TEXT" on stderr and the program goes on without sound.
 #include <poll.h>
 #include <pulse/error.h>
 #include <pulse/simple.h>
@@ -40,6 +41,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +73,16 @@ struct Tone {
 std::atomic<bool> quitting{false};
 
 void play(Tone& tone) {
+    // No stream at all until there is something to play, so a silent start
+    // needs no sound server.
+    for (;;) {
+        {
+            std::scoped_lock lock(tone.mutex);
+            if (tone.on) break;
+        }
+        if (quitting.load()) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 2};
     // A short buffer, so "sound off" is heard off within a few blocks.
     pa_buffer_attr attributes{};
@@ -83,8 +95,7 @@ void play(Tone& tone) {
     pa_simple* stream = pa_simple_new(nullptr, "Ableton Live", PA_STREAM_PLAYBACK, nullptr, "Master", &spec, nullptr,
                                       &attributes, &error);
     if (stream == nullptr) {
-        std::printf("sound unavailable: %s\n", pa_strerror(error));
-        std::fflush(stdout);
+        std::fprintf(stderr, "sound unavailable: %s\n", pa_strerror(error));
         return;
     }
     std::vector<float> block(kBlockFrames * 2);
@@ -104,8 +115,7 @@ void play(Tone& tone) {
             if (phase > 2.0 * kPi) phase -= 2.0 * kPi;
         }
         if (pa_simple_write(stream, block.data(), block.size() * sizeof(float), &error) < 0) {
-            std::printf("sound unavailable: %s\n", pa_strerror(error));
-            std::fflush(stdout);
+            std::fprintf(stderr, "sound unavailable: %s\n", pa_strerror(error));
             break;
         }
     }
