@@ -2,6 +2,8 @@
 
 #include <QColorSpace>
 #include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QWidget>
 #include <QWindow>
 
@@ -40,6 +42,21 @@ DesktopPlacement::DesktopPlacement(Settings& settings, BarView& view, PlacementH
       placement_(std::make_unique<BarPlacement>(settings, view, host, *desktop_, accessibility(), clock)),
       frames_(std::make_unique<FrameCounter>()) {
     placement_->widget().installEventFilter(frames_.get());
+    // Screens come, go and change size: the bar is laid out anew. (Not on
+    // a change of the available area: our own strut changes that.)
+    const auto watch = [this](QScreen* screen) {
+        QObject::connect(screen, &QScreen::geometryChanged, frames_.get(), [this] {
+            if (placement_) placement_->screensChanged();
+        });
+    };
+    for (QScreen* screen : QGuiApplication::screens()) watch(screen);
+    QObject::connect(qGuiApp, &QGuiApplication::screenAdded, frames_.get(), [this, watch](QScreen* screen) {
+        watch(screen);
+        if (placement_) placement_->screensChanged();
+    });
+    QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, frames_.get(), [this] {
+        if (placement_) placement_->screensChanged();
+    });
 }
 
 DesktopPlacement::~DesktopPlacement() { shutDown(); }
@@ -102,6 +119,7 @@ std::optional<std::string> DesktopPlacement::colourSpaceName() const {
 void DesktopPlacement::shutDown() {
     // Windows first, then the desktop they were pinned on.
     if (placement_ && frames_) placement_->widget().removeEventFilter(frames_.get());
+    frames_.reset();  // its connections go with it
     placement_.reset();
     desktop_.reset();
 }
