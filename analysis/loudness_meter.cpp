@@ -125,8 +125,12 @@ void LoudnessMeter::processChunkLocked(const float* left, const float* right, in
     weightedEnergies(kLeft_, kRight_, left, right, frames, energy);
     peakLeft_.pushBlock(left, frames, tpLeft);
     peakRight_.pushBlock(right, frames, tpRight);
+    accumulateChunkLocked(left, right, energy, tpLeft, tpRight, frames);
+}
 
-    // Then the chunk is walked in segments that end where a step or a hop
+void LoudnessMeter::accumulateChunkLocked(const float* left, const float* right, const double* energy,
+                                          const float* tpLeft, const float* tpRight, int frames) {
+    // The chunk is walked in segments that end where a step or a hop
     // ends; sums keep the sample order so results do not depend on blocking.
     for (int i = 0; i < frames;) {
         const int end = i + std::min({frames - i, stepLength_ - stepPosition_, hopLength_ - hopPosition_});
