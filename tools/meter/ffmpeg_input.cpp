@@ -119,6 +119,9 @@ public:
         layout_ = layoutOf(codec_->ch_layout);
         if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
             framesHint_ = av_rescale_q(stream->duration, stream->time_base, AVRational{1, codec_->sample_rate});
+            // An MP4 states the programme's exact length (its edit list);
+            // the decoder would add the encoder's padding after the end.
+            if (std::strstr(format_->iformat->name, "mp4") != nullptr) remaining_ = framesHint_;
         } else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
             framesHint_ = av_rescale(format_->duration, codec_->sample_rate, AV_TIME_BASE);
         }
@@ -138,7 +141,12 @@ public:
                 if (got < 0) return -1;
                 if (got == 0) break;
             }
-            const int n = std::min(frames - done, available_ - offset_);
+            int n = std::min(frames - done, available_ - offset_);
+            if (remaining_ >= 0) {
+                if (remaining_ == 0) break;
+                n = static_cast<int>(std::min<long long>(n, remaining_));
+                remaining_ -= n;
+            }
             for (std::size_t c = 0; c < planes_.size(); ++c) {
                 std::memcpy(out[c] + done, planes_[c].data() + offset_, static_cast<std::size_t>(n) * sizeof(float));
             }
@@ -231,6 +239,7 @@ private:
     std::vector<std::uint8_t*> outPlanes_;    // planes_ as swr_convert takes them
     int available_ = 0;                       // frames in planes_
     int offset_ = 0;                          // frames of planes_ already handed out
+    long long remaining_ = -1;                // frames left before the stated end; −1: read to the end
 };
 
 }  // namespace
