@@ -188,7 +188,7 @@ private:
     };
     std::vector<WeightedChannel> channels_;
     int correlationLeft_ = -1, correlationRight_ = -1;
-    std::vector<float> silentScratch_;     // kChunk zeros: the correlation pair when there is none
+    std::vector<float> silentScratch_;  // kChunk zeros: the correlation pair when there is none
 };
 
 // The loudness-range percentile on a histogram of 0.1 LU bins from −70 LUFS:

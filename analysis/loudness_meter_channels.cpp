@@ -117,9 +117,10 @@ void LoudnessMeter::processChannelsChunkLocked(const float* const* channels, int
         for (int i = 0; i < frames; ++i) tpMax[i] = tpMax[i] < tp[i] ? tp[i] : tpMax[i];
     }
 
-    const float* left = correlationLeft_ >= 0 ? channels[correlationLeft_] + offset : silentScratch_.data();
-    const float* right = correlationRight_ >= 0 ? channels[correlationRight_] + offset : silentScratch_.data();
-    if (correlationLeft_ < 0 || correlationRight_ < 0) left = right = silentScratch_.data();
+    // Without a front pair the sums stay 0 and the correlation undefined.
+    const bool pair = correlationLeft_ >= 0 && correlationRight_ >= 0;
+    const float* left = pair ? channels[correlationLeft_] + offset : silentScratch_.data();
+    const float* right = pair ? channels[correlationRight_] + offset : silentScratch_.data();
     accumulateChunkLocked(left, right, energy, tpMax, tpMax, frames);
 }
 

@@ -167,7 +167,8 @@ TEST(Surround, TwoChannelsThroughTheMultichannelEntryReadAsTheStereoPath) {
     for (std::size_t i = 0; i < s.left.size(); i += 7) s.right[i] *= -0.5f;
     Meter stereo(kRate);
     feed(stereo, s, 1000);
-    const LoudnessReading multi = runChannels("2 channels, multichannel entry", {s.left, s.right}, {1.0, 1.0}, 0, 1, 733);
+    const LoudnessReading multi =
+        runChannels("2 channels, multichannel entry", {s.left, s.right}, {1.0, 1.0}, 0, 1, 733);
     expectSameReading(stereo.reading(), multi);
     EXPECT_GT(multi.overs, 0);
     EXPECT_TRUE(std::isfinite(multi.loudnessRange));
@@ -199,7 +200,8 @@ TEST(Surround, CorrelationNeedsBothFrontChannelsAndBadLayoutsAreRefused) {
 TEST(Surround, ChannelWeightsAndTheOrderOfFilesThatStateNone) {
     EXPECT_EQ(channelWeight(Speaker::frontCentre), 1.0);
     EXPECT_EQ(channelWeight(Speaker::lfe), 0.0);
-    for (Speaker s : {Speaker::backLeft, Speaker::backRight, Speaker::sideLeft, Speaker::sideRight, Speaker::backCentre}) {
+    for (Speaker s :
+         {Speaker::backLeft, Speaker::backRight, Speaker::sideLeft, Speaker::sideRight, Speaker::backCentre}) {
         EXPECT_EQ(channelWeight(s), 1.41) << speakerName(s);
     }
     const auto names = [](int channels) {

@@ -50,7 +50,8 @@ TEST_F(MeterAlbum, TheAlbumGatesEveryBlockOfEveryFileAsOneProgramme) {
     EXPECT_NEAR(surroundLufs, 10.0 * std::log10(3.0 * std::pow(10.0, -2.6) + 2.0 * 1.41 * std::pow(10.0, -2.9)), 0.05);
     EXPECT_NEAR(album["integrated"].get<double>(),
                 10.0 * std::log10((2.0 * std::pow(10.0, -2.0) + std::pow(10.0, surroundLufs / 10.0)) / 3.0), 0.05);
-    EXPECT_NEAR(album["loudnessRange"].get<double>(), surroundLufs + 35.0, 0.3);  // from the quiet track to the surround one
+    // From the quiet track to the surround one.
+    EXPECT_NEAR(album["loudnessRange"].get<double>(), surroundLufs + 35.0, 0.3);
     double truePeak = -100.0, momentary = -100.0, shortTerm = -100.0;
     for (std::size_t k = 0; k < 3; ++k) {
         truePeak = std::max(truePeak, all[k]["truePeak"].get<double>());
@@ -104,7 +105,8 @@ TEST_F(MeterAlbum, GainsTowardEachTargetSayWhetherTheTruePeakWouldPassTheCeiling
     }
     EXPECT_NEAR(gains[0]["gain"].get<double>(), 6.0, 0.1);
     // Silence has no loudness to bring anywhere.
-    EXPECT_EQ(all[3]["gains"][0], json::parse(R"({"target":-14.0,"ceiling":-1.0,"gain":null,"truePeak":null,"aboveCeiling":null})"));
+    EXPECT_EQ(all[3]["gains"][0],
+              json::parse(R"({"target":-14.0,"ceiling":-1.0,"gain":null,"truePeak":null,"aboveCeiling":null})"));
     // The album's gains follow from the album's values.
     EXPECT_EQ(all[4]["gains"][3]["gain"], -2.0 - all[4]["integrated"].get<double>());
 }

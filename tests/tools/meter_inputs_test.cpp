@@ -30,7 +30,9 @@ void writeMapped(const fs::path& path, int format, int rate, const std::vector<i
     ASSERT_EQ(sf_command(f, SFC_SET_CHANNEL_MAP_INFO, m.data(), static_cast<int>(m.size() * sizeof(int))), SF_TRUE);
     std::vector<float> data(static_cast<std::size_t>(frames) * map.size());
     for (int i = 0; i < frames; ++i) {
-        for (std::size_t c = 0; c < map.size(); ++c) data[static_cast<std::size_t>(i) * map.size() + c] = sample(i, static_cast<int>(c));
+        for (std::size_t c = 0; c < map.size(); ++c) {
+            data[static_cast<std::size_t>(i) * map.size() + c] = sample(i, static_cast<int>(c));
+        }
     }
     ASSERT_EQ(sf_writef_float(f, data.data(), frames), frames);
     sf_close(f);
@@ -82,7 +84,8 @@ TEST_F(MeterInputs, FilesOnlyFfmpegReadsMeasureAsTheirSourceDoes) {
     // AAC: every frame back (the encoder's priming and padding taken off), the loudness within its loss.
     const fs::path aac = dir_ / "stereo-aac.m4a";
     ASSERT_EQ(convert(stereo, "-c:a aac -b:a 256k", aac), 0);
-    const json lossy = result(run("crestline-meter", quoted(aac))), exact = result(run("crestline-meter", quoted(stereo)));
+    const json lossy = result(run("crestline-meter", quoted(aac)));
+    const json exact = result(run("crestline-meter", quoted(stereo)));
     EXPECT_EQ(lossy["frames"], exact["frames"]);
     EXPECT_EQ(lossy["sampleRate"], 44100);
     EXPECT_NEAR(lossy["integrated"].get<double>(), exact["integrated"].get<double>(), 0.1);
@@ -199,6 +202,7 @@ TEST_F(MeterInputs, FilesNeitherLibraryReadsAndTooManyChannelsGetOneLine) {
     writeAudio(nine, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 9, 4800, [](int, int) { return 0.1f; });
     const ToolRun r = run("crestline-meter", quoted(nine) + " " + quoted(wav));
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "crestline-meter: " + nine.string() + ": 9 channels (files of up to 8 channels, 7.1, are metered)\n");
+    EXPECT_EQ(r.err,
+              "crestline-meter: " + nine.string() + ": 9 channels (files of up to 8 channels, 7.1, are metered)\n");
     EXPECT_EQ(r.lines().size(), 1u);  // the next file is still metered
 }

@@ -112,7 +112,7 @@ bool meterFile(const std::string& path, const MeterOptions& options, std::FILE* 
         for (int done = 0; done < n; done += kBlockFrames) {
             const int frames = std::min(kBlockFrames, n - done);
             if (surround) {
-                for (int c = 0; c < channels; ++c) block[static_cast<std::size_t>(c)] = planes[static_cast<std::size_t>(c)] + done;
+                for (std::size_t c = 0; c < planes.size(); ++c) block[c] = planes[c] + done;
                 session.feedChannels(block.data(), frames);
             } else {
                 // Mono plays on both sides.

@@ -8,7 +8,9 @@
 namespace crestline::meter_tool {
 namespace {
 
-double decibels(float amplitude) { return amplitude > 0.0f ? 20.0 * std::log10(static_cast<double>(amplitude)) : LoudnessReading::kNoValue; }
+double decibels(float amplitude) {
+    return amplitude > 0.0f ? 20.0 * std::log10(static_cast<double>(amplitude)) : LoudnessReading::kNoValue;
+}
 
 }  // namespace
 
