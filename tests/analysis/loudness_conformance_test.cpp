@@ -6,13 +6,11 @@
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
-#include <string>
 #include <tuple>
 #include <vector>
 #include <numbers>
 #include <utility>
 
-#include "analysis/channel_layout.h"
 #include "analysis/gating_histograms.h"
 #include "analysis/loudness_meter.h"
 #include "tests/analysis/signals.h"
@@ -195,24 +193,6 @@ TEST(Surround, CorrelationNeedsBothFrontChannelsAndBadLayoutsAreRefused) {
         EXPECT_FALSE(meter.configureChannels(rate, weights, left, right)) << weights.size() << " " << right;
     }
     expectSameReading(meter.reading(), before);
-}
-
-TEST(Surround, ChannelWeightsAndTheOrderOfFilesThatStateNone) {
-    EXPECT_EQ(channelWeight(Speaker::frontCentre), 1.0);
-    EXPECT_EQ(channelWeight(Speaker::lfe), 0.0);
-    for (Speaker s :
-         {Speaker::backLeft, Speaker::backRight, Speaker::sideLeft, Speaker::sideRight, Speaker::backCentre}) {
-        EXPECT_EQ(channelWeight(s), 1.41) << speakerName(s);
-    }
-    const auto names = [](int channels) {
-        std::string out;
-        for (Speaker s : defaultLayout(channels)) out += std::string(speakerName(s)) + " ";
-        return out;
-    };
-    EXPECT_EQ(names(4), "FL FR BL BR ");
-    EXPECT_EQ(names(6), "FL FR FC LFE BL BR ");
-    EXPECT_EQ(names(8), "FL FR FC LFE BL BR SL SR ");
-    EXPECT_EQ(names(9), "");
 }
 
 // ---- Several measurements as one programme ----------------------------------
