@@ -108,7 +108,9 @@ void LoudnessMeter::process(const float* left, const float* right, int frames) {
     }
     std::scoped_lock lock(mutex_);
     for (int done = 0; done < frames; done += kChunk) {
-        processChunkLocked(left + done, right + done, std::min(kChunk, frames - done));
+        const int n = std::min(kChunk, frames - done);
+        filterChunk(left + done, right + done, n);
+        processChunkLocked(left + done, right + done, n);
     }
     // Finite input keeps the filters finite; a caller that skipped the block
     // handler's cleaning loses one block, not the rest of the session.
@@ -116,21 +118,20 @@ void LoudnessMeter::process(const float* left, const float* right, int frames) {
     kRight_.mendState();
 }
 
-void LoudnessMeter::processChunkLocked(const float* left, const float* right, int frames) {
-    double* const energy = energyScratch_.data();
-    float* const tpLeft = peakScratchLeft_.data();
-    float* const tpRight = peakScratchRight_.data();
-    // Weighting and interpolation depend on nothing that a hop end changes,
-    // so they run over the whole chunk first, in tight loops.
-    weightedEnergies(kLeft_, kRight_, left, right, frames, energy);
-    peakLeft_.pushBlock(left, frames, tpLeft);
-    peakRight_.pushBlock(right, frames, tpRight);
-    accumulateChunkLocked(left, right, energy, tpLeft, tpRight, frames);
+// Weighting and interpolation depend on nothing that a hop end changes,
+// so they run over the whole chunk first, in tight loops.
+void LoudnessMeter::filterChunk(const float* left, const float* right, int frames) {
+    weightedEnergies(kLeft_, kRight_, left, right, frames, energyScratch_.data());
+    peakLeft_.pushBlock(left, frames, peakScratchLeft_.data());
+    peakRight_.pushBlock(right, frames, peakScratchRight_.data());
 }
 
-void LoudnessMeter::accumulateChunkLocked(const float* left, const float* right, const double* energy,
-                                          const float* tpLeft, const float* tpRight, int frames) {
-    // The chunk is walked in segments that end where a step or a hop
+void LoudnessMeter::processChunkLocked(const float* left, const float* right, int frames) {
+    const double* const energy = energyScratch_.data();
+    const float* const tpLeft = peakScratchLeft_.data();
+    const float* const tpRight = peakScratchRight_.data();
+
+    // Then the chunk is walked in segments that end where a step or a hop
     // ends; sums keep the sample order so results do not depend on blocking.
     for (int i = 0; i < frames;) {
         const int end = i + std::min({frames - i, stepLength_ - stepPosition_, hopLength_ - hopPosition_});

@@ -108,12 +108,11 @@ public:
 private:
     static constexpr int kChunk = 512;  // frames weighted and interpolated per pass
 
+    // Fills the chunk scratch: per-frame summed power and true-peak values.
+    void filterChunk(const float* left, const float* right, int frames);
+    // Folds the chunk scratch into the measurements; `left` and `right`
+    // feed the correlation.
     void processChunkLocked(const float* left, const float* right, int frames);
-    // The part of a chunk that follows the weighting and interpolation:
-    // per-frame summed power, true-peak values, and the correlation pair.
-    void accumulateChunkLocked(const float* left, const float* right, const double* energy, const float* tpLeft,
-                               const float* tpRight, int frames);
-    void processChannelsChunkLocked(const float* const* channels, int offset, int frames);
     void stepEndLocked();
     void hopEndLocked();
     void updateCorrelationLocked();
@@ -180,7 +179,9 @@ private:
     std::vector<double> energyScratch_;
     std::vector<float> peakScratchLeft_, peakScratchRight_;
 
-    // Multichannel state, empty until configureChannels.
+    // Multichannel state, empty until configureChannels; filterChannelsChunk
+    // fills the same scratch as filterChunk.
+    void filterChannelsChunk(const float* const* channels, int offset, int frames);
     struct WeightedChannel {
         KWeighting weighting;
         TruePeakDetector truePeak;  // its `peak` stays unused: the walk keeps the maximum

@@ -81,13 +81,18 @@ void LoudnessMeter::processChannels(const float* const* channels, int frames) {
         assert(!"processChannels before configureChannels");
         return;
     }
+    // Without a front pair the sums stay 0 and the correlation undefined.
+    const bool pair = correlationLeft_ >= 0 && correlationRight_ >= 0;
     for (int done = 0; done < frames; done += kChunk) {
-        processChannelsChunkLocked(channels, done, std::min(kChunk, frames - done));
+        const int n = std::min(kChunk, frames - done);
+        filterChannelsChunk(channels, done, n);
+        processChunkLocked(pair ? channels[correlationLeft_] + done : silentScratch_.data(),
+                           pair ? channels[correlationRight_] + done : silentScratch_.data(), n);
     }
     for (WeightedChannel& channel : channels_) channel.weighting.mendState();
 }
 
-void LoudnessMeter::processChannelsChunkLocked(const float* const* channels, int offset, int frames) {
+void LoudnessMeter::filterChannelsChunk(const float* const* channels, int offset, int frames) {
     double* const energy = energyScratch_.data();
     std::fill(energy, energy + frames, 0.0);
     // Weighted channels two at a time; the LFE (weight 0) is never filtered.
@@ -108,7 +113,8 @@ void LoudnessMeter::processChannelsChunkLocked(const float* const* channels, int
     }
     if (pending != nullptr) addWeighted(pending->weighting, pending->weight, pendingSamples, frames, energy);
 
-    // The true peak of the frame is the largest over every channel, the LFE included.
+    // The true peak of a frame is the largest over every channel, the LFE
+    // included; the walk reads it from both sides' scratch.
     float* const tpMax = peakScratchLeft_.data();
     float* const tp = peakScratchRight_.data();
     channels_[0].truePeak.pushBlock(channels[0] + offset, frames, tpMax);
@@ -116,12 +122,7 @@ void LoudnessMeter::processChannelsChunkLocked(const float* const* channels, int
         channels_[c].truePeak.pushBlock(channels[c] + offset, frames, tp);
         for (int i = 0; i < frames; ++i) tpMax[i] = tpMax[i] < tp[i] ? tp[i] : tpMax[i];
     }
-
-    // Without a front pair the sums stay 0 and the correlation undefined.
-    const bool pair = correlationLeft_ >= 0 && correlationRight_ >= 0;
-    const float* left = pair ? channels[correlationLeft_] + offset : silentScratch_.data();
-    const float* right = pair ? channels[correlationRight_] + offset : silentScratch_.data();
-    accumulateChunkLocked(left, right, energy, tpMax, tpMax, frames);
+    std::copy(tpMax, tpMax + frames, tp);
 }
 
 }  // namespace crestline
