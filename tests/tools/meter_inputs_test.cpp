@@ -7,6 +7,7 @@
 
 #include "tests/tools/tool_run.h"
 #include "tools/meter/audio_input.h"
+#include "tools/meter/sound_file.h"
 
 using namespace crestline;
 using namespace crestline::meter_tool;
@@ -205,4 +206,27 @@ TEST_F(MeterInputs, FilesNeitherLibraryReadsAndTooManyChannelsGetOneLine) {
     EXPECT_EQ(r.err,
               "crestline-meter: " + nine.string() + ": 9 channels (files of up to 8 channels, 7.1, are metered)\n");
     EXPECT_EQ(r.lines().size(), 1u);  // the next file is still metered
+}
+
+TEST(SoundFile, TwoChannelViewsShowFrontLeftAndRightWhereverTheFilePutsThem) {
+    fixtures::ScratchFolder scratch;
+    const fs::path film = scratch.path() / "film.caf", mono = scratch.path() / "mono.wav";
+    // L C R Ls Rs LFE, each channel a constant of its own index.
+    writeMapped(film, SF_FORMAT_CAF | SF_FORMAT_FLOAT, 48000,
+                {SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_CENTER, SF_CHANNEL_MAP_RIGHT, SF_CHANNEL_MAP_REAR_LEFT,
+                 SF_CHANNEL_MAP_REAR_RIGHT, SF_CHANNEL_MAP_LFE},
+                1000, [](int, int c) { return 0.1f * static_cast<float>(c + 1); });
+    writeAudio(mono, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, 1000, [](int, int) { return 0.5f; });
+    for (const auto& [path, left, right] :
+         std::vector<std::tuple<fs::path, float, float>>{{film, 0.1f, 0.3f}, {mono, 0.5f, 0.5f}}) {
+        SoundFile file(path.string(), 600);
+        ASSERT_TRUE(file.isOpen()) << file.error();
+        std::vector<float> l(600), r(600);
+        EXPECT_EQ(file.read(l.data(), r.data()), 600);
+        EXPECT_EQ(file.read(l.data(), r.data()), 400);
+        EXPECT_EQ(file.read(l.data(), r.data()), 0);
+        EXPECT_EQ(l[399], left) << path;
+        EXPECT_EQ(r[399], right) << path;
+    }
+    EXPECT_FALSE(SoundFile((scratch.path() / "absent.m4a").string()).isOpen());
 }
