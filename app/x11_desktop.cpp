@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 
 #include "platform/x11_windows.h"
 
@@ -17,6 +18,13 @@ DesktopRect rectOf(const QRect& r) {
 }
 
 }  // namespace
+
+bool preferX11Platform() {
+    if (std::getenv("QT_QPA_PLATFORM") != nullptr || std::getenv("DISPLAY") == nullptr) return false;
+    if (std::getenv("WAYLAND_DISPLAY") == nullptr) return false;  // X11 is Qt's choice anyway
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    return true;
+}
 
 X11Desktop::X11Desktop(std::optional<std::vector<DesktopRect>> monitors) : monitors_(std::move(monitors)) {
     if (QGuiApplication::platformName() != QStringLiteral("xcb")) return;

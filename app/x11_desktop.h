@@ -20,6 +20,12 @@
 
 namespace crestline {
 
+// Call before the QApplication exists. In a Wayland session with XWayland
+// (DISPLAY set), asks Qt for its X11 platform unless QT_QPA_PLATFORM chooses
+// one: only through X11 can the bar be pinned and Live's window fitted
+// (Live under Wine is an X11 client there too). True when it chose xcb.
+bool preferX11Platform();
+
 class X11Desktop final : public PlacementDesktop {
 public:
     // `monitors` (points) stands in for Qt's screens where the X server
