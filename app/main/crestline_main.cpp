@@ -12,6 +12,7 @@
 #include "app/desktop_appearance.h"
 #include "app/desktop_placement.h"
 #include "app/qt_services.h"
+#include "app/x11_desktop.h"
 #include "app/quit_signals.h"
 #include "bar/bar_view.h"
 #include "bar/third_party_leaks.h"
@@ -59,6 +60,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "crestline: no display to show the bar on (DISPLAY and WAYLAND_DISPLAY are unset)\n");
         return 1;
     }
+    // Under Wayland with XWayland the bar goes through X11: only there can it
+    // be pinned and Live's window (an X11 client under Wine) be fitted.
+    crestline::preferX11Platform();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Crestline"));
     QApplication::setDesktopFileName(QStringLiteral("app.crestline.Crestline"));
