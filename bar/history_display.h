@@ -10,9 +10,13 @@
 // frozen the stored copy is drawn. The field is split into one column per
 // point, each summarising the values it covers.
 //
-// Main thread only. Cost: the copy (at most 5 x 6000 floats) and one pass
-// over the values and the columns; paths and buffers are kept between
-// frames, so a frame at stable sizes allocates nothing of its own.
+// The level fill with the momentary line, and the integrated lines, are
+// drawn per pixel column into two kept pictures (ColumnRaster) that are
+// painted anew only when their columns change, at most ten times a second.
+//
+// Main thread only. Cost: the copy (at most 5 x 6000 floats), one pass
+// over the values and the columns, the timeline marks, and two blits; a
+// frame at stable sizes allocates nothing of its own.
 #pragma once
 
 #include <array>

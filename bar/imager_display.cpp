@@ -233,11 +233,12 @@ void ImagerDisplay::drawStrip(Canvas& canvas, const Rect& rect, const Frame& fra
 void ImagerDisplay::drawLarge(Canvas& canvas, const Rect& rect, const Frame& frame, int count) {
     const double scale = canvas.scale();
     const BarTheme& theme = frame.theme;
-    char buffer[160];
-    std::snprintf(buffer, sizeof buffer, "%d %.3f %.3f %.3f %.3f %.3f ", static_cast<int>(geometry_.shape), rect.x,
-                  rect.y, rect.width, rect.height, scale);
-    key_.assign(buffer);
-    key_ += theme.spectrumGridMajor.key();
+    const Colour& grid = theme.spectrumGridMajor;
+    char buffer[200];
+    std::snprintf(buffer, sizeof buffer, "%d %.3f %.3f %.3f %.3f %.3f %.3f %.3f %.3f %.3f",
+                  static_cast<int>(geometry_.shape), rect.x, rect.y, rect.width, rect.height, scale, grid.red,
+                  grid.green, grid.blue, grid.alpha);
+    key_.assign(buffer);  // in the string's kept storage
     if (backdrop_.isNull() || key_ != backdropKey_) {
         backdropKey_ = key_;
         const double left = std::floor(rect.minX() * scale) / scale;
