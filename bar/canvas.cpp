@@ -23,15 +23,6 @@ Qt::PenCapStyle capStyle(LineCap cap) {
     return Qt::FlatCap;
 }
 
-Qt::PenJoinStyle joinStyle(LineJoin join) {
-    switch (join) {
-        case LineJoin::miter: return Qt::MiterJoin;
-        case LineJoin::round: return Qt::RoundJoin;
-        case LineJoin::bevel: return Qt::BevelJoin;
-    }
-    return Qt::MiterJoin;
-}
-
 }  // namespace
 
 Path& Path::moveTo(Point p) {
@@ -158,9 +149,9 @@ void Canvas::fill(const Path& p, const Colour& c) {
     inPathBands(p.bounds(), [&] { painter_.fillPath(p.qt(), colour); });
 }
 
-void Canvas::stroke(const Path& p, const Colour& c, double width, LineCap cap, LineJoin join) {
+void Canvas::stroke(const Path& p, const Colour& c, double width, LineCap cap) {
     if (p.isEmpty() || !(width > 0.0)) return;
-    const QPen pen(c.toQColor(), width, Qt::SolidLine, capStyle(cap), joinStyle(join));
+    const QPen pen(c.toQColor(), width, Qt::SolidLine, capStyle(cap), Qt::MiterJoin);
     inPathBands(p.bounds().insetBy(-width, -width), [&] { painter_.strokePath(p.qt(), pen); });
 }
 

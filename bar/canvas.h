@@ -21,7 +21,6 @@ namespace crestline {
 class TextCache;
 
 enum class LineCap { butt, round, square };
-enum class LineJoin { miter, round, bevel };
 
 class Path {
 public:
@@ -80,8 +79,7 @@ public:
     void fill(const Path& p, const Colour& c);
     // The same as filling Path::roundedRect, cheaper for tall shapes.
     void fillRoundedRect(const Rect& r, double radius, const Colour& c);
-    void stroke(const Path& p, const Colour& c, double width, LineCap cap = LineCap::butt,
-                LineJoin join = LineJoin::miter);
+    void stroke(const Path& p, const Colour& c, double width, LineCap cap = LineCap::butt);
     // Fills `area` with the gradient running from `from` to `to`; outside the
     // line the end colours continue.
     void fill(const Path& area, const Gradient& g, Point from, Point to);
