@@ -7,7 +7,6 @@
 #include <system_error>
 
 #include "live/live_places.h"
-#include "live/live_set_reader.h"
 #include "platform/daw_root.h"
 #include "platform/files.h"
 #include "platform/log.h"
@@ -24,7 +23,6 @@ constexpr std::size_t kMaxRecordUnits = 64;
 constexpr std::size_t kScanWindowBytes = 2800;
 // Live's preference files are small; anything this large is not one.
 constexpr std::uint64_t kMaxPreferencesBytes = 16ull << 20;
-constexpr std::uint64_t kMaxLibraryBytes = 4ull << 20;
 constexpr std::uint64_t kMaxScriptBytes = 4ull << 20;
 constexpr mode_t kScriptMode = 0644;
 
@@ -82,29 +80,7 @@ std::string Registration::text() const {
 
 std::optional<fs::path> preferencesFolder() { return LivePlaces::newestPreferencesFolder(); }
 
-fs::path userLibrary() {
-    const auto fallback = dawDefaultUserLibrary(LivePlaces::root());
-    const auto folder = preferencesFolder();
-    if (!folder) return fallback;
-    const auto bytes = readFileBytes(*folder / "Library.cfg", kMaxLibraryBytes);
-    if (!bytes) return fallback;
-    const std::string_view text(*bytes);
-    const std::size_t open = text.find("<UserLibrary>");
-    if (open == std::string_view::npos) return fallback;
-    const std::size_t close = text.find("</UserLibrary>", open);
-    if (close == std::string_view::npos) return fallback;
-    const std::string_view element = text.substr(open, close - open);
-    static constexpr std::string_view kProjectPath = "<ProjectPath Value=\"";
-    const std::size_t at = element.find(kProjectPath);
-    if (at == std::string_view::npos) return fallback;
-    const std::size_t begin = at + kProjectPath.size();
-    const std::size_t end = element.find('"', begin);
-    if (end == std::string_view::npos || end == begin) return fallback;
-    // Live writes the path as an XML attribute: "&amp;" in a folder name is "&".
-    const fs::path library = fs::path(LiveSetReader::decodedEntities(element.substr(begin, end - begin))) / "User Library";
-    std::error_code error;
-    return fs::is_directory(library, error) ? library : fallback;
-}
+fs::path userLibrary() { return LivePlaces::userLibrary(); }
 
 std::optional<fs::path> bundled() {
     static const fs::path kRelative = fs::path("LiveScript") / "Crestline" / "__init__.py";
@@ -124,6 +100,11 @@ std::optional<fs::path> bundled() {
 fs::path installedScript() { return userLibrary() / "Remote Scripts" / "Crestline" / "__init__.py"; }
 
 void install() {
+    // Without Live's files under the root there is no User Library that
+    // Live would read: making one would only leave folders behind.
+    if (const auto places = LivePlaces::find(); places.layout == LivePlaces::Layout::none) {
+        throw std::system_error(ENOENT, std::generic_category(), places.layoutWhy);
+    }
     const auto source = bundled();
     if (!source) throw std::system_error(ENOENT, std::generic_category(), "the helper script is not in the resources");
     const fs::path dest = installedScript();
@@ -244,6 +225,24 @@ Edit edit(std::string_view bytes) {
         if ((*after)[i].text != expected) return {Registration::unrecognised(), {}};
     }
     return {Registration::added(freeSlot), std::move(edited)};
+}
+
+Status status(const std::optional<fs::path>& given) {
+    const auto folder = given ? given : preferencesFolder();
+    if (!folder) return {Status::Kind::unrecognised, 0, "no preferences folder"};
+    const fs::path file = *folder / "Preferences.cfg";
+    const auto bytes = readFileBytes(file, kMaxPreferencesBytes);
+    if (!bytes) return {Status::Kind::unrecognised, 0, "cannot read " + file.string()};
+    const auto block = controlSurfaces(*bytes);
+    if (!block) return {Status::Kind::unrecognised, 0, "no single Control Surface block in " + file.string()};
+    int freeSlot = 0;
+    for (int slot = 1; slot <= kSlots; ++slot) {
+        const auto& name = (*block)[static_cast<std::size_t>(3 * slot - 3)].text;
+        if (name == kScriptName) return {Status::Kind::registered, slot, {}};
+        if (freeSlot == 0 && name == u"None") freeSlot = slot;
+    }
+    if (freeSlot == 0) return {Status::Kind::noFreeSlot, 0, {}};
+    return {Status::Kind::notRegistered, freeSlot, {}};
 }
 
 Registration registerIn(const std::optional<fs::path>& given) {

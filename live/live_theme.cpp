@@ -9,11 +9,9 @@
 #include <mutex>
 #include <vector>
 
-#include "live/live_helper.h"
 #include "live/live_places.h"
 #include "live/live_set_reader.h"
 #include "platform/accessibility.h"
-#include "platform/daw_root.h"
 #include "platform/files.h"
 #include "settings/settings.h"
 
@@ -294,13 +292,13 @@ std::string preferencesText(std::string_view bytes) {
 std::optional<Colours> read(const fs::path& preferences, TimePoint stamp) {
     const auto bytes = readFileBytes(preferences, kMaxPreferencesBytes);
     if (!bytes) return std::nullopt;
-    const auto application = LivePlaces::application();
-    if (!application) return std::nullopt;
+    const auto places = LivePlaces::find();
+    if (!places.application.path) return std::nullopt;
     const std::string prefsText = preferencesText(*bytes);
 
     std::vector<fs::path> themes;
-    listThemes(dawThemesFolder(*application), themes);
-    listThemes(LiveHelper::userLibrary() / "Themes", themes);
+    if (places.themes.path) listThemes(*places.themes.path, themes);
+    if (places.userLibrary.place.path) listThemes(*places.userLibrary.place.path / "Themes", themes);
 
     // Longer names first: "Dusk Blue" must win over "Dusk" when both occur.
     std::vector<std::string> candidates;
@@ -399,9 +397,9 @@ ColourMap colours(std::string_view text) {
 }
 
 ColourMap bundled(std::string_view name) {
-    const auto application = LivePlaces::application();
-    if (!application) return {};
-    const auto text = readText(dawThemesFolder(*application) / (std::string(name) + ".ask"));
+    const auto folder = LivePlaces::themesFolder();
+    if (!folder) return {};
+    const auto text = readText(*folder / (std::string(name) + ".ask"));
     if (!text) return {};
     return colours(*text);
 }
