@@ -25,10 +25,11 @@ bool onlyRoot(const std::vector<std::string>& given, std::ostream& err, std::str
 int runRegister(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (!onlyRoot(args, err, "register")) return kExitBadInput;
     // Live writes its preferences back as it quits: an edit made while it
-    // runs would be lost without a word.
+    // runs is lost then, and the user should know before relying on it.
     if (const auto live = findLive()) {
-        return fail(err, kExitFailed,
-                    "Live is running (pid " + std::to_string(live->pid) + "); quit it first, it rewrites Preferences.cfg as it quits");
+        fail(err, kExitOk,
+             "Live is running (pid " + std::to_string(live->pid) +
+                 "): it rewrites Preferences.cfg as it quits; quit Live and register again");
     }
     const auto registration = LiveHelper::registerIn(std::nullopt);
     out << registration.text() << '\n';
