@@ -41,8 +41,23 @@ bool printable(const std::u16string& text) {
     return true;
 }
 
+// Whether the chain of records from `start` puts its 20th record at
+// `anchor`, walking the counts only. Most starts fail within a record, so
+// this spares the scan an allocation per byte of its window.
+bool chainReaches(std::string_view bytes, std::size_t start, std::size_t anchor) {
+    std::size_t at = start;
+    for (int i = 0; i < kBlockRecords - 2; ++i) {
+        if (at >= anchor || anchor - at < 4) return false;
+        const std::uint32_t units = le32(bytes, at);
+        if (units < 1 || units > kMaxRecordUnits) return false;
+        at += 4 + 2 * static_cast<std::size_t>(units);
+    }
+    return at == anchor;
+}
+
 // The block whose "FromPush" record starts at `anchor`, tried from `start`.
 std::optional<std::vector<StringRecord>> blockAt(std::string_view bytes, std::size_t start, std::size_t anchor) {
+    if (!chainReaches(bytes, start, anchor)) return std::nullopt;
     auto records = strings(bytes, start, kBlockRecords);
     if (!records) return std::nullopt;
     const auto& list = *records;
@@ -186,10 +201,15 @@ std::optional<std::vector<StringRecord>> strings(std::string_view bytes, std::si
 std::optional<std::vector<StringRecord>> controlSurfaces(std::string_view bytes) {
     const std::string anchor = anchorBytes();
     std::optional<std::vector<StringRecord>> kept;
+    // A record's count is below 65, so its upper three bytes are zero: only
+    // the byte before three zeros can start the chain, and the library's
+    // search finds those far faster than a test of every start.
+    static constexpr std::string_view kCountHigh("\0\0\0", 3);
     for (std::size_t p = bytes.find(anchor); p != std::string_view::npos; p = bytes.find(anchor, p + 1)) {
         const std::size_t first = p > kScanWindowBytes ? p - kScanWindowBytes : 0;
-        for (std::size_t s = first; s < p; ++s) {
-            auto block = blockAt(bytes, s, p);
+        for (std::size_t z = bytes.find(kCountHigh, first + 1); z != std::string_view::npos && z - 1 < p;
+             z = bytes.find(kCountHigh, z + 1)) {
+            auto block = blockAt(bytes, z - 1, p);
             if (!block) continue;
             if (kept) return std::nullopt;  // two blocks: we cannot tell which is Live's
             kept = std::move(block);

@@ -82,27 +82,31 @@ bool sameChoice(const std::optional<Choice>& a, const std::optional<Choice>& b) 
     return a->sameAs(*b);
 }
 
-void appendUtf8(std::string& out, char32_t c) {
+// Writes `c` as UTF-8 at `out`; returns the end.
+char* appendUtf8(char* out, char32_t c) {
     if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
+        *out++ = static_cast<char>(c);
     } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        *out++ = static_cast<char>(0xC0 | (c >> 6));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        *out++ = static_cast<char>(0xE0 | (c >> 12));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
     } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        *out++ = static_cast<char>(0xF0 | (c >> 18));
+        *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
     }
+    return out;
 }
 
 std::string utf16Text(std::string_view bytes, std::size_t from) {
-    std::string out;
-    out.reserve(bytes.size() / 2);
+    // A code unit becomes at most three bytes (a surrogate pair four for
+    // two units): size once, write through a pointer, trim at the end.
+    std::string text(3 * (bytes.size() / 2 + 1), '\0');
+    char* out = text.data();
     auto unitAt = [&](std::size_t i) {
         return static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                      static_cast<unsigned char>(bytes[i + 1]) << 8);
@@ -116,18 +120,19 @@ std::string utf16Text(std::string_view bytes, std::size_t from) {
                 const char16_t next = unitAt(i);
                 if (next >= 0xDC00 && next <= 0xDFFF) {
                     i += 2;
-                    appendUtf8(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (next - 0xDC00));
+                    out = appendUtf8(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (next - 0xDC00));
                     continue;
                 }
             }
-            appendUtf8(out, 0xFFFD);
+            out = appendUtf8(out, 0xFFFD);
         } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            appendUtf8(out, 0xFFFD);
+            out = appendUtf8(out, 0xFFFD);
         } else {
-            appendUtf8(out, unit);
+            out = appendUtf8(out, unit);
         }
     }
-    return out;
+    text.resize(static_cast<std::size_t>(out - text.data()));
+    return text;
 }
 
 int hexValue(char c) {
