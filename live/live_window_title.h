@@ -8,6 +8,7 @@
 // Stateless; any thread. Costs one accessibility request per window.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,5 +30,14 @@ std::optional<TitledSet> parse(std::string_view title);
 // The set named by the first of Live's windows (process `pid`) whose title
 // parses, asked with a 0.5-second time-out.
 std::optional<TitledSet> openSet(int pid, Accessibility& layer);
+
+// The file of a titled set under the DAW root, where Live keeps sets: a path
+// of Live's recent documents in the newest Preferences.cfg that ends in
+// "<project>\<set>.als" (a Windows path, translated into the prefix), else
+// "<project>/<set>.als" in, or one folder below, the user's Documents,
+// Desktop and Music and the User Library's parent. Nothing for a set never
+// saved (no project) or not found. Reads Preferences.cfg and lists a few
+// folders: call it when the title changes, not on every tick.
+std::optional<std::filesystem::path> findSetFile(const TitledSet& set);
 
 }  // namespace crestline::LiveWindowTitle

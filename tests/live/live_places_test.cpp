@@ -117,3 +117,28 @@ TEST(LiveWindowTitle, TheSetAndItsProjectComeFromLivesMainWindowTitle) {
     EXPECT_EQ(LiveWindowTitle::openSet(42, ax), (Set{"Beat", "Beat Project", "Ableton Live 12 Suite", true}));
     EXPECT_FALSE(LiveWindowTitle::openSet(43, ax));
 }
+
+TEST_F(LivePlacesTest, ATitledSetIsFoundInLivesRecentDocumentsOrBesideTheUsualFolders) {
+    using Set = LiveWindowTitle::TitledSet;
+    const fs::path music = prefix_.userFolder() / "Music";
+    const fs::path gig = music / "Gigs" / "2026" / "Beat Project" / "Beat.als";  // deeper than any search
+    fx::writeFile(gig, "set");
+    // Live's recent documents: one gone since, one in another case than on disk.
+    const std::string prefs = fx::preferencesCfg({}) + fx::record(u"C:\\Old\\Beat Project\\Beat.als") +
+                              fx::record(u"C:\\users\\me\\MUSIC\\gigs\\2026\\Beat Project\\Beat.als") + "\x01";
+    prefix_.addPreferences("Live 12.1.5", prefs, kSaved);
+    const fs::path song = prefix_.documents() / "Ableton" / "Song Project" / "Song.als";
+    const fs::path idea = prefix_.userFolder() / "Desktop" / "Sketches" / "Idea Project" / "Idea.als";
+    fx::writeFile(song, "set");
+    fx::writeFile(idea, "set");
+    fs::create_directories(prefix_.documents() / "Ableton" / "User Library");
+
+    const std::pair<Set, std::optional<fs::path>> cases[] = {
+        {Set{"Beat", "Beat Project", "", true}, gig},
+        {Set{"Song", "Song Project", "", false}, song},
+        {Set{"Idea", "Idea Project", "", false}, idea},
+        {Set{"Idea", "Other Project", "", false}, std::nullopt},
+        {Set{"Untitled", "", "", false}, std::nullopt},  // never saved
+    };
+    for (const auto& [set, expected] : cases) EXPECT_EQ(LiveWindowTitle::findSetFile(set), expected) << set.set;
+}
