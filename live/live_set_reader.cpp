@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <mutex>
+#include <utility>
 
+#include "live/live_window_title.h"
 #include "platform/files.h"
 
 namespace crestline::LiveSetReader {
@@ -111,7 +114,30 @@ std::optional<std::string> openSetPath(int pid, Accessibility& layer) {
         const auto dot = name.rfind('.');
         if (dot != std::string_view::npos && dot > 0 && name.substr(dot + 1) == "als") return path;
     }
-    return std::nullopt;
+    return openSetPathFromTitle(pid, layer);
+}
+
+std::optional<std::string> openSetPathFromTitle(int pid, Accessibility& layer) {
+    const auto titled = LiveWindowTitle::openSet(pid, layer);
+    if (!titled) return std::nullopt;
+    // The search lists folders: do it once per title, and again only when
+    // the file found has gone.
+    static std::mutex mutex;
+    static std::optional<std::pair<LiveWindowTitle::TitledSet, std::filesystem::path>> last;
+    LiveWindowTitle::TitledSet key = *titled;
+    key.unsavedChanges = false;  // the star comes and goes with every edit
+    {
+        std::scoped_lock held(mutex);
+        std::error_code error;
+        if (last && last->first == key && std::filesystem::is_regular_file(last->second, error)) {
+            return last->second.string();
+        }
+    }
+    const auto found = LiveWindowTitle::findSetFile(key);
+    if (!found) return std::nullopt;
+    std::scoped_lock held(mutex);
+    last = std::pair{key, *found};
+    return found->string();
 }
 
 std::optional<LiveSet> read(const std::filesystem::path& path) {

@@ -2,6 +2,7 @@
 
 #include "live/live_helper.h"
 #include "live/live_places.h"
+#include "live/live_set_reader.h"
 #include "live/live_window_title.h"
 #include "platform/fake_accessibility.h"
 #include "platform/log.h"
@@ -141,4 +142,14 @@ TEST_F(LivePlacesTest, ATitledSetIsFoundInLivesRecentDocumentsOrBesideTheUsualFo
         {Set{"Untitled", "", "", false}, std::nullopt},  // never saved
     };
     for (const auto& [set, expected] : cases) EXPECT_EQ(LiveWindowTitle::findSetFile(set), expected) << set.set;
+
+    // Windows that know no document: the set reader takes the title's set.
+    FakeAccessibility ax;
+    ax.addWindow(7, "Serum/1-Audio");
+    const auto main = ax.addWindow(7, "Song* [Song Project] - Ableton Live 12 Suite");
+    EXPECT_EQ(LiveSetReader::openSetPath(7, ax), song.string());
+    main->set("AXTitle", std::string("Song [Song Project] - Ableton Live 12 Suite"));  // saved: the same set
+    EXPECT_EQ(LiveSetReader::openSetPath(7, ax), song.string());
+    fs::remove(song);
+    EXPECT_FALSE(LiveSetReader::openSetPath(7, ax));
 }
