@@ -75,6 +75,9 @@ std::optional<Preferences> newestMac(const fs::path& root) {
 
 std::optional<Preferences> newestWindows(const fs::path& root) {
     std::vector<Preferences> found;
+    // Wine names it so; checking first spares a home folder a listing on
+    // every tick.
+    if (!isDirectory(root / "drive_c")) return std::nullopt;
     for (const auto& user : wineUserFolders(root)) {
         for (auto spelling : kRoamingSpellings) {
             spelling.push_back("Ableton");
