@@ -18,7 +18,8 @@ struct RunningProcess {
     std::string executable;  // base name of `program`, "\" and "/" both separate
     // The program as its command line names it: argv[0], or under Wine the
     // Windows program after the loader ("C:\...\Ableton Live 12 Suite.exe").
-    std::string program = {};  // defaulted so that {pid, command, executable} still initialises
+    // Given a default so that {pid, command, executable} still initialises.
+    std::string program = {};
     bool operator==(const RunningProcess&) const = default;
 };
 

@@ -225,11 +225,23 @@ TEST_F(CrestlineLiveWine, LibraryCfgPathsAreTranslatedThroughTheDrivesOrExplaine
         }
     }
 
-    // Installed and themed through Z:, outside the prefix, where Live reads them.
+    // In another case than on disk: installed into the folder that exists,
+    // not into a new "DOCUMENTS".
+    fx::writeFile(prefs / "Library.cfg", fx::libraryCfg("c:\\USERS\\ME\\documents\\ABLETON"));
+    EXPECT_EQ(command("install", prefix_.root()).code, 0);
+    EXPECT_EQ(fx::readFile(scriptIn(library_)), scriptText());
+    EXPECT_EQ(filesUnder(prefix_.userFolder()),
+              (std::vector<std::string>{"AppData/Roaming/Ableton/Live 12.1.5/Preferences/Library.cfg",
+                                        "AppData/Roaming/Ableton/Live 12.1.5/Preferences/Preferences.cfg",
+                                        "Documents/Ableton/User Library/Remote Scripts/Crestline/__init__.py"}));
+
+    // Installed, registered and themed through Z:, outside the prefix, where
+    // Live reads them.
     fx::writeFile(prefs / "Library.cfg", fx::libraryCfg("Z:\\home\\me\\Music\\Ableton"));
     EXPECT_EQ(command("install", prefix_.root()).code, 0);
     EXPECT_EQ(fx::readFile(scriptIn(onZ)), scriptText());
-    EXPECT_FALSE(fs::exists(scriptIn(library_)));
+    EXPECT_EQ(command("register", prefix_.root()).out, "added(slot: 1)\n");
+    EXPECT_EQ(fx::readFile(prefs / "Preferences.cfg"), fx::preferencesCfg({u"Crestline"}, u"Dusk"));
     EXPECT_EQ(nlohmann::json::parse(command("theme", prefix_.root()).out)["area"], "#303040");
 }
 
@@ -248,6 +260,8 @@ TEST_F(CrestlineLiveWine, OfTwoVersionsTheNewestPreferencesServeAndOnlyThoseAreE
     EXPECT_EQ(fx::readFile(live11 / "Preferences.cfg"), older);
     EXPECT_FALSE(fs::exists(live11 / "Preferences.cfg.before-crestline"));
     EXPECT_EQ(nlohmann::json::parse(command("theme", prefix_.root(), " --dark").out)["area"], "#1A1A1A");
+    EXPECT_EQ(command("install", prefix_.root()).code, 0);
+    EXPECT_EQ(fx::readFile(scriptIn(library_)), scriptText());
 
     // Live 11 saved last (after our edit of Live 12's file): it is the one
     // that runs, and it is not registered.
@@ -275,6 +289,8 @@ TEST_F(CrestlineLiveWine, AnOlderPrefixWithApplicationDataAndALinkedMyDocumentsW
     EXPECT_EQ(command("install", prefix_.root()).code, 0);
     EXPECT_EQ(filesUnder(homeDocuments), std::vector<std::string>{"Ableton/User Library/Remote Scripts/Crestline/__init__.py"});
     EXPECT_EQ(command("register", prefix_.root()).out, "added(slot: 4)\n");
+    EXPECT_EQ(fx::readFile(prefs / "Preferences.cfg"), fx::preferencesCfg({u"A", u"B", u"C", u"Crestline"}));
+    EXPECT_EQ(nlohmann::json::parse(command("theme", prefix_.root(), " --light").out)["area"], "#E0E0E0");
     EXPECT_EQ(places(prefix_.root())["registration"]["settingsKey"], "liveHelperRegistered.Live 10.1.30");
 }
 
