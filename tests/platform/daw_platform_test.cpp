@@ -141,9 +141,7 @@ TEST(WinePrefix, PathsTranslateThroughDosdevicesMatchingCaseAsWindowsDoes) {
     const auto c = prefix / "drive_c";
 
     const std::pair<std::string, std::optional<std::filesystem::path>> cases[] = {
-        {"C:\\users\\me\\Documents\\Ableton", c / "users" / "me" / "Documents" / "Ableton"},
         {"c:\\USERS\\Me\\documents\\ableton\\User Library", c / "users" / "me" / "Documents" / "Ableton" / "User Library"},
-        {"Z:\\Music", unix / "Music"},
         {"Z:\\music\\New\\Folder", unix / "Music" / "New" / "Folder"},  // the rest as written
         {"D:\\Music", std::nullopt},                                  // no such drive
         {"E:\\Music", std::nullopt},                                  // a drive leading nowhere

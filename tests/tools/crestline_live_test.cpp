@@ -201,7 +201,6 @@ TEST_F(CrestlineLiveWine, LibraryCfgPathsAreTranslatedThroughTheDrivesOrExplaine
     const Case cases[] = {
         {"Z:\\home\\me\\Music\\Ableton", onZ, true, ""},
         {"c:\\USERS\\ME\\documents\\ABLETON", library_, true, ""},  // Windows ignores case; so do we
-        {"C:/users/me/Documents/Ableton/", library_, true, ""},
         {"D:\\Samples\\Ableton", library_, false, "drive d: is not mapped"},
         {"\\\\studio\\share\\Ableton", library_, false, "a network path"},
         {"C:\\users\\me\\Missing", library_, false, "which is not a folder"},
@@ -216,12 +215,6 @@ TEST_F(CrestlineLiveWine, LibraryCfgPathsAreTranslatedThroughTheDrivesOrExplaine
         if (!c.fromLibraryCfg) {
             EXPECT_NE(json["userLibrary"]["libraryCfg"].get<std::string>().find(c.why), std::string::npos)
                 << json["userLibrary"];
-        }
-        // An untranslatable path is logged, once per run of the tool.
-        const bool untranslatable = c.why.starts_with("drive") || c.why.starts_with("a network");
-        EXPECT_EQ(r.errorLines(), untranslatable ? 1 : 0) << r.err;
-        if (untranslatable) {
-            EXPECT_TRUE(r.err.starts_with("Crestline: User Library uit Library.cfg (")) << r.err;
         }
     }
 
