@@ -28,6 +28,7 @@
 #include "bar/meter_readouts.h"
 #include "bar/meter_source.h"
 #include "bar/text_cache.h"
+#include "live/live_set.h"
 #include "platform/clock.h"
 #include "settings/module_options.h"
 
@@ -35,6 +36,7 @@ class QPainter;
 
 namespace crestline {
 
+class LiveSync;
 class Settings;
 
 // A divider after a module: its hit zone and what dragging it resizes.
@@ -200,6 +202,13 @@ public:
     // joined with ",": tables built from theme colours compare it.
     std::string themeColourKey() const;
 
+    // The transport the beat-synced displays follow and the open set's
+    // timeline; both main thread, the sync outliving the view.
+    void setSync(const LiveSync* sync) { sync_ = sync; }
+    const LiveSync* sync() const { return sync_; }
+    void setLiveSet(std::optional<LiveSet> set) { liveSet_ = std::move(set); }
+    const std::optional<LiveSet>& liveSet() const { return liveSet_; }
+
     // Host time of the transport sync's last message, when there is a sync.
     std::function<std::optional<double>()> transportLastMessage;
     // Called on the main queue after a frame whose module shapes changed.
@@ -298,6 +307,8 @@ private:
 
     Settings& settings_;
     MeterSource* source_;
+    const LiveSync* sync_ = nullptr;
+    std::optional<LiveSet> liveSet_;
     const Clock& clock_;
 
     Size bounds_;
