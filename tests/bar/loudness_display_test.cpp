@@ -81,6 +81,9 @@ TEST_F(LoudnessDisplayTest, EachLayoutRegistersItsReadoutsAsZones) {
     EXPECT_EQ(hintZone(Hint::momentary)->height, 36);
     EXPECT_NEAR(hintZone(Hint::peak)->maxX(), layout.meterRect.maxX() - BarView::kMeterPadding + BarView::kItemGap / 2,
                 1e-9);
+    // ...and begin at it: the divider at the meter's left edge stays clear of "Momentary".
+    EXPECT_NEAR(hintZone(Hint::momentary)->minX() + BarView::kItemGap / 2,
+                layout.meterRect.minX() + BarView::kMeterPadding, 1e-9);
 
     // The stacked grid splits the height between its rows.
     render(1400, 80);
