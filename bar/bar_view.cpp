@@ -155,6 +155,7 @@ Frame BarView::frameFor(ColorArea area, const LoudnessReading& current) {
                  .scale = scale_,
                  .now = clock_.now(),
                  .reading = readingFor(area, current),
+                 .peaks = &meter_.peaks(),
                  .scope = source_ ? source_->scope() : nullptr,
                  .loudness = source_ ? source_->loudnessMeter() : nullptr,
                  .spectrogram = source_ ? source_->spectrogram() : nullptr,

@@ -46,6 +46,11 @@ bool FilePicture::draw(const std::string& path, std::FILE* errors) {
     }
     source.meter().setAutoResetEnabled(options_.autoReset);
     source.recorder().setChannel(settings_->spectrogramChannel());
+    // The header's length, when it tells one, spares analysing columns the
+    // recorder would not keep.
+    const double kept = SpectrogramRecorder::kCapacity * SpectrogramRecorder::kTickSeconds + 1.0;
+    const double skipped = static_cast<double>(file.framesHint()) - kept * file.sampleRate();
+    if (skipped > 0.0) source.recordColumnsFrom(static_cast<std::uint64_t>(skipped));
     std::vector<float> left(kBlockFrames), right(kBlockFrames);
     for (;;) {
         const int n = file.read(left.data(), right.data());
