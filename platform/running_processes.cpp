@@ -16,12 +16,21 @@ constexpr std::string_view kLivePrefix = "ableton live";
 // Neither file is long; a huge one is not a process entry we understand.
 constexpr std::streamsize kMaxProcFileBytes = 64 * 1024;
 
+// Read in small pieces: the files are a few bytes long, and the scan runs
+// over every process each periodic tick, so a buffer sized for the cap
+// (zeroed each time) would cost more than all the reading.
 std::string readSmall(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return {};
-    std::string text(static_cast<size_t>(kMaxProcFileBytes), '\0');
-    in.read(text.data(), kMaxProcFileBytes);
-    text.resize(static_cast<size_t>(in.gcount()));
+    std::string text;
+    char piece[512];
+    while (static_cast<std::streamsize>(text.size()) < kMaxProcFileBytes) {
+        const std::streamsize wanted =
+            std::min<std::streamsize>(sizeof piece, kMaxProcFileBytes - static_cast<std::streamsize>(text.size()));
+        in.read(piece, wanted);
+        text.append(piece, static_cast<size_t>(in.gcount()));
+        if (in.gcount() < wanted) break;
+    }
     return text;
 }
 
