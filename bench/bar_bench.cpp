@@ -9,6 +9,8 @@
 //   Target: 2 ms per frame at either height, aim for 1 ms.
 // - BM_Display: one module alone in a bar of its own, about as wide as it
 //   is in the full frame, for the work on each display.
+// - BM_Scope...: the scope display drawn straight into a canvas, window by
+//   window.
 //
 // CPU time is the whole process's, so work Qt hands to its thread pool
 // counts too; on a shared machine it is the steadier figure. Report the
@@ -17,10 +19,12 @@
 
 #include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -34,10 +38,6 @@
 #include "platform/midi_input.h"
 #include "settings/settings.h"
 #include "tools/demo/demo_signal.h"
-
-#include <QPainter>
-#include <memory>
-#include <random>
 #include <vector>
 
 namespace crestline {
@@ -194,14 +194,14 @@ BENCHMARK(BM_Display)
 // Ten seconds of music-like audio: a kick on every beat at 120 BPM, two
 // tones and noisy hats, different in the two channels.
 void feedMusic(AnalyserSource& source) {
-    constexpr int kRate = 48000;
-    constexpr int kFrames = kRate * 10;
+    constexpr int kMusicRate = 48000;
+    constexpr int kFrames = kMusicRate * 10;
     std::vector<float> left(kFrames), right(kFrames);
     std::mt19937 random(7);
     std::normal_distribution<float> noise(0.0f, 1.0f);
     float previous = 0.0f;
     for (int i = 0; i < kFrames; ++i) {
-        const double t = static_cast<double>(i) / kRate;
+        const double t = static_cast<double>(i) / kMusicRate;
         const double beat = 2.0 * t - std::floor(2.0 * t);
         const double kick = 0.6 * std::exp(-12.0 * beat) * std::sin(2.0 * M_PI * 50.0 * beat);
         const double tone = 0.25 * std::sin(2.0 * M_PI * 440.0 * t) + 0.1 * std::sin(2.0 * M_PI * 220.0 * t + 1.0);
