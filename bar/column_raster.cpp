@@ -13,19 +13,6 @@ namespace {
 constexpr int kLargestSide = 32768;  // pixels
 constexpr float kNone = std::numeric_limits<float>::infinity();
 
-// `source` (premultiplied ARGB) at `cover` of 256 over `under`.
-std::uint32_t over(std::uint32_t source, unsigned cover, std::uint32_t under) {
-    if (cover >= 256 && (source >> 24) == 0xFFu) return source;
-    const unsigned alpha = ((source >> 24) * cover) >> 8;
-    std::uint32_t out = 0;
-    for (int shift = 0; shift < 32; shift += 8) {
-        const unsigned s = (((source >> shift) & 0xFFu) * cover) >> 8;
-        const unsigned d = (under >> shift) & 0xFFu;
-        out |= std::min(s + (d * (255u - alpha) + 127u) / 255u, 255u) << shift;
-    }
-    return out;
-}
-
 std::uint32_t premultiplied(const Colour& c) {
     const double a = std::clamp(c.alpha, 0.0, 1.0);
     const auto byte = [](double v) { return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); };
@@ -33,6 +20,18 @@ std::uint32_t premultiplied(const Colour& c) {
 }
 
 }  // namespace
+
+std::uint32_t paintOver(std::uint32_t source, unsigned cover, std::uint32_t under) {
+    if (cover >= 256 && (source >> 24) == 0xFFu) return source;
+    const unsigned alpha = ((source >> 24) * cover) >> 8;
+    std::uint32_t out = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const unsigned s = (((source >> shift) & 0xFFu) * cover) >> 8;
+        const unsigned scaled = ((under >> shift) & 0xFFu) * (255u - alpha) + 128u;  // ÷ 255, rounded, without a division
+        out |= std::min(s + ((scaled + (scaled >> 8)) >> 8), 255u) << shift;
+    }
+    return out;
+}
 
 void ColumnRaster::begin(const Rect& rect, double scale) {
     const double s = scale > 0.0 && std::isfinite(scale) ? scale : 1.0;
@@ -78,7 +77,7 @@ void ColumnRaster::span(int column, double low, double high, ColourOfRow colourO
     for (int row = from; row < to; ++row) {
         const double cover = std::min(row + 1.0, last) - std::max(static_cast<double>(row), first);
         auto* pixel = reinterpret_cast<std::uint32_t*>(bits + row * stride) + column;
-        *pixel = over(colourOfRow(row), static_cast<unsigned>(cover * 256.0 + 0.5), *pixel);
+        *pixel = paintOver(colourOfRow(row), static_cast<unsigned>(cover * 256.0 + 0.5), *pixel);
     }
 }
 
@@ -119,7 +118,7 @@ void ColumnRaster::fillColumns(std::span<const double> tops, double firstX, doub
         for (int column = 0; column < width; ++column) {
             const float cover = std::min(rowTop + 1.0f - edges[column], footCover);
             if (cover <= 0.0f) continue;
-            line[column] = cover >= 1.0f ? colour : over(colour, static_cast<unsigned>(cover * 256.0f + 0.5f), line[column]);
+            line[column] = cover >= 1.0f ? colour : paintOver(colour, static_cast<unsigned>(cover * 256.0f + 0.5f), line[column]);
         }
     }
 }

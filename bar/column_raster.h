@@ -22,6 +22,9 @@
 
 namespace crestline {
 
+// `source` (premultiplied ARGB) painted at `cover` of 256 over `under`.
+std::uint32_t paintOver(std::uint32_t source, unsigned cover, std::uint32_t under);
+
 class ColumnRaster {
 public:
     // Prepares a bitmap covering `rect` (points) on whole device pixels at

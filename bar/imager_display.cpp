@@ -1,6 +1,7 @@
 #include "bar/imager_display.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <QPainter>
 
 #include "analysis/scope_buffer.h"
+#include "bar/column_raster.h"
 #include "settings/settings.h"
 
 namespace crestline {
@@ -362,10 +364,10 @@ void ImagerDisplay::drawGlow(Canvas& canvas, const Frame& frame, int count) {
 
     const Colour& fill = frame.theme.meterFill;
     const double alpha = std::clamp(fill.alpha, 0.0, 1.0);
-    const auto byte = [](double v) { return static_cast<std::uint8_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); };
-    // Premultiplied, in the order of a 32-bit ARGB pixel's bytes from the low end.
-    const std::uint8_t colour[4] = {byte(fill.blue * alpha), byte(fill.green * alpha), byte(fill.red * alpha),
-                                    byte(alpha)};
+    const auto byte = [](double v) { return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); };
+    const std::uint32_t colour =
+        byte(alpha) << 24 | byte(fill.red * alpha) << 16 | byte(fill.green * alpha) << 8 | byte(fill.blue * alpha);
+    glowBits_ = glow_.bits();  // once per frame: each call checks whether the image is shared
     const int first = std::max(copied_ - count, 0);
     for (int k = first; k < copied_; ++k) {
         const auto index = static_cast<std::size_t>(k);
@@ -377,39 +379,39 @@ void ImagerDisplay::drawGlow(Canvas& canvas, const Frame& frame, int count) {
     canvas.draw(glow_, rect, smooth);
 }
 
-void ImagerDisplay::paintDot(double x, double y, const std::uint8_t premultiplied[4]) {
+void ImagerDisplay::paintDot(double x, double y, std::uint32_t colour) {
     // The dot's square in bitmap pixels (rows from the top), painted over
-    // what is there with the coverage of each pixel it touches.
+    // what is there with the share of each pixel it covers: at most 4 x 4.
     constexpr double kSide = kDotSize * kGlowPixelsPerPoint;
     const double left = (x - kDotSize / 2.0 - glowRect_.minX()) * kGlowPixelsPerPoint;
     const double top = (glowRect_.maxY() - y - kDotSize / 2.0) * kGlowPixelsPerPoint;
     const int width = glow_.width();
     const int height = glow_.height();
     if (!(left < width) || !(left + kSide > 0.0) || !(top < height) || !(top + kSide > 0.0)) return;
-    const int column0 = std::max(static_cast<int>(std::floor(left)), 0);
-    const int column1 = std::min(static_cast<int>(std::ceil(left + kSide)), width);
-    const int row0 = std::max(static_cast<int>(std::floor(top)), 0);
-    const int row1 = std::min(static_cast<int>(std::ceil(top + kSide)), height);
-    litFrom_ = std::min(litFrom_, row0);
-    litTo_ = std::max(litTo_, row1);
-    for (int row = row0; row < row1; ++row) {
-        const double coverY = std::min(row + 1.0, top + kSide) - std::max(static_cast<double>(row), top);
-        auto* line = reinterpret_cast<std::uint32_t*>(glow_.scanLine(row));
-        for (int column = column0; column < column1; ++column) {
-            const double coverX = std::min(column + 1.0, left + kSide) - std::max(static_cast<double>(column), left);
-            const auto cover = static_cast<unsigned>(std::lround(std::clamp(coverX * coverY, 0.0, 1.0) * 256.0));
-            if (cover == 0) continue;
-            const unsigned sourceAlpha = (premultiplied[3] * cover) >> 8;
-            const std::uint32_t old = line[column];
-            std::uint32_t out = 0;
-            for (int channel = 0; channel < 4; ++channel) {
-                const unsigned source = (premultiplied[channel] * cover) >> 8;
-                const unsigned under = (old >> (8 * channel)) & 0xFFu;
-                const unsigned value = std::min(source + (under * (255u - sourceAlpha) + 127u) / 255u, 255u);
-                out |= value << (8 * channel);
-            }
-            line[column] = out;
+    const int column0 = static_cast<int>(std::floor(left));
+    const int row0 = static_cast<int>(std::floor(top));
+    std::array<unsigned, 4> coverX{};
+    std::array<unsigned, 4> coverY{};
+    for (int k = 0; k < 4; ++k) {
+        const double cx = std::min(column0 + k + 1.0, left + kSide) - std::max(column0 + k + 0.0, left);
+        const double cy = std::min(row0 + k + 1.0, top + kSide) - std::max(row0 + k + 0.0, top);
+        coverX[static_cast<std::size_t>(k)] = cx > 0.0 ? static_cast<unsigned>(cx * 256.0 + 0.5) : 0u;
+        coverY[static_cast<std::size_t>(k)] = cy > 0.0 ? static_cast<unsigned>(cy * 256.0 + 0.5) : 0u;
+    }
+    const auto stride = static_cast<std::ptrdiff_t>(glow_.bytesPerLine());
+    for (int k = 0; k < 4; ++k) {
+        const int row = row0 + k;
+        const unsigned cy = coverY[static_cast<std::size_t>(k)];
+        if (row < 0 || row >= height || cy == 0) continue;
+        auto* line = reinterpret_cast<std::uint32_t*>(glowBits_ + row * stride);
+        for (int j = 0; j < 4; ++j) {
+            const int column = column0 + j;
+            const unsigned cover = (coverX[static_cast<std::size_t>(j)] * cy + 128u) >> 8;
+            if (column < 0 || column >= width || cover == 0) continue;
+            line[column] = paintOver(colour, cover, line[column]);
         }
+        litFrom_ = std::min(litFrom_, row);
+        litTo_ = std::max(litTo_, row + 1);
     }
 }
 

@@ -92,7 +92,7 @@ private:
     void drawMarker(Canvas& canvas, const Frame& frame);
     // Fades (unless frozen), paints this frame's dots and draws the bitmap.
     void drawGlow(Canvas& canvas, const Frame& frame, int count);
-    void paintDot(double x, double y, const std::uint8_t premultiplied[4]);
+    void paintDot(double x, double y, std::uint32_t colour);  // premultiplied ARGB
 
     std::vector<float> left_;   // the newest frames, oldest first; the new ones at the end
     std::vector<float> right_;
@@ -108,6 +108,7 @@ private:
     std::string backdropKey_;  // what it was painted for
     std::string key_;          // scratch for this frame's key
     QImage glow_;      // ARGB32 premultiplied, kGlowPixelsPerPoint per point
+    std::uint8_t* glowBits_ = nullptr;  // its pixels, fetched once a frame
     Rect glowRect_;    // what the bitmap was made for
     bool glowLit_ = false;
     int litFrom_ = 0;  // rows of the bitmap lit since it was last dark: [litFrom_, litTo_)
