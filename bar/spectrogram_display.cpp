@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <string_view>
 
 #include "analysis/spectrogram_recorder.h"
@@ -65,12 +66,18 @@ void SpectrogramDisplay::draw(Canvas& canvas, const Rect& rect, const Frame& fra
     canvas.clip(rect);
     if (!imageRect.isEmpty()) {
         updateImage(frame, size_);
+        // The picture lies on whole device pixels.
+        const double left = std::round(imageRect.minX() * scale), bottom = std::round(imageRect.minY() * scale);
+        const auto pixels = [](double v) { return static_cast<int>(std::clamp(v, 0.0, 65536.0)); };
+        const int width = pixels(std::round(imageRect.maxX() * scale) - left);
+        const int height = pixels(std::round(imageRect.maxY() * scale) - bottom);
+        updateScaled(width, height);
         CanvasState image(canvas);
         canvas.clip(imageRect);
-        if (image_.isNull()) {
+        if (scaled_.isNull()) {
             canvas.fill(imageRect, unpack(table_[0]));  // no history to show: the empty colour
         } else {
-            canvas.draw(image_, imageRect, false);
+            canvas.draw(scaled_, Rect{left / scale, bottom / scale, width / scale, height / scale}, false);
         }
     }
     drawGrid(canvas, imageRect, scale, frame.theme);
@@ -91,6 +98,7 @@ void SpectrogramDisplay::updateTable(const Frame& frame) {
     // The kept image shows the old colours.
     image_ = QImage();
     imageFor_.reset();
+    scaledFor_.reset();
 }
 
 void SpectrogramDisplay::updateImage(const Frame& frame, const ImageSize& size) {
@@ -120,6 +128,42 @@ void SpectrogramDisplay::updateImage(const Frame& frame, const ImageSize& size) 
         image_ = QImage(bits, size.width, size.height, size.width * 4, QImage::Format_RGB32);
     }
     imageFor_ = key;
+    ++imageVersion_;
+}
+
+void SpectrogramDisplay::updateScaled(int width, int height) {
+    if (image_.isNull() || width < 1 || height < 1) {
+        scaled_ = QImage();
+        scaledFor_.reset();
+        return;
+    }
+    const std::array<int, 3> key{imageVersion_, width, height};
+    if (scaledFor_ == key) return;
+    if (scaled_.width() != width || scaled_.height() != height) scaled_ = QImage(width, height, QImage::Format_RGB32);
+    if (scaled_.isNull()) return;
+    scaledFor_ = key;
+
+    // Nearest pixel: the source of each pixel is the one its centre falls in.
+    const int sourceWidth = image_.width(), sourceHeight = image_.height();
+    sourceColumn_.resize(static_cast<std::size_t>(width));
+    for (int x = 0; x < width; ++x) {
+        sourceColumn_[static_cast<std::size_t>(x)] =
+            std::min(static_cast<int>((x + 0.5) * sourceWidth / width), sourceWidth - 1);
+    }
+    uchar* bits = scaled_.bits();
+    const auto stride = static_cast<std::size_t>(scaled_.bytesPerLine());
+    int previous = -1;
+    for (int y = 0; y < height; ++y) {
+        auto* out = reinterpret_cast<std::uint32_t*>(bits + stride * static_cast<std::size_t>(y));
+        const int source = std::min(static_cast<int>((y + 0.5) * sourceHeight / height), sourceHeight - 1);
+        if (source == previous) {
+            std::memcpy(out, bits + stride * static_cast<std::size_t>(y - 1), static_cast<std::size_t>(width) * 4);
+            continue;
+        }
+        previous = source;
+        const auto* in = reinterpret_cast<const std::uint32_t*>(image_.constScanLine(source));
+        for (std::size_t x = 0; x < sourceColumn_.size(); ++x) out[x] = in[sourceColumn_[x]];
+    }
 }
 
 void SpectrogramDisplay::drawGrid(Canvas& canvas, const Rect& imageRect, double scale, const BarTheme& theme) {

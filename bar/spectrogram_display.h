@@ -14,12 +14,15 @@
 // ring under its lock; the rest is this display's own.
 //
 // Main thread only. Cost: a render walks at most 160 x W pixels about 25
-// times a second; every frame scales the image onto the panel with no
-// smoothing. The pixel buffer and the image over it are kept, so a frame
-// at stable sizes allocates nothing.
+// times a second and is then scaled (nearest pixel) to the device pixels
+// of the panel once; every frame blits that picture 1:1, which costs a copy
+// instead of a scaling blit (a third of the time at 1920 x 150 points).
+// The pixel buffer, the image over it and the scaled picture are kept, so
+// a frame at stable sizes allocates nothing.
 #pragma once
 
 #include <QImage>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -88,6 +91,9 @@ private:
 
     void updateTable(const Frame& frame);
     void updateImage(const Frame& frame, const ImageSize& size);
+    // Scales the image to `width` x `height` device pixels unless the kept
+    // picture is already that of the current image.
+    void updateScaled(int width, int height);
     void drawGrid(Canvas& canvas, const Rect& imageRect, double scale, const BarTheme& theme);
     void drawChannelLabel(Canvas& canvas, const Rect& rect, SpectrumChannel channel, const Zones& zones);
 
@@ -95,6 +101,10 @@ private:
     std::optional<TableKey> tableFor_;
     std::vector<std::uint32_t> pixels_;  // W x H, row 0 at the top
     QImage image_;                       // over `pixels_`, without a copy
+    int imageVersion_ = 0;               // changes with every render
+    QImage scaled_;                      // the image at the panel's device pixels
+    std::optional<std::array<int, 3>> scaledFor_;  // image version, width, height
+    std::vector<int> sourceColumn_;      // per scaled pixel column
     std::optional<ImageKey> imageFor_;
     ImageSize size_;
     TimelineMarks marks_;

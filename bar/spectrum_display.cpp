@@ -19,6 +19,7 @@ constexpr double kPillPadding = 8.0;      // points of width beyond the text
 constexpr double kPillRadius = 3.0;
 constexpr double kColourSpreadPoints = 3.0;  // a column's colour is the mean loudness this far around it
 constexpr double kChannelLabelFromHeight = 30.0;
+constexpr double kOutlineWidth = 1.0;     // points, the held outline
 constexpr int kMaxColumns = 1 << 16;      // a 16384-point window at scale 4
 constexpr const char* kSeparator = " \xC2\xB7 ";  // " · "
 constexpr const char* kDash = "\xE2\x80\x93";     // –
@@ -216,7 +217,6 @@ void SpectrumDisplay::draw(Canvas& canvas, const Rect& rect, const Frame& frame,
     CanvasState state(canvas);
     canvas.clip(field);
     const BarTheme& theme = frame.theme;
-    canvas.fill(field, theme.meterTrack);
 
     const double scale = frame.scale > 0.0 ? frame.scale : 2.0;
     const int n = columnCount(field.width, scale);
@@ -237,23 +237,16 @@ void SpectrumDisplay::draw(Canvas& canvas, const Rect& rect, const Frame& frame,
         } else {
             for (std::size_t i = 0; i < heldLevels_.size(); ++i) heldLevels_[i] = std::max(heldLevels_[i], columnLevels_[i]);
         }
-        buildCurve(heldArea_, heldLevels_, field, true);
-        canvas.fill(heldArea_, theme.meterFill.withAlpha(0.4));
     } else {
         heldLevels_.clear();
     }
 
     colourColumns(shown, scale, theme);
-    buildCurve(curve_, shown, field, true);
-    drawColumns(canvas, field, theme);
+    drawField(canvas, field, scale, theme, shown, grabbed);
     drawFrequencyGrid(canvas, field, scale, theme);
     drawLevelGrid(canvas, field, scale, theme);
     drawReadout(canvas, field, frame);
-    if (grabbed) {
-        buildCurve(heldLine_, heldLevels_, field, false);
-        canvas.stroke(heldLine_, theme.integratedMarker, 1.0, LineCap::butt, LineJoin::round);
-        nameHeldPeaks(canvas, field, frame);
-    }
+    if (grabbed) nameHeldPeaks(canvas, field, frame);
     if (rect.height >= kChannelLabelFromHeight) drawChannelLabel(canvas, rect, channel);
 }
 
@@ -294,34 +287,32 @@ void SpectrumDisplay::colourColumns(std::span<const float> levels, double scale,
         const double mean = (fractionSums_[to] - fractionSums_[from]) / static_cast<double>(to - from);
         row_[i] = palette_[static_cast<std::size_t>(std::trunc(255.0 * std::clamp(mean, 0.0, 1.0)))];
     }
-    const int width = static_cast<int>(n);
-    if (rowImage_.width() != width || rowImage_.height() != 1) rowImage_ = QImage(width, 1, QImage::Format_RGB32);
-    if (!rowImage_.isNull()) std::copy(row_.begin(), row_.end(), reinterpret_cast<std::uint32_t*>(rowImage_.scanLine(0)));
 }
 
-void SpectrumDisplay::buildCurve(Path& path, std::span<const float> levels, const Rect& field, bool closed) const {
-    path.clear();
-    if (closed) path.moveTo({field.minX(), field.minY()});
-    for (std::size_t i = 0; i < levels.size(); ++i) {
-        const Point p{field.minX() + step_ * static_cast<double>(i), levelY(levels[i], field)};
-        if (!closed && i == 0) {
-            path.moveTo(p);
-        } else {
-            path.lineTo(p);
+void SpectrumDisplay::drawField(Canvas& canvas, const Rect& field, double scale, const BarTheme& theme,
+                                std::span<const float> shown, bool grabbed) {
+    // The picture lies on whole device pixels, column i of the curve on
+    // pixel column i.
+    const double left = std::round(field.minX() * scale), bottom = std::round(field.minY() * scale);
+    const auto pixels = [](double v) { return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(kMaxColumns))); };
+    const int width = pixels(std::round(field.maxX() * scale) - left);
+    const int height = pixels(std::round(field.maxY() * scale) - bottom);
+    const auto rows = [&](std::span<const float> levels, std::vector<float>& out) {
+        out.resize(levels.size());
+        for (std::size_t i = 0; i < levels.size(); ++i) {
+            out[i] = static_cast<float>(levelY(levels[i], field) * scale - bottom);
         }
-    }
-    if (closed) path.lineTo({field.maxX(), field.minY()}).close();
-}
-
-void SpectrumDisplay::drawColumns(Canvas& canvas, const Rect& field, const BarTheme& theme) {
-    CanvasState state(canvas);
-    canvas.clip(curve_);
-    if (rowImage_.isNull()) {
-        canvas.fill(field, theme.meterFill);
+    };
+    rows(shown, curveRows_);
+    if (grabbed) rows(heldLevels_, heldRows_);
+    picture_.paint(width, height, curveRows_, row_, grabbed ? std::span<const float>(heldRows_) : std::span<const float>(),
+                   scale * kOutlineWidth,
+                   {.track = theme.meterTrack, .held = theme.meterFill.withAlpha(0.4), .outline = theme.integratedMarker});
+    if (picture_.image().isNull()) {
+        canvas.fill(field, theme.meterTrack);
         return;
     }
-    // Each colour sits centred on its column's x.
-    canvas.draw(rowImage_, Rect{field.minX() - step_ / 2.0, field.minY(), field.width, field.height}, false);
+    canvas.draw(picture_.image(), Rect{left / scale, bottom / scale, width / scale, height / scale}, false);
 }
 
 void SpectrumDisplay::drawFrequencyGrid(Canvas& canvas, const Rect& field, double scale, const BarTheme& theme) {

@@ -9,14 +9,16 @@
 //
 // Each frame updates the analyser from the scope buffer (the buffer's lock
 // is taken inside the analyser; nothing else is shared), asks it for one
-// band level per column and draws. Main thread only. Cost at 1920 points
-// and scale 2: 3840 band queries, one path of 3840 points clipping a
-// 3840 x 1 colour row, about thirty grid lines; the peak search while held
-// is linear in the columns. Buffers, the row image and the paths are kept
-// between frames, so a frame at stable sizes allocates nothing.
+// band level per column and paints the field into a picture of its own at
+// device resolution (SpectrumPicture: track, held area, coloured curve,
+// held outline), then the grids and texts over it. Main thread only. Cost
+// at 1920 x 150 points and scale 2: the analyser's two FFTs, 3840 band
+// queries, about a pass over the field's 1.1 million pixels and their blit;
+// the peak search while held is linear in the columns. Buffers and the
+// picture are kept between frames, so a frame at stable sizes allocates
+// nothing.
 #pragma once
 
-#include <QImage>
 #include <array>
 #include <optional>
 #include <span>
@@ -26,6 +28,7 @@
 
 #include "bar/module_display.h"
 #include "bar/spectrogram_palette.h"
+#include "bar/spectrum_picture.h"
 
 namespace crestline {
 
@@ -100,8 +103,8 @@ public:
 private:
     void measureColumns(int n, const Frame& frame);
     void colourColumns(std::span<const float> levels, double scale, const BarTheme& theme);
-    void buildCurve(Path& path, std::span<const float> levels, const Rect& field, bool closed) const;
-    void drawColumns(Canvas& canvas, const Rect& field, const BarTheme& theme);
+    void drawField(Canvas& canvas, const Rect& field, double scale, const BarTheme& theme,
+                   std::span<const float> shown, bool grabbed);
     void drawFrequencyGrid(Canvas& canvas, const Rect& field, double scale, const BarTheme& theme);
     void drawLevelGrid(Canvas& canvas, const Rect& field, double scale, const BarTheme& theme);
     void drawReadout(Canvas& canvas, const Rect& field, const Frame& frame);
@@ -116,12 +119,10 @@ private:
     std::vector<float> frozenLevels_;  // the columns kept while the module is frozen
     std::vector<double> fractionSums_;  // running sums of the level fractions, for the colours
     std::vector<std::uint32_t> row_;   // one palette colour per column
-    QImage rowImage_;                  // the row as an n x 1 picture
+    std::vector<float> curveRows_, heldRows_;  // the curves' heights in device rows above the field's foot
+    SpectrumPicture picture_;
     SpectrogramPalette::Table palette_{};
     std::optional<std::array<Colour, 2>> paletteFor_;  // meter fill and background it was made for
-    Path curve_;
-    Path heldArea_;
-    Path heldLine_;
     PeakScratch peakScratch_;
     std::vector<int> peaks_;
     std::vector<Label> labels_;
