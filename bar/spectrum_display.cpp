@@ -270,7 +270,7 @@ void SpectrumDisplay::measureColumns(int n, const Frame& frame) {
 }
 
 void SpectrumDisplay::colourColumns(std::span<const float> levels, double scale, const BarTheme& theme) {
-    const std::array<Colour, 2> key{theme.meterFill, theme.background};
+    const std::array<Colour, 3> key{theme.meterFill, theme.meterTrack, theme.background};
     if (paletteFor_ != key) {
         palette_ = SpectrogramPalette::spectrumColours(theme);
         paletteFor_ = key;

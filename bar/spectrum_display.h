@@ -79,11 +79,12 @@ public:
     static void appendNoteName(double hz, std::string& out);
     static std::string noteName(double hz);
 
-    // The peaks of `levels` (one per column, `columnsPerOctave` of them to
-    // an octave) worth naming, loudest first: louder than `floorDb` + 12 dB,
-    // the highest within a sixth of an octave and standing at least 5 dB
-    // above the lower of the two valleys within half an octave either side.
-    // `scratch` holds working space between calls.
+    // The peaks of `levels` (one per column across the three decades, so
+    // n·log10(2)/3 columns to an octave) worth naming, loudest first: louder
+    // than `floorDb` + 12 dB, the highest within a sixth of an octave (a flat
+    // top counts once) and at least 5 dB above the higher of the two valleys
+    // within half an octave either side. Linear in the columns; `scratch`
+    // keeps the working rows between calls.
     struct PeakScratch {
         std::vector<float> highest, leftLow, rightLow;
         std::vector<int> deque;
@@ -94,7 +95,6 @@ public:
     // What the last frame drew, for tests.
     std::span<const float> columnLevels() const { return columnLevels_; }
     std::span<const float> heldLevels() const { return heldLevels_; }
-    std::span<const std::uint32_t> colourRow() const { return row_; }
     const std::vector<Label>& labels() const { return labels_; }
     const std::vector<Peak>& namedPeaks() const { return named_; }
     const std::optional<Rect>& readoutPill() const { return readoutPill_; }
@@ -122,7 +122,7 @@ private:
     std::vector<float> curveRows_, heldRows_;  // the curves' heights in device rows above the field's foot
     SpectrumPicture picture_;
     SpectrogramPalette::Table palette_{};
-    std::optional<std::array<Colour, 2>> paletteFor_;  // meter fill and background it was made for
+    std::optional<std::array<Colour, 3>> paletteFor_;  // meter fill, track and background it was made for
     PeakScratch peakScratch_;
     std::vector<int> peaks_;
     std::vector<Label> labels_;
