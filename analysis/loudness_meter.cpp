@@ -108,7 +108,9 @@ void LoudnessMeter::process(const float* left, const float* right, int frames) {
     }
     std::scoped_lock lock(mutex_);
     for (int done = 0; done < frames; done += kChunk) {
-        processChunkLocked(left + done, right + done, std::min(kChunk, frames - done));
+        const int n = std::min(kChunk, frames - done);
+        filterChunk(left + done, right + done, n);
+        processChunkLocked(left + done, right + done, n);
     }
     // Finite input keeps the filters finite; a caller that skipped the block
     // handler's cleaning loses one block, not the rest of the session.
@@ -116,15 +118,18 @@ void LoudnessMeter::process(const float* left, const float* right, int frames) {
     kRight_.mendState();
 }
 
+// Weighting and interpolation depend on nothing that a hop end changes,
+// so they run over the whole chunk first, in tight loops.
+void LoudnessMeter::filterChunk(const float* left, const float* right, int frames) {
+    weightedEnergies(kLeft_, kRight_, left, right, frames, energyScratch_.data());
+    peakLeft_.pushBlock(left, frames, peakScratchLeft_.data());
+    peakRight_.pushBlock(right, frames, peakScratchRight_.data());
+}
+
 void LoudnessMeter::processChunkLocked(const float* left, const float* right, int frames) {
-    double* const energy = energyScratch_.data();
-    float* const tpLeft = peakScratchLeft_.data();
-    float* const tpRight = peakScratchRight_.data();
-    // Weighting and interpolation depend on nothing that a hop end changes,
-    // so they run over the whole chunk first, in tight loops.
-    weightedEnergies(kLeft_, kRight_, left, right, frames, energy);
-    peakLeft_.pushBlock(left, frames, tpLeft);
-    peakRight_.pushBlock(right, frames, tpRight);
+    const double* const energy = energyScratch_.data();
+    const float* const tpLeft = peakScratchLeft_.data();
+    const float* const tpRight = peakScratchRight_.data();
 
     // Then the chunk is walked in segments that end where a step or a hop
     // ends; sums keep the sample order so results do not depend on blocking.

@@ -1,5 +1,6 @@
 #include "tools/meter/meter_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -66,6 +67,10 @@ std::optional<std::pair<int, int>> timeSignature(const std::string& text) {
     const bool power = denominator == 1 || denominator == 2 || denominator == 4 || denominator == 8 || denominator == 16;
     if (numerator < 1 || numerator > 99 || !power) return std::nullopt;
     return std::pair(numerator, denominator);
+}
+
+void addTarget(MeterOptions& o, const LoudnessTarget& target) {
+    if (std::find(o.targets.begin(), o.targets.end(), target) == o.targets.end()) o.targets.push_back(target);
 }
 
 struct OptionRule {
@@ -153,6 +158,26 @@ const std::vector<OptionRule>& optionTable() {
              o.seconds = seconds;
              return {};
          }},
+        {"--album", false,
+         [](MeterOptions& o, const std::string&) -> std::string {
+             o.album = true;
+             return {};
+         }},
+        {"--target", true,
+         [](MeterOptions& o, const std::string& value) -> std::string {
+             const auto target = parseTarget(value);
+             if (!target) {
+                 return "--target: expected LUFS from -70 to 0, or LUFS:DBTP with a ceiling from -30 to 0, got '" +
+                        value + "'";
+             }
+             addTarget(o, *target);
+             return {};
+         }},
+        {"--streaming", false,
+         [](MeterOptions& o, const std::string&) -> std::string {
+             for (const LoudnessTarget& target : streamingTargets()) addTarget(o, target);
+             return {};
+         }},
         {"--help", false,
          [](MeterOptions& o, const std::string&) -> std::string {
              o.help = true;
@@ -167,8 +192,9 @@ const std::vector<OptionRule>& optionTable() {
 std::string meterUsage() {
     return "usage: crestline-meter [--every SECONDS] [--no-auto-reset] [--png OUT.png [--width POINTS] "
            "[--height POINTS] [--scale S] [--theme liveLight|liveDark|scope] [--modules LIST] [--set KEY=VALUE]... "
-           "[--bpm B [--signature N/D]]] FILE... | "
-           "crestline-meter --capture [--pid PID] [--seconds S] [--every SECONDS] [--no-auto-reset]";
+           "[--bpm B [--signature N/D]]] [--album] [--target LUFS[:DBTP]]... [--streaming] FILE... | "
+           "crestline-meter --capture [--pid PID] [--seconds S] [--every SECONDS] [--no-auto-reset] "
+           "[--target LUFS[:DBTP]]... [--streaming]";
 }
 
 ParsedOptions parseMeterOptions(std::span<const std::string> args) {
@@ -213,11 +239,13 @@ ParsedOptions parseMeterOptions(std::span<const std::string> args) {
     if (options.capture) {
         if (!options.files.empty()) return {std::nullopt, "--capture meters live sound and takes no file"};
         if (options.png) return {std::nullopt, "--png draws a file's readings, not --capture"};
+        if (options.album) return {std::nullopt, "--album takes files, not --capture"};
         return {options, {}};
     }
     if (options.pid || options.seconds) return {std::nullopt, "--pid and --seconds go with --capture"};
     if (options.files.empty()) return {std::nullopt, "no input file (" + meterUsage() + ")"};
     if (options.png && options.files.size() > 1) return {std::nullopt, "--png draws one file, got several"};
+    if (options.png && options.album) return {std::nullopt, "--png draws one file, --album takes several"};
     return {options, {}};
 }
 

@@ -2,8 +2,10 @@
 //   crestline-meter [--every SECONDS] [--no-auto-reset]
 //                   [--png OUT.png [--width POINTS] [--height POINTS] [--scale S]
 //                    [--theme liveLight|liveDark|scope] [--modules LIST] [--set KEY=VALUE]...
-//                    [--bpm B [--signature N/D]]] FILE...
+//                    [--bpm B [--signature N/D]]]
+//                   [--album] [--target LUFS[:DBTP]]... [--streaming] FILE...
 //   crestline-meter --capture [--pid PID] [--seconds S] [--every SECONDS] [--no-auto-reset]
+//                   [--target LUFS[:DBTP]]... [--streaming]
 // Parsing only: no I/O, so tests and later options (other sources, image
 // output) add a table entry and a field without touching the rest.
 #pragma once
@@ -14,6 +16,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "tools/meter/loudness_targets.h"
 
 namespace crestline::meter_tool {
 
@@ -40,6 +44,10 @@ struct MeterOptions {
     bool capture = false;
     std::optional<std::int32_t> pid;
     std::optional<double> seconds;
+    // After the files, one line for all of them as one programme.
+    bool album = false;
+    // Each final reading gains the gain toward each target (no duplicates).
+    std::vector<LoudnessTarget> targets;
 };
 
 struct ParsedOptions {
