@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "analysis/loudness_meter.h"
@@ -13,6 +14,7 @@ namespace crestline {
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kFieldInset = 2.0;  // points above and below the field
 constexpr double kTextSize = 8.0;    // points, legend and read-out
 constexpr const char* kSeparator = " \xC2\xB7 ";  // " · "
@@ -192,12 +194,24 @@ void HistoryDisplay::draw(Canvas& canvas, const Rect& rect, const Frame& frame, 
     } else if (integrated) {
         fillSource = HistorySource::integrated;
     }
-    if (fillSource) drawLevelGraph(canvas, field, *fillSource, frame);
-
-    const auto always = [](const Column&) { return true; };
-    if (momentary && fillSource != HistorySource::momentary) {
-        strokeLine(canvas, field, [](const Column& c) { return c.m; }, always, Colour::white(0.35), 1.0);
+    // The fill and the momentary line go into one picture, the integrated
+    // lines into another over the timeline marks and the target line. A
+    // picture is painted anew only when what it shows changed: the meter
+    // adds a value every 0.1 s, the display draws up to 60 frames a second.
+    const auto none = [](const Column&) { return false; };
+    const auto pickFill = [fillSource](const Column& c) {
+        return fillSource == HistorySource::shortTerm ? c.s : fillSource == HistorySource::momentary ? c.m : c.i;
+    };
+    columnYs(field, pickFill, [&](const Column&) { return fillSource.has_value(); }, graphYs_[0]);
+    columnYs(field, [](const Column& c) { return c.m; },
+             [&](const Column&) { return momentary && fillSource != HistorySource::momentary; }, graphYs_[1]);
+    const double scale = canvas.scale();
+    if (graphShown_.changed(graphYs_, field, scale, theme.meterFill)) {
+        graph_.begin(field, scale);
+        drawLevelGraph(field, frame);
+        graph_.strokeLine(graphYs_[1], columns_.front().x + columnWidth_ / 2.0, columnWidth_, Colour::white(0.35), 1.0);
     }
+    graph_.draw(canvas);
 
     marks_.draw(canvas, rect, frame, span, frame.shownAt(), zones.timelineNameRects);
 
@@ -205,14 +219,22 @@ void HistoryDisplay::draw(Canvas& canvas, const Rect& rect, const Frame& frame, 
     if (integrated && target) {
         canvas.fill(Rect{rect.minX(), levelY(*target, field) - 0.5, rect.width, 1.0}, theme.targetMarker);
     }
-    if (integrated && fillSource != HistorySource::integrated) {
-        const auto value = [](const Column& c) { return c.i; };
-        strokeLine(canvas, field, value, always, Colour::white(0.85), 1.5);
-        if (target) {
-            const double over = *target + kOverTargetLU;
-            strokeLine(canvas, field, value, [over](const Column& c) { return c.i > over; }, theme.warnColor, 1.5);
-        }
+    const bool integratedLine = integrated && fillSource != HistorySource::integrated;
+    const double over = target ? *target + kOverTargetLU : 0.0;
+    const auto pickIntegrated = [](const Column& c) { return c.i; };
+    columnYs(field, pickIntegrated, [&](const Column&) { return integratedLine; }, lineYs_[0]);
+    if (integratedLine && target) {
+        columnYs(field, pickIntegrated, [over](const Column& c) { return c.i > over; }, lineYs_[1]);
+    } else {
+        columnYs(field, pickIntegrated, none, lineYs_[1]);
     }
+    if (linesShown_.changed(lineYs_, field, scale, theme.warnColor)) {
+        lines_.begin(field, scale);
+        const double first = columns_.front().x + columnWidth_ / 2.0;
+        lines_.strokeLine(lineYs_[0], first, columnWidth_, Colour::white(0.85), 1.5);
+        lines_.strokeLine(lineYs_[1], first, columnWidth_, theme.warnColor, 1.5);
+    }
+    lines_.draw(canvas);
 
     if (settings.historyPeakMarks()) {
         fillMarks(canvas, field.maxY() - kMarkHeight, [](const Column& c) { return c.peak > kPeakMarkAboveDBTP; },
@@ -229,57 +251,54 @@ void HistoryDisplay::draw(Canvas& canvas, const Rect& rect, const Frame& frame, 
     drawReadout(canvas, rect, field, frame, shown, span);
 }
 
-void HistoryDisplay::drawLevelGraph(Canvas& canvas, const Rect& field, HistorySource source, const Frame& frame) {
-    // One outline per run of columns: the same area as a rectangle per
-    // column, without seams between them and far cheaper to fill.
-    fillPath_.clear();
-    bool open = false;
-    double runEnd = 0.0;
-    for (const Column& column : columns_) {
-        const double v = source == HistorySource::shortTerm ? column.s
-                         : source == HistorySource::momentary ? column.m
-                                                              : column.i;
-        const bool drawn = column.present && std::isfinite(v) && v > kFloorLUFS;
-        if (!drawn) {
-            if (open) fillPath_.lineTo({runEnd, field.minY()}).close();
-            open = false;
-            continue;
+void HistoryDisplay::drawLevelGraph(const Rect& field, const Frame& frame) {
+    // The level gradient of the meter fill, one colour per pixel row: the
+    // colour at 0.35 of its alpha at the field's foot, full at its top.
+    const Colour& fill = frame.theme.meterFill;
+    const auto rows = static_cast<std::size_t>(graph_.height());
+    if (rowColours_.size() != rows || rowColoursFor_ != fill || rowColoursField_ != field) {
+        rowColours_.resize(rows);
+        rowColoursFor_ = fill;
+        rowColoursField_ = field;
+        const double alpha = std::clamp(fill.alpha, 0.0, 1.0);
+        const auto byte = [](double v) { return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)); };
+        for (std::size_t row = 0; row < rows; ++row) {
+            const double t = std::clamp((graph_.rowY(static_cast<int>(row)) - field.minY()) / field.height, 0.0, 1.0);
+            const double a = alpha * (0.35 + 0.65 * t);
+            rowColours_[row] = byte(a) << 24 | byte(fill.red * a) << 16 | byte(fill.green * a) << 8 | byte(fill.blue * a);
         }
-        const double y = levelY(v, field);
-        if (!open) {
-            fillPath_.moveTo({column.x, field.minY()});
-            open = true;
-        }
-        runEnd = column.x + columnWidth_;
-        fillPath_.lineTo({column.x, y}).lineTo({runEnd, y});
     }
-    if (open) fillPath_.lineTo({runEnd, field.minY()}).close();
-    if (fillPath_.isEmpty()) return;
-    const Gradient& gradient = frame.gradients.of(frame.theme.meterFill);
-    canvas.fill(fillPath_, gradient, {field.minX(), field.minY()}, {field.minX(), field.maxY()});
+    graph_.fillColumns(graphYs_[0], columns_.front().x, columnWidth_, field.minY(), rowColours_);
 }
 
 template <typename Pick, typename Keep>
-void HistoryDisplay::strokeLine(Canvas& canvas, const Rect& field, Pick pick, Keep keep, const Colour& colour,
-                                double width) {
-    linePath_.clear();
-    bool open = false;
-    const double half = columnWidth_ / 2.0;
-    for (const Column& column : columns_) {
+void HistoryDisplay::columnYs(const Rect& field, Pick pick, Keep keep, std::vector<double>& out) const {
+    out.resize(columns_.size());
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+        const Column& column = columns_[c];
         const double v = pick(column);
-        if (!column.present || !std::isfinite(v) || !(v > kFloorLUFS) || !keep(column)) {
-            open = false;
-            continue;
-        }
-        const Point p{column.x + half, levelY(v, field)};
-        if (open) {
-            linePath_.lineTo(p);
-        } else {
-            linePath_.moveTo(p);
-            open = true;
-        }
+        const bool drawn = column.present && std::isfinite(v) && v > kFloorLUFS && keep(column);
+        out[c] = drawn ? levelY(v, field) : kNaN;
     }
-    canvas.stroke(linePath_, colour, width, LineCap::butt, LineJoin::round);
+}
+
+bool HistoryDisplay::Shown::changed(const std::array<std::vector<double>, 2>& newYs, const Rect& newField,
+                                    double newScale, const Colour& newColour) {
+    // Bit for bit, so the NaNs of the gaps compare equal.
+    const auto same = [](const std::vector<double>& a, const std::vector<double>& b) {
+        return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+    };
+    if (valid && same(newYs[0], ys[0]) && same(newYs[1], ys[1]) && newField == field && newScale == scale &&
+        newColour == colour) {
+        return false;
+    }
+    ys[0] = newYs[0];
+    ys[1] = newYs[1];
+    field = newField;
+    scale = newScale;
+    colour = newColour;
+    valid = true;
+    return true;
 }
 
 template <typename Marked>

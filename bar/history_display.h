@@ -16,10 +16,12 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "analysis/history_source.h"
+#include "bar/column_raster.h"
 #include "bar/module_display.h"
 #include "bar/timeline_marks.h"
 
@@ -83,11 +85,11 @@ public:
 
 private:
     void copyTracks(const Frame& frame, int count);
-    void drawLevelGraph(Canvas& canvas, const Rect& field, HistorySource source, const Frame& frame);
-    // Strokes the line through the column centres where `pick` gives a
-    // finite value above the floor that `keep` accepts; runs break elsewhere.
+    void drawLevelGraph(const Rect& field, const Frame& frame);
+    // The y of each column's value that `pick` gives where it is finite,
+    // above the floor and accepted by `keep`; NaN elsewhere (a gap).
     template <typename Pick, typename Keep>
-    void strokeLine(Canvas& canvas, const Rect& field, Pick pick, Keep keep, const Colour& colour, double width);
+    void columnYs(const Rect& field, Pick pick, Keep keep, std::vector<double>& out) const;
     // Fills the columns that `marked` accepts, neighbours joined into one rectangle.
     template <typename Marked>
     void fillMarks(Canvas& canvas, double y, Marked marked, const Colour& colour);
@@ -101,8 +103,26 @@ private:
     int available_ = 0;     // values the meter had at the copy
     std::vector<Column> columns_;
     double columnWidth_ = 1.0;
-    Path fillPath_;
-    Path linePath_;
+    // What a picture shows, to paint it anew only when that changes.
+    struct Shown {
+        std::array<std::vector<double>, 2> ys;
+        Rect field;
+        double scale = 0.0;
+        Colour colour;
+        bool valid = false;
+        // Remembers the new state; false when it equals the old one.
+        bool changed(const std::array<std::vector<double>, 2>& newYs, const Rect& newField, double newScale,
+                     const Colour& newColour);
+    };
+    ColumnRaster graph_;  // the level fill and the momentary line
+    ColumnRaster lines_;  // the integrated line and its stretches over the target
+    std::array<std::vector<double>, 2> graphYs_;  // per column: the fill's top, the momentary line (NaN: none)
+    std::array<std::vector<double>, 2> lineYs_;   // per column: integrated, integrated over the target
+    Shown graphShown_;
+    Shown linesShown_;
+    std::vector<std::uint32_t> rowColours_;  // the level gradient per pixel row of `graph_`
+    Colour rowColoursFor_;
+    Rect rowColoursField_;
     TimelineMarks marks_;
 
     // The legend is rebuilt only when what it says changes.

@@ -7,6 +7,8 @@
 #include <numbers>
 #include <span>
 
+#include <QPainter>
+
 #include "analysis/scope_buffer.h"
 #include "settings/settings.h"
 
@@ -79,6 +81,12 @@ ImagerDisplay::Geometry ImagerDisplay::geometry(const Rect& rect, ImagerMode mod
             break;
         }
     }
+    if (g.shape != Shape::none) {
+        constexpr double p = kGlowPixelsPerPoint;
+        const double left = std::floor(g.glow.minX() * p) / p;
+        const double bottom = std::floor(g.glow.minY() * p) / p;
+        g.bitmap = Rect{left, bottom, std::ceil(g.glow.maxX() * p) / p - left, std::ceil(g.glow.maxY() * p) / p - bottom};
+    }
     return g;
 }
 
@@ -110,20 +118,21 @@ std::optional<Point> ImagerDisplay::dotCentre(const Geometry& g, float left, flo
 }
 
 bool ImagerDisplay::fade(std::uint8_t* bytes, std::size_t count) {
-    // Sixteen bytes at a time in 16-bit lanes: v × 224 never exceeds 16 bits.
+    // v × 224 / 256, rounded down, is v − ⌈v / 8⌉: byte lanes only, sixteen
+    // at a time.
+    static_assert(kFade == 224);
     using Bytes = std::uint8_t __attribute__((vector_size(16)));
-    using Words = std::uint16_t __attribute__((vector_size(32)));
-    Words lit{};
+    Bytes lit{};
     std::size_t k = 0;
     for (; k + 16 <= count; k += 16) {
-        Bytes b;
-        std::memcpy(&b, bytes + k, sizeof b);
-        Words w = __builtin_convertvector(b, Words);
-        w = (w * static_cast<std::uint16_t>(kFade)) >> 8;
-        w &= reinterpret_cast<Words>(w >= 2);  // what falls below 2 goes dark
-        lit |= w;
-        b = __builtin_convertvector(w, Bytes);
-        std::memcpy(bytes + k, &b, sizeof b);
+        Bytes v;
+        std::memcpy(&v, bytes + k, sizeof v);
+        const Bytes eighth = v >> 3;
+        const Bytes rest = reinterpret_cast<Bytes>((v & 7) != 0) & 1;
+        v = v - eighth - rest;
+        v &= reinterpret_cast<Bytes>(v >= 2);  // what falls below 2 goes dark
+        lit |= v;
+        std::memcpy(bytes + k, &v, sizeof v);
     }
     unsigned any = 0;
     for (int lane = 0; lane < 16; ++lane) any |= lit[lane];
@@ -222,6 +231,35 @@ void ImagerDisplay::drawStrip(Canvas& canvas, const Rect& rect, const Frame& fra
 }
 
 void ImagerDisplay::drawLarge(Canvas& canvas, const Rect& rect, const Frame& frame, int count) {
+    const double scale = canvas.scale();
+    const BarTheme& theme = frame.theme;
+    char buffer[160];
+    std::snprintf(buffer, sizeof buffer, "%d %.3f %.3f %.3f %.3f %.3f ", static_cast<int>(geometry_.shape), rect.x,
+                  rect.y, rect.width, rect.height, scale);
+    key_.assign(buffer);
+    key_ += theme.spectrumGridMajor.key();
+    if (backdrop_.isNull() || key_ != backdropKey_) {
+        backdropKey_ = key_;
+        const double left = std::floor(rect.minX() * scale) / scale;
+        const double bottom = std::floor(rect.minY() * scale) / scale;
+        backdropRect_ = Rect{left, bottom, std::ceil(rect.maxX() * scale) / scale - left,
+                             std::ceil(rect.maxY() * scale) / scale - bottom};
+        const int width = static_cast<int>(std::clamp(std::lround(backdropRect_.width * scale), 1L, 32768L));
+        const int height = static_cast<int>(std::clamp(std::lround(backdropRect_.height * scale), 1L, 32768L));
+        backdrop_ = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+        backdrop_.setDevicePixelRatio(scale);
+        backdrop_.fill(Qt::transparent);
+        QPainter painter(&backdrop_);
+        Canvas local(painter, backdropRect_.height, scale, canvas.texts());
+        painter.translate(-left, -bottom);  // bar coordinates from here on
+        paintBackdrop(local, rect, frame);
+    }
+    canvas.draw(backdrop_, backdropRect_, false);
+    drawGlow(canvas, frame, count);
+    if (rect.width > 160.0) drawMarker(canvas, frame);
+}
+
+void ImagerDisplay::paintBackdrop(Canvas& canvas, const Rect& rect, const Frame& frame) {
     const BarTheme& theme = frame.theme;
     const double cx = geometry_.cx;
     const double cy = geometry_.cy;
@@ -262,32 +300,37 @@ void ImagerDisplay::drawLarge(Canvas& canvas, const Rect& rect, const Frame& fra
         canvas.drawText("L", font, kLabelColour, {cx - k - 10.0, cy + k + 2.0});
         canvas.drawText("R", font, kLabelColour, {cx + k + 4.0, cy + k + 2.0});
     }
-    drawGlow(canvas, frame, count);
-    if (rect.width > 160.0) drawCorrelationScale(canvas, frame, font);
-}
-
-void ImagerDisplay::drawCorrelationScale(Canvas& canvas, const Frame& frame, const Font& font) {
-    const BarTheme& theme = frame.theme;
+    if (!(rect.width > 160.0)) return;
+    // The correlation scale beside the glow: +1 at its top, −1 at its foot.
     const double bottom = geometry_.glow.minY();
     const double top = geometry_.glow.maxY();
-    const double x = std::round(geometry_.cx + geometry_.radius + 10.0);
-    const double fh = geometry_.labelHeight;
+    const double x = std::round(cx + r + 10.0);
     canvas.fill(Rect{x, bottom, 1.0, top - bottom}, theme.spectrumGridMajor);
     const std::pair<double, const char*> labels[] = {{1.0, "+1"}, {0.0, "0"}, {-1.0, "\xE2\x88\x92" "1"}};
     for (const auto& [value, text] : labels) {
         canvas.drawText(text, font, kLabelColour, {x + 6.0, bottom + (value + 1.0) / 2.0 * (top - bottom) - fh / 2.0});
     }
+}
+
+void ImagerDisplay::drawMarker(Canvas& canvas, const Frame& frame) {
     const double c = frame.reading.correlation;
     if (!std::isfinite(c)) return;
+    const BarTheme& theme = frame.theme;
+    const double bottom = geometry_.glow.minY();
+    const double top = geometry_.glow.maxY();
+    const double x = std::round(geometry_.cx + geometry_.radius + 10.0);
     const double shown = std::clamp(c, -1.0, 1.0);
     const double y = std::round(bottom + (shown + 1.0) / 2.0 * (top - bottom)) - 2.0;
     canvas.fill(Rect{x - 3.0, y, 7.0, 4.0}, c < kWarnBelow ? theme.warnColor : theme.meterFill.withAlpha(1.0));
 }
 
 void ImagerDisplay::drawGlow(Canvas& canvas, const Frame& frame, int count) {
-    const Rect& rect = geometry_.glow;
+    const Rect& rect = geometry_.bitmap;
     if (rect.isEmpty()) return;
-    if (glow_.isNull() || rect != glowRect_) {
+    // At two pixels a point the bitmap lands pixel for pixel.
+    const bool smooth = canvas.scale() != kGlowPixelsPerPoint;
+    const bool remade = glow_.isNull() || rect != glowRect_;
+    if (remade) {
         const auto pixels = [](double points) {
             return static_cast<int>(std::clamp(std::ceil(points * kGlowPixelsPerPoint), 1.0, kLargestGlowPixels));
         };
@@ -295,9 +338,25 @@ void ImagerDisplay::drawGlow(Canvas& canvas, const Frame& frame, int count) {
         glow_.fill(Qt::transparent);
         glowRect_ = rect;
         glowLit_ = false;
+        litFrom_ = glow_.height();
+        litTo_ = 0;
     }
-    if (!frame.frozen() && glowLit_) {
-        glowLit_ = fade(glow_.bits(), static_cast<std::size_t>(glow_.sizeInBytes()));
+    // Frozen, the picture stands as it is: no fade, and its dots are already
+    // in it (unless the bitmap was just made anew).
+    const bool frozen = frame.frozen();
+    if (!frozen && glowLit_) {
+        // Only the rows that dots have lit since the bitmap was last dark.
+        const auto stride = static_cast<std::size_t>(glow_.bytesPerLine());
+        glowLit_ = fade(glow_.bits() + static_cast<std::size_t>(litFrom_) * stride,
+                        static_cast<std::size_t>(litTo_ - litFrom_) * stride);
+        if (!glowLit_) {
+            litFrom_ = glow_.height();
+            litTo_ = 0;
+        }
+    }
+    if (frozen && !remade) {
+        canvas.draw(glow_, rect, smooth);
+        return;
     }
 
     const Colour& fill = frame.theme.meterFill;
@@ -314,7 +373,7 @@ void ImagerDisplay::drawGlow(Canvas& canvas, const Frame& frame, int count) {
             glowLit_ = true;
         }
     }
-    canvas.draw(glow_, rect, true);
+    canvas.draw(glow_, rect, smooth);
 }
 
 void ImagerDisplay::paintDot(double x, double y, const std::uint8_t premultiplied[4]) {
@@ -330,6 +389,8 @@ void ImagerDisplay::paintDot(double x, double y, const std::uint8_t premultiplie
     const int column1 = std::min(static_cast<int>(std::ceil(left + kSide)), width);
     const int row0 = std::max(static_cast<int>(std::floor(top)), 0);
     const int row1 = std::min(static_cast<int>(std::ceil(top + kSide)), height);
+    litFrom_ = std::min(litFrom_, row0);
+    litTo_ = std::max(litTo_, row1);
     for (int row = row0; row < row1; ++row) {
         const double coverY = std::min(row + 1.0, top + kSide) - std::max(static_cast<double>(row), top);
         auto* line = reinterpret_cast<std::uint32_t*>(glow_.scanLine(row));

@@ -47,6 +47,7 @@ public:
     struct Geometry {
         Shape shape = Shape::none;
         Rect glow;
+        Rect bitmap;         // the glow's rectangle grown to whole bitmap pixels
         Rect plot;           // strip: the dots' area (the glow's too)
         double cx = 0.0;     // large displays: the centre...
         double cy = 0.0;
@@ -85,7 +86,10 @@ private:
     int pullSamples(const Frame& frame);
     void drawStrip(Canvas& canvas, const Rect& rect, const Frame& frame, int count);
     void drawLarge(Canvas& canvas, const Rect& rect, const Frame& frame, int count);
-    void drawCorrelationScale(Canvas& canvas, const Frame& frame, const Font& font);
+    // The outline, its labels and the correlation scale, kept as a picture
+    // while the rectangle, the scale and the colours stay.
+    void paintBackdrop(Canvas& canvas, const Rect& rect, const Frame& frame);
+    void drawMarker(Canvas& canvas, const Frame& frame);
     // Fades (unless frozen), paints this frame's dots and draws the bitmap.
     void drawGlow(Canvas& canvas, const Frame& frame, int count);
     void paintDot(double x, double y, const std::uint8_t premultiplied[4]);
@@ -99,9 +103,15 @@ private:
 
     Geometry geometry_;
     Path outline_;
+    QImage backdrop_;
+    Rect backdropRect_;  // points, on whole device pixels
+    std::string backdropKey_;  // what it was painted for
+    std::string key_;          // scratch for this frame's key
     QImage glow_;      // ARGB32 premultiplied, kGlowPixelsPerPoint per point
     Rect glowRect_;    // what the bitmap was made for
     bool glowLit_ = false;
+    int litFrom_ = 0;  // rows of the bitmap lit since it was last dark: [litFrom_, litTo_)
+    int litTo_ = 0;
 };
 
 }  // namespace crestline

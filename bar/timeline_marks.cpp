@@ -159,10 +159,12 @@ void TimelineMarks::placeBars(const Rect& rect, const Grid& grid, double seconds
 
 void TimelineMarks::drawBars(Canvas& canvas, const Rect& rect) {
     const double scale = canvas.scale();
-    const double height = rect.height - 2.0 * kLineInset;
+    // On whole device pixels, so each line is a plain fill.
+    const double bottom = snap(rect.minY() + kLineInset, scale);
+    const double height = snap(rect.maxY() - kLineInset, scale) - bottom;
     if (height <= 0.0) return;
     for (const BarLine& line : barLines_) {
-        canvas.fill(Rect{snap(line.x, scale), rect.minY() + kLineInset, 1.0, height}, kBarLineColour);
+        canvas.fill(Rect{snap(line.x, scale), bottom, 1.0, height}, kBarLineColour);
     }
     const Font font = LiveFont::toolbar(kFontSize);
     double lastLabel = -kInfinity;
@@ -187,9 +189,10 @@ void TimelineMarks::drawLocators(Canvas& canvas, const Rect& rect, const std::ve
                                  double seconds, double now, std::vector<Rect>& nameRects) {
     if (locators.empty()) return;
     const double pointsPerSecond = rect.width / seconds;
-    const double lineHeight = rect.height - 2.0 * kLineInset;
     const Font font = LiveFont::toolbar(kFontSize);
     const double scale = canvas.scale();
+    const double lineBottom = snap(rect.minY() + kLineInset, scale);
+    const double lineHeight = snap(rect.maxY() - kLineInset, scale) - lineBottom;
     rowEnds_.fill(-kInfinity);
     const auto byBeat = [](const LiveSet::Locator& locator, double beat) { return locator.beat < beat; };
     const auto beatBefore = [](double beat, const LiveSet::Locator& locator) { return beat < locator.beat; };
@@ -221,7 +224,7 @@ void TimelineMarks::drawLocators(Canvas& canvas, const Rect& rect, const std::ve
             }
             locatorLines_.push_back(x);
             if (lineHeight > 0.0) {
-                canvas.fill(Rect{snap(x, scale), rect.minY() + kLineInset, 1.0, lineHeight}, kLocatorColour);
+                canvas.fill(Rect{snap(x, scale), lineBottom, 1.0, lineHeight}, kLocatorColour);
             }
             if (!it->name.empty()) {
                 // Names sit at the top; one that would run into the name

@@ -32,6 +32,8 @@
 #include "bar/bar_picture.h"
 #include "bar/bar_theme.h"
 #include "bar/bar_view.h"
+#include "bar/history_display.h"
+#include "bar/imager_display.h"
 #include "bar/scope_display.h"
 #include "live/live_sync.h"
 #include "platform/clock.h"
@@ -318,6 +320,148 @@ BENCHMARK(BM_ScopeSyncedBar1920x150)->Unit(benchmark::kMicrosecond)->MeasureProc
 BENCHMARK(BM_ScopeSynced4Bars1920x150)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
 BENCHMARK(BM_ScopeTriggered40ms384x150)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
 BENCHMARK(BM_ScopeSyncedBar384x150)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
+
+// ---- The loudness history and the imager alone --------------------------------
+
+// Ten minutes of the music above (the history full) with Live playing at
+// 120 BPM past four locators; before each frame 1/60 s of new audio, the
+// clock and the transport move on (not timed), as on screen.
+class Playing {
+public:
+    static Playing& shared() {
+        static Playing* playing = new Playing;  // until exit
+        return *playing;
+    }
+
+    void next() {
+        std::normal_distribution<float> noise(0.0f, 0.1f);
+        for (std::size_t i = 0; i < left_.size(); ++i) {
+            const double t = static_cast<double>(frames_++) / 48000.0;
+            const float tone = static_cast<float>(0.2 * std::sin(2.0 * M_PI * 440.0 * t));
+            const float n = noise(random_);
+            left_[i] = tone + n;
+            right_[i] = 0.8f * tone - n;
+        }
+        source.feed(left_.data(), right_.data(), static_cast<int>(left_.size()));
+        advance(1.0 / 60.0);
+    }
+
+    FakeClock clock;
+    AnalyserSource source;
+    LiveSync sync{clock, std::make_unique<NoMidi>()};
+
+private:
+    Playing() {
+        source.configure(48000.0);
+        for (int loop = 0; loop < 60; ++loop) feedMusic(source);
+        for (int k = 0; k < 4800; ++k) advance(0.125);
+        std::scoped_lock held(sync.lock());
+        sync.applyHelper({{"type", "locators"},
+                          {"locators", {{64.0, "Verse"}, {320.0, "Chorus"}, {704.0, "Break"}, {1152.0, "Drop"}}},
+                          {"numerator", 4},
+                          {"denominator", 4}},
+                         clock.now());
+    }
+    void advance(double seconds) {
+        clock.advance(seconds);
+        beat_ += 2.0 * seconds;
+        std::scoped_lock held(sync.lock());
+        sync.applyHelper({{"type", "position"}, {"beat", beat_}, {"playing", true}}, clock.now());
+    }
+
+    std::vector<float> left_ = std::vector<float>(800);
+    std::vector<float> right_ = std::vector<float>(800);
+    std::uint64_t frames_ = 0;
+    double beat_ = 0.0;
+    std::mt19937 random_{3};
+};
+
+// One display alone in a panel of `width` points at scale 2: the whole of
+// a 1920-point bar, or the 384 points a graph gets beside four others and
+// the meter.
+void drawAlone(benchmark::State& state, ModuleDisplay& display, Settings& settings, double width, double height,
+               std::optional<double> pointerX = std::nullopt) {
+    application();
+    Playing& playing = Playing::shared();
+    const BarTheme& theme = BarTheme::liveDark();
+    PointerState pointer;
+    pointer.historyPointerX = pointerX;
+    LevelGradients gradients;
+    TextCache texts;
+    Zones zones;
+    const Size bounds{1920.0, height};
+    QImage image(3840, static_cast<int>(height * 2), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2.0);
+    image.fill(Qt::black);
+    const Rect rect{8.0, 4.0, width - 16.0, height - 8.0};
+    const auto draw = [&] {
+        QPainter painter(&image);
+        Canvas canvas(painter, height, 2.0, texts);
+        zones.clear();
+        const Frame f{.area = display.area(), .theme = theme, .barTheme = theme, .settings = settings,
+                      .pointer = pointer, .gradients = gradients, .bounds = bounds, .scale = 2.0,
+                      .now = playing.clock.now(), .reading = playing.source.reading(),
+                      .scope = &playing.source.scopeBuffer(), .loudness = &playing.source.meter(),
+                      .spectrogram = nullptr, .spectrum = nullptr, .sync = &playing.sync, .liveSet = nullptr};
+        display.draw(canvas, rect, f, zones);
+    };
+    for (int warm = 0; warm < 64; ++warm) {
+        playing.next();
+        draw();
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        playing.next();
+        state.ResumeTiming();
+        draw();
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+
+// Settings of one benchmark, in a file of its own.
+struct BenchSettings {
+    explicit BenchSettings(const char* name)
+        : file(std::filesystem::temp_directory_path() / name), settings(file, systemClock(), Settings::Writing::manual) {}
+    ~BenchSettings() { std::filesystem::remove(file); }
+    std::filesystem::path file;
+    Settings settings;
+};
+
+// Ten minutes of all three series with the target, peak marks, dynamics
+// strip, timeline marks and the pointer's read-out.
+void drawHistory(benchmark::State& state, double width, double height) {
+    BenchSettings bench("crestline-history-bench-settings.json");
+    Settings& settings = bench.settings;
+    settings.setHistoryMinutes(10.0);
+    settings.setHistoryShows({HistorySource::momentary, HistorySource::shortTerm, HistorySource::integrated});
+    settings.setHistoryTargetLUFS(-20.0);
+    settings.setHistoryDynamics(true);
+    HistoryDisplay display;
+    drawAlone(state, display, settings, width, height, width * 0.6);
+}
+
+void drawImager(benchmark::State& state, double width, double height, ImagerMode mode) {
+    BenchSettings bench("crestline-imager-bench-settings.json");
+    bench.settings.setImagerMode(mode);
+    ImagerDisplay display;
+    drawAlone(state, display, bench.settings, width, height);
+}
+
+void BM_History1920x36(benchmark::State& s) { drawHistory(s, 1920.0, 36.0); }
+void BM_History1920x150(benchmark::State& s) { drawHistory(s, 1920.0, 150.0); }
+void BM_History384x150(benchmark::State& s) { drawHistory(s, 384.0, 150.0); }
+void BM_ImagerStrip1920x36(benchmark::State& s) { drawImager(s, 1920.0, 36.0, ImagerMode::polarSample); }
+void BM_ImagerPolar1920x150(benchmark::State& s) { drawImager(s, 1920.0, 150.0, ImagerMode::polarSample); }
+void BM_ImagerLissajous1920x150(benchmark::State& s) { drawImager(s, 1920.0, 150.0, ImagerMode::lissajous); }
+void BM_ImagerPolar384x150(benchmark::State& s) { drawImager(s, 384.0, 150.0, ImagerMode::polarSample); }
+
+BENCHMARK(BM_History1920x36)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_History1920x150)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_History384x150)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ImagerStrip1920x36)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ImagerPolar1920x150)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ImagerLissajous1920x150)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ImagerPolar384x150)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->Repetitions(3)->ReportAggregatesOnly(true);
 
 }  // namespace
 }  // namespace crestline

@@ -58,7 +58,7 @@ protected:
     }
     QImage draw(double height = 60.0) { return renderBar(fed, {900, height}, 2.0); }
     HistoryDisplay& history() { return static_cast<HistoryDisplay&>(fed.display(GraphKind::history)); }
-    Rect field() const { return *fed.layout().historyField; }
+    Rect field() const { return fed.layout().historyField.value(); }  // after a frame
     // x of the moment `secondsIntoAudio` of the 30 s fed, in a one-minute span.
     double xAt(double secondsIntoAudio) const { return field().minX() + (30.0 + secondsIntoAudio) / 60.0 * field().width; }
     double yAt(double lufs) const { return HistoryDisplay::levelY(lufs, field()); }
@@ -163,6 +163,7 @@ TEST_F(HistoryDisplayTest, TheFilledSeriesIsShortTermElseMomentaryElseIntegrated
 
 TEST_F(HistoryDisplayTest, IntegratedTurnsRedWhereItIsMoreThanOneLUOverTheTarget) {
     // The integrated line runs at −12 LUFS over the short-term fill.
+    draw();
     const Point probe{xAt(20.0), 0.0};
     struct Case {
         std::optional<double> target;
