@@ -68,7 +68,7 @@ void SpectrogramDisplay::draw(Canvas& canvas, const Rect& rect, const Frame& fra
         updateImage(frame, size_);
         // The picture lies on whole device pixels.
         const double left = std::round(imageRect.minX() * scale), bottom = std::round(imageRect.minY() * scale);
-        const auto pixels = [](double v) { return static_cast<int>(std::clamp(v, 0.0, 65536.0)); };
+        const auto pixels = [](double v) { return v >= 1.0 ? static_cast<int>(std::min(v, 65536.0)) : 0; };
         const int width = pixels(std::round(imageRect.maxX() * scale) - left);
         const int height = pixels(std::round(imageRect.maxY() * scale) - bottom);
         updateScaled(width, height);

@@ -221,7 +221,8 @@ void SpectrumDisplay::draw(Canvas& canvas, const Rect& rect, const Frame& frame,
     const double scale = frame.scale > 0.0 ? frame.scale : 2.0;
     const int n = columnCount(field.width, scale);
     step_ = field.width / n;
-    if (columnLevels_.size() != static_cast<std::size_t>(n)) columnLevels_.assign(static_cast<std::size_t>(n), kEmptyDb);
+    const auto columns = static_cast<std::size_t>(n);
+    if (columnLevels_.size() != columns) columnLevels_.assign(columns, kEmptyDb);
     measureColumns(n, frame);
 
     if (frozen) {
@@ -235,7 +236,9 @@ void SpectrumDisplay::draw(Canvas& canvas, const Rect& rect, const Frame& frame,
         if (heldLevels_.size() != columnLevels_.size()) {
             heldLevels_ = columnLevels_;
         } else {
-            for (std::size_t i = 0; i < heldLevels_.size(); ++i) heldLevels_[i] = std::max(heldLevels_[i], columnLevels_[i]);
+            for (std::size_t i = 0; i < heldLevels_.size(); ++i) {
+                heldLevels_[i] = std::max(heldLevels_[i], columnLevels_[i]);
+            }
         }
     } else {
         heldLevels_.clear();
@@ -294,7 +297,9 @@ void SpectrumDisplay::drawField(Canvas& canvas, const Rect& field, double scale,
     // The picture lies on whole device pixels, column i of the curve on
     // pixel column i.
     const double left = std::round(field.minX() * scale), bottom = std::round(field.minY() * scale);
-    const auto pixels = [](double v) { return static_cast<int>(std::clamp(v, 0.0, static_cast<double>(kMaxColumns))); };
+    const auto pixels = [](double v) {
+        return v >= 1.0 ? static_cast<int>(std::min(v, static_cast<double>(kMaxColumns))) : 0;  // NaN: none
+    };
     const int width = pixels(std::round(field.maxX() * scale) - left);
     const int height = pixels(std::round(field.maxY() * scale) - bottom);
     const auto rows = [&](std::span<const float> levels, std::vector<float>& out) {
@@ -305,9 +310,10 @@ void SpectrumDisplay::drawField(Canvas& canvas, const Rect& field, double scale,
     };
     rows(shown, curveRows_);
     if (grabbed) rows(heldLevels_, heldRows_);
-    picture_.paint(width, height, curveRows_, row_, grabbed ? std::span<const float>(heldRows_) : std::span<const float>(),
-                   scale * kOutlineWidth,
-                   {.track = theme.meterTrack, .held = theme.meterFill.withAlpha(0.4), .outline = theme.integratedMarker});
+    const SpectrumPicture::Colours colours{
+        .track = theme.meterTrack, .held = theme.meterFill.withAlpha(0.4), .outline = theme.integratedMarker};
+    const std::span<const float> held = grabbed ? std::span<const float>(heldRows_) : std::span<const float>();
+    picture_.paint(width, height, curveRows_, row_, held, scale * kOutlineWidth, colours);
     if (picture_.image().isNull()) {
         canvas.fill(field, theme.meterTrack);
         return;

@@ -15,7 +15,9 @@ float rising(float u) {
     return u - 0.5f;
 }
 
-float overlap(float row, float lo, float hi) { return std::clamp(std::min(row + 1.0f, hi) - std::max(row, lo), 0.0f, 1.0f); }
+float overlap(float row, float lo, float hi) {
+    return std::clamp(std::min(row + 1.0f, hi) - std::max(row, lo), 0.0f, 1.0f);
+}
 
 int rowsBelow(float height) { return static_cast<int>(std::floor(height)); }
 

@@ -23,7 +23,8 @@ inline void feedTones(AnalyserSource& source, const std::vector<Tone>& tones, do
     for (long at = 0; at < std::lround(seconds * rate); at += kBlock) {
         for (int i = 0; i < kBlock; ++i) {
             double v = 0.0;
-            for (const Tone& tone : tones) v += tone.amplitude * std::sin(2.0 * M_PI * tone.hz * (start + at + i) / rate);
+            const double t = (start + static_cast<double>(at + i)) / rate;
+            for (const Tone& tone : tones) v += tone.amplitude * std::sin(2.0 * M_PI * tone.hz * t);
             left[static_cast<std::size_t>(i)] = static_cast<float>(v);
             right[static_cast<std::size_t>(i)] = static_cast<float>(antiphase ? -v : v);
         }
