@@ -29,6 +29,14 @@ inline float area(float a, float b, float row) {
     return std::clamp((rising(b - row) - rising(a - row)) / d, 0.0f, 1.0f);
 }
 
+// `from` and `to` (premultiplied ARGB) mixed with `to` taking cover/256.
+std::uint32_t mix(std::uint32_t from, std::uint32_t to, std::uint32_t cover) {
+    const std::uint32_t keep = 256 - cover;
+    const std::uint32_t redBlue = (((from & 0xFF00FFu) * keep + (to & 0xFF00FFu) * cover) >> 8) & 0xFF00FFu;
+    const std::uint32_t alphaGreen = (((from >> 8) & 0xFF00FFu) * keep + ((to >> 8) & 0xFF00FFu) * cover) & 0xFF00FF00u;
+    return redBlue | alphaGreen;
+}
+
 // Four pixels at a time for the whole-pixel pass (GCC's vector types: SSE
 // on every x86-64, plain code elsewhere).
 using Int4 = int __attribute__((vector_size(16)));
@@ -141,6 +149,17 @@ void SpectrumPicture::paint(int width, int height, std::span<const float> curve,
         const float a = curveAt_[j], b = curveAt_[j + 1];
         const float ha = heldAt_[j], hb = heldAt_[j + 1];
         const float lineLo = std::min(ha, hb) - half, lineHi = std::max(ha, hb) + half;
+        if (!holding) {
+            // Only the curve's edge: the column colour over the track, mixed
+            // in whole bytes, as a jagged curve has many such pixels.
+            const int first = std::max(rowsBelow(std::min(a, b)), 0);
+            const int last = std::min(static_cast<int>(std::ceil(std::max(a, b))), height);
+            for (int row = first; row < last; ++row) {
+                const auto cover = static_cast<std::uint32_t>(area(a, b, static_cast<float>(row)) * 256.0f + 0.5f);
+                line(row)[j] = mix(trackPixel, colourAt_[j], cover);
+            }
+            continue;
+        }
         const Premultiplied colour = unpack(colourAt_[j]);
         const auto redo = [&](float from, float to) {
             const int first = std::max(rowsBelow(from), 0);
@@ -148,17 +167,15 @@ void SpectrumPicture::paint(int width, int height, std::span<const float> curve,
             for (int row = first; row < last; ++row) {
                 const auto r = static_cast<float>(row);
                 Premultiplied p = track;
-                if (holding) p = over(heldColour, area(ha, hb, r), p);
+                p = over(heldColour, area(ha, hb, r), p);
                 p = over(colour, area(a, b, r), p);
-                if (holding && half > 0.0f) p = over(outline, overlap(r, lineLo, lineHi), p);
+                if (half > 0.0f) p = over(outline, overlap(r, lineLo, lineHi), p);
                 line(row)[j] = pack(p);
             }
         };
         redo(std::min(a, b), std::max(a, b));
-        if (holding) {
-            redo(std::min(ha, hb), std::max(ha, hb));
-            redo(lineLo, lineHi);
-        }
+        redo(std::min(ha, hb), std::max(ha, hb));
+        redo(lineLo, lineHi);
     }
 }
 
