@@ -10,7 +10,7 @@
 #include "analysis/audio_engine.h"
 #include "bar/bar_view.h"
 #include "platform/log.h"
-#include "platform/simulated_audio_service.h"
+#include "platform/simulated_sound_server.h"
 #include "settings/settings.h"
 
 namespace crestline {
@@ -27,13 +27,13 @@ protected:
         static QApplication* application = new QApplication(argc, argv);  // until exit
         (void)application;
         Settings::setSharedForTesting(&settings);
-        service->setDefaultOutputDevice(service->addDevice("Speakers", "speakers", {2}));
+        service->addSink("speakers", 2);
     }
     ~BarAppTest() override { Settings::setSharedForTesting(nullptr); }
 
     int attempts() const {
         int n = 0;
-        for (const std::string& line : service->journal()) n += line.rfind("createProcessTap", 0) == 0;
+        for (const std::string& line : service->journal()) n += line.rfind("record", 0) == 0;
         return n;
     }
 
@@ -41,14 +41,12 @@ protected:
     Settings settings{std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) /
                           ::testing::UnitTest::GetInstance()->current_test_info()->name(),
                       clock, Settings::Writing::manual};
-    std::shared_ptr<SimulatedAudioService> service = std::make_shared<SimulatedAudioService>();
-    ScopedAudioService installed{service};
+    std::shared_ptr<SimulatedSoundServer> service = std::make_shared<SimulatedSoundServer>();
+    ScopedSoundServer installed{service};
 };
 
 TEST_F(BarAppTest, WithoutSoundToTapItSaysSoAndRetriesEveryTwoSeconds) {
-    service->inject(SimulatedAudioService::Fault::failing(SimulatedAudioService::Call::createProcessTap,
-                                                          kAudioHardwareUnspecifiedError)
-                        .always());
+    service->fail(SimulatedSoundServer::Request::record, ServerStatus::refused, -1);
     LogCapture logs;
     BarApp app(settings, clock);
     app.start();
@@ -74,7 +72,7 @@ TEST_F(BarAppTest, WithoutSoundToTapItSaysSoAndRetriesEveryTwoSeconds) {
 
     // Once taps can be made the next retry attaches, the status goes and
     // the attempts stop.
-    service->clearFaults();
+    service->clearFailures();
     const int attached = tick(2.1);
     ASSERT_TRUE(app.engine().tap());
     EXPECT_FALSE(app.view().status().has_value());
@@ -86,14 +84,13 @@ TEST_F(BarAppTest, ShutDownStopsTheCaptureBeforeTheWindowGoes) {
     BarApp app(settings, clock);
     app.start();
     ASSERT_TRUE(app.engine().tap());
-    EXPECT_EQ(service->runningIOProcCount(), 1);
+    EXPECT_EQ(service->recordingCount(), 1);
     app.shutDown();
     EXPECT_FALSE(app.engine().tap());
-    EXPECT_EQ(service->runningIOProcCount(), 0);
-    EXPECT_TRUE(service->taps().empty());
+    EXPECT_EQ(service->recordingCount(), 0);
     app.shutDown();  // twice is harmless
     app.periodic();  // and the tick does nothing any more
-    EXPECT_TRUE(service->taps().empty());
+    EXPECT_EQ(service->recordingCount(), 0);
 }
 
 TEST_F(BarAppTest, TheWindowTakesTheStoredSizeAndTheBarsMinimumWidth) {
