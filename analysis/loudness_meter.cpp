@@ -64,7 +64,7 @@ LoudnessMeter::LoudnessMeter()
 
 bool LoudnessMeter::configure(double sampleRate) {
     if (!std::isfinite(sampleRate) || sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate) return false;
-    std::scoped_lock lock(mutex_);
+    std::scoped_lock lock(filterMutex_, mutex_);
     sampleRate_ = sampleRate;
     kLeft_ = KWeighting(sampleRate);
     kRight_ = KWeighting(sampleRate);
@@ -106,9 +106,15 @@ void LoudnessMeter::process(const float* left, const float* right, int frames) {
         assert(frames == 0 && "negative frame count");
         return;
     }
-    std::scoped_lock lock(mutex_);
+    // Filtering, the bulk of the work, touches only the capture side's own
+    // state: it runs outside the meter's lock, so a reader never holds up a
+    // block for its whole duration, nor the block a reader.
+    std::scoped_lock filters(filterMutex_);
     for (int done = 0; done < frames; done += kChunk) {
-        processChunkLocked(left + done, right + done, std::min(kChunk, frames - done));
+        const int n = std::min(kChunk, frames - done);
+        filterChunk(left + done, right + done, n);
+        std::scoped_lock lock(mutex_);
+        processChunkLocked(left + done, right + done, n);
     }
     // Finite input keeps the filters finite; a caller that skipped the block
     // handler's cleaning loses one block, not the rest of the session.
@@ -116,15 +122,18 @@ void LoudnessMeter::process(const float* left, const float* right, int frames) {
     kRight_.mendState();
 }
 
+// Weighting and interpolation depend on nothing that a hop end changes,
+// so they run over the whole chunk first, in tight loops.
+void LoudnessMeter::filterChunk(const float* left, const float* right, int frames) {
+    weightedEnergies(kLeft_, kRight_, left, right, frames, energyScratch_.data());
+    peakLeft_.pushBlock(left, frames, peakScratchLeft_.data());
+    peakRight_.pushBlock(right, frames, peakScratchRight_.data());
+}
+
 void LoudnessMeter::processChunkLocked(const float* left, const float* right, int frames) {
-    double* const energy = energyScratch_.data();
-    float* const tpLeft = peakScratchLeft_.data();
-    float* const tpRight = peakScratchRight_.data();
-    // Weighting and interpolation depend on nothing that a hop end changes,
-    // so they run over the whole chunk first, in tight loops.
-    weightedEnergies(kLeft_, kRight_, left, right, frames, energy);
-    peakLeft_.pushBlock(left, frames, tpLeft);
-    peakRight_.pushBlock(right, frames, tpRight);
+    const double* const energy = energyScratch_.data();
+    const float* const tpLeft = peakScratchLeft_.data();
+    const float* const tpRight = peakScratchRight_.data();
 
     // Then the chunk is walked in segments that end where a step or a hop
     // ends; sums keep the sample order so results do not depend on blocking.
