@@ -96,7 +96,9 @@ public:
     // "Ableton heeft nog geen actief audioproces".
     static std::uint32_t sinkInputOf(std::int32_t pid, Deadline deadline = deadlineIn(kPrepareSeconds));
     // The sink a sink input plays to (none: of all sound), or the default
-    // sink when it names none and `allowDefault`. Nothing on any failure.
+    // sink when it names none and `allowDefault`. Nothing on any failure,
+    // the deadline's included: a main-thread caller passes a short one
+    // (deadlineIn(0.1)).
     static std::optional<Device> currentDevice(std::optional<std::uint32_t> sinkInput, bool allowDefault,
                                                Deadline deadline = deadlineIn(kPrepareSeconds));
 
