@@ -87,7 +87,7 @@ struct Query {
 
 }  // namespace
 
-struct PulseSoundServer::Impl : std::enable_shared_from_this<Impl> {
+struct PulseSoundServer::Impl {
     // Holds the loop lock; never taken on the loop's own thread.
     class Lock {
     public:
@@ -220,9 +220,7 @@ struct PulseSoundServer::Impl : std::enable_shared_from_this<Impl> {
         throw ServerError(ServerStatus::unreachable, pa_strerror(error));
     }
 
-    // --- requests (loop lock held)
-
-    Sink sinkAnswer(Query<Sink>& sinks) {
+    static Sink sinkAnswer(Query<Sink>& sinks) {
         if (sinks.items.empty()) throw ServerError(ServerStatus::noSuchEntity, "geen sink");
         return sinks.items.front();
     }
