@@ -18,16 +18,22 @@
 // a caller that runs its own worker. `detach`, `liveSampleRate`, `tap()` and
 // `hasLiveTap` never wait on the server.
 //
-// Shut-down order: the tap stops (no callback runs any more), then the
-// recorder's timer, and only then do the analysers go.
+// Keeping the capture alive: when `hasLiveTap()` turns false while a tap is
+// attached, its recording ended (`tap()->failure()` says how: the process
+// quit, the server went away, the recording stalled) and nothing more
+// arrives; the application attaches anew. A restarted server is found again.
+//
+// Shut-down order: the attach worker (a preparation under way ends within
+// its 2 s), the tap (no callback runs any more), the recorder's timer, and
+// only then do the analysers go.
 #pragma once
 
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <limits>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "analysis/loudness_meter.h"
