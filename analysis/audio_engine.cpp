@@ -1,6 +1,6 @@
 #include "analysis/audio_engine.h"
 
-#include <cmath>
+#include <cassert>
 
 #include "analysis/block_handler.h"
 #include "platform/app_identity.h"
@@ -33,6 +33,10 @@ std::shared_ptr<ProcessTap> AudioEngine::prepareTap(std::int32_t pid, ProcessTap
 void AudioEngine::attach(std::shared_ptr<ProcessTap> prepared) {
     // Never two taps feeding the analysers, not even for a moment.
     detach();
+    if (!prepared) {
+        assert(!"attach without a prepared tap");
+        return;
+    }
     // Nothing feeds the analysers now; each takes its own lock.
     scope_.configure(prepared->sampleRate());
     meter_.configure(prepared->sampleRate());
