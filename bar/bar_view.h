@@ -204,6 +204,9 @@ public:
     std::function<std::optional<double>()> transportLastMessage;
     // Called on the main queue after a frame whose module shapes changed.
     std::function<void()> onFrameChanged;
+    // The user drags the bar's height handle: the height asked for, in
+    // points, and whether the drag ended. The host bounds it and lays out.
+    std::function<void(double height, bool finished)> onHeightDrag;
 
     PointerState pointer;
 

@@ -33,9 +33,34 @@ AXError FakeAXElement::setAttribute(std::string_view attribute, const AXValue& v
     if (std::find(writable_.begin(), writable_.end(), attribute) == writable_.end()) {
         return AXError::attributeUnsupported;
     }
+    AXValue stored = value;
+    if (minimumSize_ && attribute == "AXSize" && std::holds_alternative<AXSize>(value)) {
+        const auto asked = std::get<AXSize>(value);
+        stored = AXSize{std::max(asked.width, minimumSize_->width), std::max(asked.height, minimumSize_->height)};
+    }
     writes_.emplace_back(std::string(attribute), value);
-    values_.insert_or_assign(std::string(attribute), value);
+    if (deferred_) {
+        pending_.emplace_back(std::string(attribute), std::move(stored));
+    } else {
+        values_.insert_or_assign(std::string(attribute), std::move(stored));
+    }
     return AXError::success;
+}
+
+void FakeAXElement::setMinimumSize(AXSize size) {
+    std::scoped_lock lock(mutex_);
+    minimumSize_ = size;
+}
+
+void FakeAXElement::deferWrites(bool on) {
+    std::scoped_lock lock(mutex_);
+    deferred_ = on;
+}
+
+void FakeAXElement::settle() {
+    std::scoped_lock lock(mutex_);
+    for (auto& [attribute, value] : pending_) values_.insert_or_assign(attribute, std::move(value));
+    pending_.clear();
 }
 
 void FakeAXElement::setMessagingTimeout(double seconds) {

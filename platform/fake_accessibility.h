@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,13 @@ public:
     void remove(const std::string& attribute);
     // Accept writes to this attribute (the value is stored and read back).
     void allowWrites(const std::string& attribute);
+    // A window that will not become smaller than this: "AXSize" writes are
+    // raised to it, as an application with a minimum size does.
+    void setMinimumSize(AXSize size);
+    // Writes are held back until `settle()`, as a window manager that moves
+    // windows asynchronously; reads meanwhile answer the old values.
+    void deferWrites(bool on);
+    void settle();
     // Appends a child under "AXChildren" and returns it.
     std::shared_ptr<FakeAXElement> addChild();
 
@@ -50,6 +58,9 @@ private:
     std::map<std::string, AXError, std::less<>> failures_;
     std::vector<std::string> writable_;
     std::vector<std::pair<std::string, AXValue>> writes_;
+    std::vector<std::pair<std::string, AXValue>> pending_;  // deferred writes
+    std::optional<AXSize> minimumSize_;
+    bool deferred_ = false;
     double timeout_ = 0.0;  // 0: the application's, else the default
     bool isApplication_ = false;
     int requests_ = 0;

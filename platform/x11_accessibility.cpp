@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/serial_queue.h"
+#include "platform/x11_errors.h"
 
 // Xlib last: it defines macros (None, Bool, Status) that clash with common names.
 #include <X11/Xatom.h>
@@ -25,15 +26,6 @@ namespace {
 constexpr int kMaxPendingRequests = 8;
 // Windows nested deeper than this under the root are not top-level.
 constexpr int kMaxTreeDepth = 3;
-
-// Xlib's default error handler exits the process; a window that vanished
-// between two requests must only fail the request. Set once, process-wide;
-// the worker reads and clears the code around each request.
-std::atomic<int> lastXError{0};
-int recordError(Display*, XErrorEvent* event) {
-    lastXError.store(event->error_code, std::memory_order_relaxed);
-    return 0;
-}
 
 struct Atoms {
     Atom pid, name, utf8, clientList, stacking, activeWindow, frameExtents, state, hidden, fullscreen,
@@ -55,8 +47,7 @@ struct X11Accessibility::Connection {
         if (display != nullptr) return true;
         if (triedOpen) return false;
         triedOpen = true;
-        static std::once_flag handlerSet;
-        std::call_once(handlerSet, [] { XSetErrorHandler(recordError); });
+        installX11ErrorHandler();
         display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
         if (display == nullptr) return false;
         auto atom = [this](const char* n) { return XInternAtom(display, n, False); };
@@ -87,10 +78,10 @@ struct X11Accessibility::Connection {
             AXValue value;
             AXError error = AXError::apiDisabled;
             if (open()) {
-                lastXError.store(0, std::memory_order_relaxed);
+                clearX11Error();
                 error = work(value);
                 XSync(display, False);
-                if (error == AXError::success && lastXError.load(std::memory_order_relaxed) != 0) {
+                if (error == AXError::success && lastX11Error() != 0) {
                     error = AXError::invalidElement;
                 }
             }
