@@ -231,12 +231,13 @@ Child play(const std::string& file, int channels = 2, const std::string& sink = 
     return Child(argv);
 }
 
-// Whether the server lists a stream of the player within ten seconds.
-bool playing(const Child& player) {
+// Whether the server lists a stream of the player on `sink` within ten
+// seconds (PipeWire's session manager may place a new stream a moment later).
+bool playing(const Child& player, const std::string& sink = "test") {
     return eventually(10.0, [&] {
         try {
-            ProcessTap::sinkInputOf(player.pid());
-            return true;
+            const auto device = ProcessTap::currentDevice(ProcessTap::sinkInputOf(player.pid()), false);
+            return device && device->uid == sink;
         } catch (const CoreAudioError&) {
             return false;
         }
@@ -381,7 +382,7 @@ TEST_P(Capture, TapOfOnePlayerLeavesTheOtherOutAndAllSoundHasBoth) {
 
 TEST_P(Capture, EightChannelsDeliverAPairUnmixedAndTheMixdownAfterItsGain) {
     const Child player = play(tone("graded.raw", 8, [](int c) { return (c + 1) / 16.0; }), 8, "octo", kOctoMap);
-    ASSERT_TRUE(playing(player));
+    ASSERT_TRUE(playing(player, "octo"));
     LevelMeter meter;
     auto tap = measure(player.pid(), TapSource::pair(2), meter);
     ASSERT_EQ(tap->pairMap().size(), 4u);
