@@ -19,8 +19,10 @@
 
 #include <array>
 #include <mutex>
+#include <span>
 #include <vector>
 
+#include "analysis/gating_histograms.h"
 #include "analysis/history_source.h"
 #include "analysis/loudness_filters.h"
 #include "analysis/loudness_reading.h"
@@ -81,10 +83,37 @@ public:
 
     const LoudnessReading& readingLocked() const { return reading_; }
 
+    // The integrated and loudness-range histograms as they stand, for
+    // gating several measurements as one programme.
+    GatingHistograms gatingHistograms() const;
+
+    // ---- Files of more than two channels (loudness_meter_channels.cpp) ----
+    // crestline-meter measures surround files through these; the live bar
+    // and stereo files use `configure` and `process` alone.
+    static constexpr int kMaxChannels = 8;
+
+    // `configure`, then a weighting and a true-peak detector for each of
+    // weights.size() channels. A channel weighs weights[c] in the summed
+    // power (BS.1770 Gi; 0 leaves it out of loudness, not out of the true
+    // peak). Correlation is read between channels `left` and `right`;
+    // without either (−1) it stays undefined. Allocates. False, changing
+    // nothing, for a refused rate, a channel count outside 1...kMaxChannels,
+    // a negative or non-finite weight or a channel index out of range.
+    bool configureChannels(double sampleRate, std::span<const double> weights, int left, int right);
+
+    // One block; channels[c] holds `frames` samples of channel c for each
+    // configured channel. Allocates nothing. The true peak is the largest
+    // over all channels.
+    void processChannels(const float* const* channels, int frames);
+
 private:
     static constexpr int kChunk = 512;  // frames weighted and interpolated per pass
 
-    void filterChunk(const float* left, const float* right, int frames);  // filterMutex_ held
+    // Fills the chunk scratch: per-frame summed power and true-peak values.
+    // filterMutex_ held.
+    void filterChunk(const float* left, const float* right, int frames);
+    // Folds the chunk scratch into the measurements; `left` and `right`
+    // feed the correlation.
     void processChunkLocked(const float* left, const float* right, int frames);
     void stepEndLocked();
     void hopEndLocked();
@@ -155,6 +184,18 @@ private:
     // Block scratch, sized once: weighted energy and true-peak value per frame.
     std::vector<double> energyScratch_;
     std::vector<float> peakScratchLeft_, peakScratchRight_;
+
+    // Multichannel state, empty until configureChannels; filterChannelsChunk
+    // fills the same scratch as filterChunk.
+    void filterChannelsChunk(const float* const* channels, int offset, int frames);
+    struct WeightedChannel {
+        KWeighting weighting;
+        TruePeakDetector truePeak;  // its `peak` stays unused: the walk keeps the maximum
+        double weight = 1.0;
+    };
+    std::vector<WeightedChannel> channels_;
+    int correlationLeft_ = -1, correlationRight_ = -1;
+    std::vector<float> silentScratch_;  // kChunk zeros: the correlation pair when there is none
 };
 
 // The loudness-range percentile on a histogram of 0.1 LU bins from −70 LUFS:

@@ -1,13 +1,17 @@
-// The EBU test signals that can be synthesised, stereo at 48 kHz: Tech 3341 (loudness meters)
-// and Tech 3342 (loudness range). Each case prints its figures.
+// The EBU test signals that can be synthesised at 48 kHz: Tech 3341 (loudness meters), stereo
+// and five-channel, and Tech 3342 (loudness range); surround files' channel weights; several
+// measurements gated as one programme. Each case prints its figures.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
+#include <tuple>
+#include <vector>
 #include <numbers>
 #include <utility>
 
+#include "analysis/gating_histograms.h"
 #include "analysis/loudness_meter.h"
 #include "tests/analysis/signals.h"
 
@@ -97,4 +101,130 @@ TEST(Tech3342, Cases1To4LoudnessRange) {
     EXPECT_NEAR(run("3342 case 4", segments({{-50.0, 20.0}, {-35.0, 20.0}, {-20.0, 20.0}, {-35.0, 20.0}, {-50.0, 20.0}}))
                     .loudnessRange,
                 15.0, 1.0);
+}
+
+// ---- More than two channels -------------------------------------------------
+
+namespace {
+
+// Channels of one length, metered through the multichannel entry in blocks
+// of `block` frames.
+LoudnessReading runChannels(const char* name, const std::vector<std::vector<float>>& channels,
+                            const std::vector<double>& weights, int left = 0, int right = 1, int block = 512) {
+    LoudnessMeter meter;
+    EXPECT_TRUE(meter.configureChannels(kRate, weights, left, right));
+    const int frames = static_cast<int>(channels.front().size());
+    std::vector<const float*> at(channels.size());
+    for (int done = 0; done < frames; done += block) {
+        for (std::size_t c = 0; c < channels.size(); ++c) at[c] = channels[c].data() + done;
+        meter.processChannels(at.data(), std::min(block, frames - done));
+    }
+    const LoudnessReading r = meter.reading();
+    std::printf("[conformance] %s: M %.2f S %.2f I %.2f TP %.2f\n", name, r.momentary, r.shortTerm, r.integrated,
+                r.truePeak);
+    return r;
+}
+
+std::vector<float> tone(double frequency, double dbfs, double seconds) {
+    return wave(frequency, kRate, static_cast<int>(std::lround(seconds * kRate)), std::pow(10.0, dbfs / 20.0));
+}
+
+constexpr double kSurround = 1.41;
+
+}  // namespace
+
+TEST(Tech3341, Case6FiveChannelsWithWeightedSurroundsReadMinus23) {
+    const auto lr = tone(1000.0, -28.0, 20.0), c = tone(1000.0, -24.0, 20.0), s = tone(1000.0, -30.0, 20.0);
+    const LoudnessReading r = runChannels("3341 case 6", {lr, lr, c, s, s}, {1.0, 1.0, 1.0, kSurround, kSurround});
+    EXPECT_NEAR(r.momentary, -23.0, 0.1);
+    EXPECT_NEAR(r.shortTerm, -23.0, 0.1);
+    EXPECT_NEAR(r.integrated, -23.0, 0.1);
+    EXPECT_NEAR(r.truePeak, -24.0, 0.1);  // the centre, the loudest channel
+    EXPECT_NEAR(r.correlation, 1.0, 1e-9);
+}
+
+TEST(Surround, ALoudLfeCountsForTheTruePeakOnly) {
+    // 5.1 in file order L R C LFE Ls Rs; the LFE a 60 Hz tone far above the rest.
+    const auto lr = tone(1000.0, -28.0, 12.0), c = tone(1000.0, -24.0, 12.0), s = tone(1000.0, -30.0, 12.0);
+    const auto lfe = tone(60.0, -3.0, 12.0);
+    const LoudnessReading with = runChannels("5.1 loud LFE", {lr, lr, c, lfe, s, s},
+                                             {1.0, 1.0, 1.0, 0.0, kSurround, kSurround});
+    const LoudnessReading without = runChannels("5.0", {lr, lr, c, s, s}, {1.0, 1.0, 1.0, kSurround, kSurround});
+    EXPECT_EQ(with.integrated, without.integrated);
+    EXPECT_EQ(with.momentary, without.momentary);
+    EXPECT_EQ(with.loudnessRange, without.loudnessRange);
+    EXPECT_NEAR(with.truePeak, -3.0, 0.1);
+    EXPECT_NEAR(without.truePeak, -24.0, 0.1);
+}
+
+TEST(Surround, TwoChannelsThroughTheMultichannelEntryReadAsTheStereoPath) {
+    // Music-like enough to exercise every path: a level change, silence
+    // (auto reset), overs, odd blocks that cut chunks and hops anywhere.
+    Stereo s = sine(kRate, 440.0, -12.0, 6.0);
+    s.then(silence(kRate, 3.5)).then(sine(kRate, 3000.0, 0.5, 4.0, 30.0)).then(sine(kRate, 60.0, -12.0, 14.0));
+    for (std::size_t i = 0; i < s.left.size(); i += 7) s.right[i] *= -0.5f;
+    Meter stereo(kRate);
+    feed(stereo, s, 1000);
+    const LoudnessReading multi =
+        runChannels("2 channels, multichannel entry", {s.left, s.right}, {1.0, 1.0}, 0, 1, 733);
+    expectSameReading(stereo.reading(), multi);
+    EXPECT_GT(multi.overs, 0);
+    EXPECT_TRUE(std::isfinite(multi.loudnessRange));
+}
+
+TEST(Surround, CorrelationNeedsBothFrontChannelsAndBadLayoutsAreRefused) {
+    const auto a = tone(1000.0, -20.0, 1.0);
+    EXPECT_TRUE(std::isnan(runChannels("no front pair", {a, a, a}, {1.0, 1.0, 1.0}, -1, 2).correlation));
+
+    LoudnessMeter meter;
+    ASSERT_TRUE(meter.configureChannels(kRate, std::vector<double>{1.0, 1.0, 1.0}, 0, 1));
+    const std::vector<const float*> at{a.data(), a.data(), a.data()};
+    meter.processChannels(at.data(), static_cast<int>(a.size()));
+    const LoudnessReading before = meter.reading();
+    const double nan = std::nan("");
+    for (const auto& [weights, left, right, rate] : std::vector<std::tuple<std::vector<double>, int, int, double>>{
+             {{}, -1, -1, kRate},
+             {std::vector<double>(9, 1.0), 0, 1, kRate},
+             {{1.0, -1.0, 1.0}, 0, 1, kRate},
+             {{1.0, nan, 1.0}, 0, 1, kRate},
+             {{1.0, 1.0, 1.0}, 0, 3, kRate},
+             {{1.0, 1.0, 1.0}, -2, 1, kRate},
+             {{1.0, 1.0, 1.0}, 0, 1, 4000.0}}) {
+        EXPECT_FALSE(meter.configureChannels(rate, weights, left, right)) << weights.size() << " " << right;
+    }
+    expectSameReading(meter.reading(), before);
+}
+
+// ---- Several measurements as one programme ----------------------------------
+
+TEST(Programme, OneMeasurementsHistogramsGiveItsOwnReadingsExactly) {
+    for (const Stereo& s : {segments({{-20.0, 20.0}, {-30.0, 20.0}}), segments({{-36.0, 10.0}, {-23.0, 30.0}}),
+                            segments({{-72.0, 5.0}, {-10.0, 15.0}})}) {
+        Meter meter(kRate);
+        feed(meter, s);
+        const GatingHistograms h = meter.gatingHistograms();
+        EXPECT_EQ(h.integrated(), meter.reading().integrated);
+        EXPECT_EQ(h.loudnessRange(), meter.reading().loudnessRange);
+    }
+    const GatingHistograms empty;
+    EXPECT_EQ(empty.integrated(), LoudnessReading::kNoValue);
+    EXPECT_EQ(empty.loudnessRange(), LoudnessReading::kNoValue);
+}
+
+TEST(Programme, AddedHistogramsGateAsOneStreamOfBothParts) {
+    // Tech 3342 case 3 cut in two: −20 dBFS in one "file", −40 in the other.
+    Meter first(kRate), second(kRate), whole(kRate);
+    feed(first, segments({{-20.0, 20.0}}));
+    feed(second, segments({{-40.0, 20.0}}));
+    feed(whole, segments({{-20.0, 20.0}, {-40.0, 20.0}}));
+    GatingHistograms album = first.gatingHistograms();
+    album.add(second.gatingHistograms());
+    std::printf("[conformance] programme of two: I %.3f (one stream %.3f) LRA %.2f (one stream %.2f)\n",
+                album.integrated(), whole.reading().integrated, album.loudnessRange(), whole.reading().loudnessRange);
+    EXPECT_NEAR(album.integrated(), whole.reading().integrated, 0.05);
+    EXPECT_NEAR(album.loudnessRange(), whole.reading().loudnessRange, 0.2);
+    // The relative gate drops the quiet file: neither the mean of the two
+    // values (−30) nor of their powers (−23).
+    EXPECT_NEAR(album.integrated(), -20.0, 0.1);
+    EXPECT_NEAR(album.loudnessRange(), 20.0, 1.0);
 }

@@ -25,6 +25,8 @@ std::string describe(const MeterOptions& o) {
     if (o.capture) out << "capture ";
     if (o.pid) out << "pid=" << *o.pid << " ";
     if (o.seconds) out << "seconds=" << *o.seconds << " ";
+    if (o.album) out << "album ";
+    for (const auto& t : o.targets) out << "target=" << t.lufs << ":" << t.ceiling << " ";
     return out.str();
 }
 
@@ -41,6 +43,10 @@ TEST(MeterOptions, AcceptedCommandLines) {
              {{"--capture", "--pid", "4242", "--seconds=2.5", "--every", "1", "--no-auto-reset"},
               "every=1 no-auto-reset capture pid=4242 seconds=2.5 "},
              {{"--capture"}, "capture "},  // all sound, for the default time
+             // Targets in the order given, each once; --streaming's list where it stands.
+             {{"--album", "--target", "-9:-0.5", "--streaming", "--target=-14", "a.wav", "b.wav"},
+              "file=a.wav file=b.wav album target=-9:-0.5 target=-14:-1 target=-16:-1 target=-23:-1 "},
+             {{"--capture", "--streaming"}, "capture target=-14:-1 target=-16:-1 target=-23:-1 "},
          }) {
         const ParsedOptions p = parse(args);
         ASSERT_TRUE(p.options) << p.error;
@@ -67,7 +73,12 @@ TEST(MeterOptions, RefusedCommandLinesGetOneLineSayingWhy) {
              {{"--capture", "--seconds=inf"}, ""}, {{"--capture=1"}, ""}, {{"--capture", "--png", "bar.png"}, ""},
              {{"--capture", "a.wav"}, "--capture meters live sound and takes no file"},
              {{"--pid", "12", "a.wav"}, "--pid and --seconds go with --capture"}, {{"--seconds", "3", "a.wav"}, ""},
-             {{"--pid", "12"}, ""}}) {
+             {{"--pid", "12"}, ""},
+             // Album and targets.
+             {{"--target", "1", "a.wav"}, "--target: expected LUFS from -70 to 0"}, {{"--target", "-14:1", "a.wav"}, ""},
+             {{"--target", "abc", "a.wav"}, ""}, {{"a.wav", "--target"}, ""}, {{"--streaming=1", "a.wav"}, ""},
+             {{"--album", "--capture"}, "--album takes files"}, {{"--album=yes", "a.wav"}, ""},
+             {{"--album", "--png", "bar.png", "a.wav"}, "--png draws one file, --album takes several"}}) {
         const ParsedOptions p = parse(args);
         EXPECT_FALSE(p.options) << ::testing::PrintToString(args);
         EXPECT_FALSE(p.error.empty());

@@ -86,12 +86,14 @@ TEST_F(CrestlineMeter, StereoWavGivesPeriodicObjectsThenTheFinalOne) {
     EXPECT_EQ(run("crestline-meter", "--every 1e-300 " + quoted(wav)).lines().size(), 11u);
 }
 
-TEST_F(CrestlineMeter, MonoFeedsBothChannelsBeyondTwoOnlyTheFirstTwoCountAndNonFiniteSamplesAreZero) {
+TEST_F(CrestlineMeter, MonoFeedsBothChannelsEveryChannelCountsAndNonFiniteSamplesAreZero) {
     const fs::path flac = dir_ / "mono.flac", quad = dir_ / "quad.wav", nan = dir_ / "nan.wav", gap = dir_ / "gap.wav";
     writeAudio(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 44100, 1, 44100 * 3,
                [](int i, int) { return sineAt(-20.0, 1000.0, 44100, i); });
-    writeAudio(quad, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 37800, 4, 37800 * 2,  // an odd rate
-               [](int i, int c) { return c < 2 ? sineAt(c == 0 ? -12.0 : -18.0, 500.0, 37800, i) : 0.9f; });
+    writeAudio(quad, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 37800, 4, 37800 * 2, [](int i, int c) {  // an odd rate
+        if (c == 3 && i == 500) return std::nanf("");
+        return sineAt(c == 0 ? -12.0 : c == 1 ? -18.0 : -6.0, 500.0, 37800, i);
+    });
     writeAudio(nan, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2, 48000 * 4, [](int i, int c) {
         if (i == 1000 && c == 0) return std::nanf("");
         return i == 2000 && c == 1 ? std::numeric_limits<float>::infinity() : sineAt(-23.0, 1000.0, 48000, i);
@@ -111,9 +113,12 @@ TEST_F(CrestlineMeter, MonoFeedsBothChannelsBeyondTwoOnlyTheFirstTwoCountAndNonF
     j = json::parse(lines[1]);
     EXPECT_EQ(j["sampleRate"], 37800);
     EXPECT_EQ(j["frames"], 75600);
+    EXPECT_EQ(j["channels"], json::parse(R"(["FL","FR","BL","BR"])"));  // the usual order of four
     EXPECT_NEAR(j["samplePeak"][0].get<double>(), -12.0, 0.01);
     EXPECT_NEAR(j["samplePeak"][1].get<double>(), -18.0, 0.01);
-    EXPECT_LT(j["truePeak"].get<double>(), -11.0);
+    EXPECT_NEAR(j["samplePeak"][3].get<double>(), -6.0, 0.01);
+    EXPECT_NEAR(j["truePeak"].get<double>(), -6.0, 0.1);  // the largest of any channel
+    EXPECT_GT(j["integrated"].get<double>(), -12.0);  // the surrounds count
     j = json::parse(lines[2]);
     EXPECT_NEAR(j["integrated"].get<double>(), -23.0, 0.1);
     EXPECT_NEAR(j["samplePeak"][1].get<double>(), -23.0, 0.01);

@@ -3,6 +3,7 @@
 // --png also the bar as a picture. Exit 0 when every file was metered, 2 for
 // a usage error or a single file that failed, 1 when some of several files
 // failed (the others are still metered); for --capture see meter_capture.h.
+// With --album a last line takes the metered files as one programme.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "bar/meter_picture.h"
 #include "bar/third_party_leaks.h"
 #include "settings/settings.h"
+#include "tools/meter/album.h"
 #include "tools/meter/meter_capture.h"
 #include "tools/meter/meter_file.h"
 #include "tools/meter/meter_options.h"
@@ -42,8 +44,19 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::size_t failed = 0;
+    Album album;
     for (const std::string& file : options.files) {
-        if (!meterFile(file, options, stdout, stderr)) ++failed;
+        MeterReport report;
+        crestline::GatingHistograms histograms;
+        if (!meterFile(file, options, stdout, stderr, &report, &histograms)) {
+            ++failed;
+        } else if (options.album) {
+            album.add(report, histograms);
+        }
+    }
+    if (options.album && album.files() > 0 && !writeLine(stdout, formatAlbum(album.report(options.targets)))) {
+        std::fprintf(stderr, "crestline-meter: could not write the album's result\n");
+        return 2;
     }
     if (failed == 0) return 0;
     return options.files.size() == 1 ? 2 : 1;

@@ -92,6 +92,7 @@ int meterCapture(const MeterOptions& options, std::FILE* out, std::FILE* errors)
     report.originKey = "source";
     report.origin = source;
     report.samplePeak = engine.peaks().take();
+    report.targets = options.targets;
     if (!writeLine(out, formatReport(report))) {
         std::fprintf(errors, "crestline-meter: %s: could not write the result\n", source.c_str());
         return 1;

@@ -2,17 +2,20 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
 #include "analysis/loudness_meter.h"
+#include "tools/meter/audio_input.h"
 #include "tools/meter/meter_session.h"
-#include "tools/meter/sound_file.h"
 
 namespace crestline::meter_tool {
 namespace {
 
-constexpr int kBlockFrames = 512;
+constexpr int kBlockFrames = 512;   // frames per block fed to the meter
+constexpr int kReadFrames = 16384;  // frames per read from the file
 constexpr double kProgressAfterSeconds = 60.0;
 
 void fail(std::FILE* errors, const std::string& path, const std::string& reason) {
@@ -65,45 +68,68 @@ private:
 }  // namespace
 
 bool meterFile(const std::string& path, const MeterOptions& options, std::FILE* out, std::FILE* errors,
-               MeterReport* result) {
-    SoundFile file(path, kBlockFrames);
-    if (!file.isOpen()) {
-        fail(errors, path, file.error());
+               MeterReport* result, GatingHistograms* histograms) {
+    std::string error;
+    const std::unique_ptr<AudioInput> file = openAudioInput(path, error);
+    if (!file) {
+        fail(errors, path, error);
+        return false;
+    }
+    const int channels = file->channels();
+    if (file->layout().empty()) {
+        fail(errors, path,
+             std::to_string(channels) + " channels (files of up to " + std::to_string(kMaxLayoutChannels) +
+                 " channels, 7.1, are metered)");
         return false;
     }
     // Periodic lines may share the terminal with the progress line: take it
     // away first so that every object starts on a line of its own.
-    Progress progress(errors, path, file.framesHint(), file.sampleRate());
+    Progress progress(errors, path, file->framesHint(), file->sampleRate());
     MeterSession session(options.autoReset, options.every, [out, &progress](const MeterReport& report) {
         progress.erase();
         writeLine(out, formatReport(report));
     });
-    if (!session.start(file.sampleRate())) {
+    const bool surround = channels > 2;
+    if (!(surround ? session.startChannels(file->sampleRate(), file->layout()) : session.start(file->sampleRate()))) {
         char reason[128];
         std::snprintf(reason, sizeof reason, "unsupported sample rate %g Hz (%g to %g Hz are metered)",
-                      file.sampleRate(), LoudnessMeter::kMinSampleRate, LoudnessMeter::kMaxSampleRate);
+                      file->sampleRate(), LoudnessMeter::kMinSampleRate, LoudnessMeter::kMaxSampleRate);
         fail(errors, path, reason);
         return false;
     }
-    std::vector<float> left(kBlockFrames), right(kBlockFrames);
+    std::vector<std::vector<float>> buffers(static_cast<std::size_t>(channels), std::vector<float>(kReadFrames));
+    std::vector<float*> planes;
+    for (auto& b : buffers) planes.push_back(b.data());
+    std::array<float*, kMaxLayoutChannels> block{};
     for (;;) {
-        const int n = file.read(left.data(), right.data());
+        const int n = file->read(planes.data(), kReadFrames);
         if (n < 0) {
             progress.clear();
-            fail(errors, path, file.error());
+            fail(errors, path, file->error());
             return false;
         }
         if (n == 0) break;
-        session.feed(left.data(), right.data(), n);
+        for (int done = 0; done < n; done += kBlockFrames) {
+            const int frames = std::min(kBlockFrames, n - done);
+            if (surround) {
+                for (std::size_t c = 0; c < planes.size(); ++c) block[c] = planes[c] + done;
+                session.feedChannels(block.data(), frames);
+            } else {
+                // Mono plays on both sides.
+                session.feed(planes[0] + done, planes[channels > 1 ? 1 : 0] + done, frames);
+            }
+        }
         progress.update(session.frames());
     }
     progress.clear();
-    const MeterReport report = session.finish("file", path);
+    MeterReport report = session.finish("file", path);
+    report.targets = options.targets;
     if (!writeLine(out, formatReport(report))) {
         fail(errors, path, "could not write the result");
         return false;
     }
     if (result != nullptr) *result = report;
+    if (histograms != nullptr) *histograms = session.gatingHistograms();
     return true;
 }
 

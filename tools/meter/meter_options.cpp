@@ -1,5 +1,6 @@
 #include "tools/meter/meter_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -49,6 +50,10 @@ std::optional<std::int32_t> processId(const std::string& text) {
     const auto [rest, error] = std::from_chars(text.data(), end, pid);
     if (text.empty() || error != std::errc() || rest != end || pid < 1) return std::nullopt;
     return pid;
+}
+
+void addTarget(MeterOptions& o, const LoudnessTarget& target) {
+    if (std::find(o.targets.begin(), o.targets.end(), target) == o.targets.end()) o.targets.push_back(target);
 }
 
 struct OptionRule {
@@ -108,6 +113,26 @@ const std::vector<OptionRule>& optionTable() {
              o.seconds = seconds;
              return {};
          }},
+        {"--album", false,
+         [](MeterOptions& o, const std::string&) -> std::string {
+             o.album = true;
+             return {};
+         }},
+        {"--target", true,
+         [](MeterOptions& o, const std::string& value) -> std::string {
+             const auto target = parseTarget(value);
+             if (!target) {
+                 return "--target: expected LUFS from -70 to 0, or LUFS:DBTP with a ceiling from -30 to 0, got '" +
+                        value + "'";
+             }
+             addTarget(o, *target);
+             return {};
+         }},
+        {"--streaming", false,
+         [](MeterOptions& o, const std::string&) -> std::string {
+             for (const LoudnessTarget& target : streamingTargets()) addTarget(o, target);
+             return {};
+         }},
         {"--help", false,
          [](MeterOptions& o, const std::string&) -> std::string {
              o.help = true;
@@ -121,8 +146,10 @@ const std::vector<OptionRule>& optionTable() {
 
 std::string meterUsage() {
     return "usage: crestline-meter [--every SECONDS] [--no-auto-reset] [--png OUT.png [--width POINTS] "
-           "[--height POINTS] [--scale S] [--theme liveLight|liveDark|scope]] FILE... | "
-           "crestline-meter --capture [--pid PID] [--seconds S] [--every SECONDS] [--no-auto-reset]";
+           "[--height POINTS] [--scale S] [--theme liveLight|liveDark|scope]] [--album] [--target LUFS[:DBTP]]... "
+           "[--streaming] FILE... | "
+           "crestline-meter --capture [--pid PID] [--seconds S] [--every SECONDS] [--no-auto-reset] "
+           "[--target LUFS[:DBTP]]... [--streaming]";
 }
 
 ParsedOptions parseMeterOptions(std::span<const std::string> args) {
@@ -163,11 +190,13 @@ ParsedOptions parseMeterOptions(std::span<const std::string> args) {
     if (options.capture) {
         if (!options.files.empty()) return {std::nullopt, "--capture meters live sound and takes no file"};
         if (options.png) return {std::nullopt, "--png draws a file's readings, not --capture"};
+        if (options.album) return {std::nullopt, "--album takes files, not --capture"};
         return {options, {}};
     }
     if (options.pid || options.seconds) return {std::nullopt, "--pid and --seconds go with --capture"};
     if (options.files.empty()) return {std::nullopt, "no input file (" + meterUsage() + ")"};
     if (options.png && options.files.size() > 1) return {std::nullopt, "--png draws one file, got several"};
+    if (options.png && options.album) return {std::nullopt, "--png draws one file, --album takes several"};
     return {options, {}};
 }
 

@@ -1,8 +1,10 @@
 // Command line of crestline-meter:
 //   crestline-meter [--every SECONDS] [--no-auto-reset]
 //                   [--png OUT.png [--width POINTS] [--height POINTS] [--scale S]
-//                    [--theme liveLight|liveDark|scope]] FILE...
+//                    [--theme liveLight|liveDark|scope]]
+//                   [--album] [--target LUFS[:DBTP]]... [--streaming] FILE...
 //   crestline-meter --capture [--pid PID] [--seconds S] [--every SECONDS] [--no-auto-reset]
+//                   [--target LUFS[:DBTP]]... [--streaming]
 // Parsing only: no I/O, so tests and later options (other sources, image
 // output) add a table entry and a field without touching the rest.
 #pragma once
@@ -12,6 +14,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "tools/meter/loudness_targets.h"
 
 namespace crestline::meter_tool {
 
@@ -31,6 +35,10 @@ struct MeterOptions {
     bool capture = false;
     std::optional<std::int32_t> pid;
     std::optional<double> seconds;
+    // After the files, one line for all of them as one programme.
+    bool album = false;
+    // Each final reading gains the gain toward each target (no duplicates).
+    std::vector<LoudnessTarget> targets;
 };
 
 struct ParsedOptions {

@@ -1,11 +1,15 @@
-// An audio file read with libsndfile (WAV, AIFF, FLAC, Ogg... at any rate)
-// as stereo blocks: mono feeds both channels, more than two channels give
-// the first two. Buffers are sized when the file is opened.
+// An audio file read as stereo blocks, for views that show two channels:
+// whatever AudioInput reads (libsndfile, else FFmpeg), at its own rate; mono
+// feeds both channels, more than two give front left and front right (the
+// first two when the file names no speakers). Buffers are sized when the
+// file is opened.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "tools/meter/audio_input.h"
 
 namespace crestline::meter_tool {
 
@@ -13,11 +17,11 @@ class SoundFile {
 public:
     // Opens `path`; on failure `error()` says why (without the path).
     explicit SoundFile(const std::string& path, int blockFrames = 512);
-    ~SoundFile();
+    ~SoundFile() = default;
     SoundFile(const SoundFile&) = delete;
     SoundFile& operator=(const SoundFile&) = delete;
 
-    bool isOpen() const { return file_ != nullptr; }
+    bool isOpen() const { return input_ != nullptr; }
     const std::string& error() const { return error_; }
 
     double sampleRate() const { return sampleRate_; }
@@ -31,14 +35,15 @@ public:
     int blockFrames() const { return blockFrames_; }
 
 private:
-    struct Handle;
-    Handle* file_ = nullptr;
+    std::unique_ptr<AudioInput> input_;
     std::string error_;
     double sampleRate_ = 0.0;
     int channels_ = 0;
     long long frames_ = 0;
     int blockFrames_;
-    std::vector<float> interleaved_;
+    std::size_t left_ = 0, right_ = 0;  // the channels shown
+    std::vector<std::vector<float>> buffers_;
+    std::vector<float*> planes_;
 };
 
 }  // namespace crestline::meter_tool
