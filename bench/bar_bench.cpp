@@ -174,6 +174,17 @@ void BM_Display(benchmark::State& state) {
     bench.run(state, {width, static_cast<double>(state.range(1))});
 }
 
+// The spectrum and the spectrogram alone across a whole 1920-point bar:
+// 3840 spectrum columns; a spectrogram image as wide as its 1500 columns.
+void BM_WideGraph(benchmark::State& state) {
+    application();
+    const ColorArea area = state.range(0) == 0 ? ColorArea::spectrum : ColorArea::spectrogram;
+    state.SetLabel(std::string(rawValue(area)));
+    Bench bench("crestline-bar-bench-wide-" + std::string(rawValue(area)) + ".json");
+    bench.settings->setModuleOrder({area});
+    bench.run(state, {1920.0, static_cast<double>(state.range(1))});
+}
+
 BENCHMARK(BM_BarFrame)
     ->ArgName("height")
     ->Arg(36)
@@ -185,6 +196,15 @@ BENCHMARK(BM_BarFrame)
 BENCHMARK(BM_Display)
     ->ArgNames({"module", "height"})
     ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {36, 150}})
+    ->MinTime(0.1)
+    ->Unit(benchmark::kMicrosecond)
+    ->MeasureProcessCPUTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+BENCHMARK(BM_WideGraph)
+    ->ArgNames({"graph", "height"})
+    ->ArgsProduct({{0, 1}, {36, 150}})
     ->MinTime(0.1)
     ->Unit(benchmark::kMicrosecond)
     ->MeasureProcessCPUTime()
