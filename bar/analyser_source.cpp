@@ -5,7 +5,11 @@
 
 namespace crestline {
 
-AnalyserSource::AnalyserSource(int scopeCapacity) : scope_(scopeCapacity), handler_(meter_, peaks_, &scope_) {}
+// Ready for 48 kHz from the start: an unconfigured meter has no K-weighting
+// and would read plausible but wrong loudness for a caller that forgot.
+AnalyserSource::AnalyserSource(int scopeCapacity) : scope_(scopeCapacity), handler_(meter_, peaks_, &scope_) {
+    configure(sampleRate_);
+}
 
 bool AnalyserSource::configure(double sampleRate) {
     if (!meter_.configure(sampleRate)) return false;

@@ -29,7 +29,8 @@ public:
     AnalyserSource(const AnalyserSource&) = delete;
     AnalyserSource& operator=(const AnalyserSource&) = delete;
 
-    // False (and nothing changed) for a rate the meter refuses.
+    // Starts configured for 48 kHz. False (and nothing changed) for a rate
+    // the meter refuses.
     bool configure(double sampleRate);
     double sampleRate() const { return sampleRate_; }
 
