@@ -5,41 +5,35 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/spectrum_analyzer.h"
+#include "live/live_sync.h"
 #include "settings/settings.h"
 
 namespace crestline {
 
 namespace {
 
-constexpr double kStatusReserve = 20.0;
-constexpr double kNotchMargin = 6.0;  // room kept on each side of a notch
-constexpr double kDividerHitWidth = 10.0;
 constexpr double kDropBarWidth = 3.0;
 constexpr double kTitleBarMinimumWidth = 60.0;
 constexpr double kTitleBarMinimumHeight = 20.0;
 
-bool contains(const std::vector<ColorArea>& order, ColorArea area) {
-    return std::find(order.begin(), order.end(), area) != order.end();
-}
-
 Rect boundsRect(Size size) { return {0.0, 0.0, size.width, size.height}; }
+
+constexpr std::array<Hint, 5> kGraphHints{Hint::scope, Hint::spectrum, Hint::imager, Hint::history,
+                                          Hint::spectrogram};
 
 }  // namespace
 
 BarView::BarView(Settings& settings, MeterSource* source, const Clock& clock)
-    : settings_(settings), source_(source), clock_(clock), theme_(BarTheme::liveLight()) {}
+    : settings_(settings),
+      source_(source),
+      clock_(clock),
+      theme_(BarTheme::liveLight()),
+      spectrum_(std::make_unique<SpectrumAnalyzer>(kSpectrumReleasePerSecond, kSpectrumPadding, clock)) {
+    for (GraphKind kind : allCases<GraphKind>()) graphs_[static_cast<std::size_t>(kind)] = makeGraphDisplay(kind);
+}
 
 BarView::~BarView() { *alive_ = false; }
-
-const Font& BarView::labelFont() {
-    static const Font font = LiveFont::toolbar(LiveFont::toolbarSize);
-    return font;
-}
-
-const Font& BarView::valueFont() {
-    static const Font font = LiveFont::toolbar(LiveFont::toolbarSize);
-    return font;
-}
 
 const Font& BarView::statusFont() {
     static const Font font = LiveFont::system(11.0);
@@ -57,6 +51,7 @@ void BarView::setScale(double scale) {
     scale_ = sane;
     cameraCanvas_ = QImage();
     texts_.clear();
+    for (auto& display : graphs_) display->themeChanged();
 }
 
 bool BarView::setStatus(std::optional<std::string> text) {
@@ -67,10 +62,10 @@ bool BarView::setStatus(std::optional<std::string> text) {
 
 void BarView::setTheme(const BarTheme& theme) {
     theme_ = theme;
-    drawingTheme_ = &theme_;
     rebuildAreaThemes();
-    levelGradients_.clear();
+    gradients_.clear();
     texts_.clear();
+    for (auto& display : graphs_) display->themeChanged();
 }
 
 void BarView::rebuildAreaThemes() {
@@ -82,7 +77,10 @@ void BarView::rebuildAreaThemes() {
     }
 }
 
-std::string BarView::themeColourKey() const { return theme_.meterFill.key() + "," + theme_.background.key(); }
+const BarTheme& BarView::areaTheme(ColorArea area) const {
+    const auto found = areaThemes_.find(area);
+    return found != areaThemes_.end() ? found->second : theme_;
+}
 
 Size BarView::staticTextSize(std::string_view text, const Font& font) { return texts_.size(text, font); }
 
@@ -124,333 +122,143 @@ void BarView::paint(QPainter& painter) {
     }
 }
 
-double BarView::margin() const {
-    if (!theme().panel) return 10.0;
-    return kGround + titleBarLift();
+RowInputs BarView::rowInputs() const {
+    return RowInputs{.settings = settings_,
+                     .bounds = bounds_,
+                     .topInset = topInset_,
+                     .notchGap = notchGap_,
+                     .status = status_.has_value(),
+                     .draggable = draggable_,
+                     .hasTitleBar = hasTitleBar_,
+                     .panels = theme_.panel.has_value(),
+                     .meter = {},
+                     .meterNaturalWidth = 0.0,
+                     .meterColumns = 0,
+                     .scrollOffset = layout_.scrollOffset};
 }
 
-double BarView::moduleGap() const { return theme().panel ? kGround : kBareModuleGap; }
-
-double BarView::groundYFor(const std::optional<StackedMeter>& stacked) const {
-    const double field = stacked ? 2.0 * stacked->fieldHeight + stacked->rowGap : kFieldHeight;
-    const double cap = notchGap_ ? 4.0 : kGround;
-    const double room = std::floor((bounds_.height - topInset_ - field - 4.0 - titleBarLift()) / 2.0);
-    return std::min(std::max(room, 1.0), cap);
+LoudnessReading BarView::readingFor(ColorArea area, const LoudnessReading& current) {
+    if (!pointer.frozen(area)) return current;
+    if (!pointer.frozenReading) pointer.frozenReading = current;
+    return *pointer.frozenReading;
 }
 
-LoudnessReading BarView::currentReading() {
-    if (pointer.frozenArea == ColorArea::meter) {
-        if (!pointer.frozenReading) pointer.frozenReading = source_ ? source_->reading() : LoudnessReading{};
-        return *pointer.frozenReading;
-    }
-    return source_ ? source_->reading() : LoudnessReading{};
+Frame BarView::frameFor(ColorArea area, const LoudnessReading& current) {
+    const bool hasSet = liveSet_.has_value();
+    return Frame{.area = area,
+                 .theme = areaTheme(area),
+                 .barTheme = theme_,
+                 .settings = settings_,
+                 .pointer = pointer,
+                 .gradients = gradients_,
+                 .bounds = bounds_,
+                 .scale = scale_,
+                 .now = clock_.now(),
+                 .reading = readingFor(area, current),
+                 .scope = source_ ? source_->scope() : nullptr,
+                 .loudness = source_ ? source_->loudnessMeter() : nullptr,
+                 .spectrogram = source_ ? source_->spectrogram() : nullptr,
+                 .spectrum = spectrum_.get(),
+                 .sync = sync_,
+                 .liveSet = hasSet ? &*liveSet_ : nullptr};
 }
 
 void BarView::drawFrame(Canvas& canvas) {
     if (areaThemes_.empty()) rebuildAreaThemes();
-    drawingTheme_ = &theme_;
-    currentArea_.reset();
     const Rect bounds = boundsRect(bounds_);
     canvas.replace(bounds, theme_.background);
-
-    double reserve = 0.0;
-    if (notchGap_) reserve = status_ ? kStatusReserve : notchGap_->width() + 2.0 * kNotchMargin + kStatusReserve;
-    const Rect content{bounds.minX(), bounds.minY(), std::max(0.0, bounds.width - reserve),
-                       std::max(0.0, bounds.height - topInset_)};
-    layout_.content = content;
-    layout_.spectrumField.reset();
-    layout_.scopeField.reset();
-    layout_.historyField.reset();
-    layout_.resetZones.clear();
-    layout_.hintZones.clear();
-    layout_.areaShapes.clear();
-    layout_.meterRect = {};
+    static_cast<Zones&>(layout_).clear();
     layout_.statusRect.reset();
 
+    RowInputs in = rowInputs();
+    const Rect content = rowContent(in);
     const double grip = draggable_ ? kGripWidth : 0.0;
     if (draggable_) drawGrip(Rect{content.minX(), content.minY(), grip, content.height}, canvas);
 
-    const LoudnessReading reading = currentReading();
-    if (pointer.frozenArea != ColorArea::meter) updatePeaks();
-    const std::vector<Readout> items = buildReadouts(reading);
-    layout_.meter = chooseMeterLayout(content.height, content.width - grip - 20.0, items);
-    layout_.metrics = meterMetrics(items, layout_.meter);
-    layout_.groundY = groundYFor(layout_.meter.stacked);
-
-    const double startX = content.minX() + grip + margin();
-    const bool resizable = layout_.meter.layout == MeterLayout::dashboard ||
-                           layout_.meter.layout == MeterLayout::horizontalDashboard;
-    const double meterWidth = layout_.metrics.totalWidth;
-    layout_.meterSpan = {content.maxX() - meterWidth, bounds.maxX(), true};
-    layout_.plusRect.reset();
-    layout_.meterSpreadNow = 0.0;
+    // The meter is measured first: the row is laid out around its width.
+    const LoudnessReading current = source_ ? source_->reading() : LoudnessReading{};
+    if (!pointer.frozen(ColorArea::meter)) {
+        constexpr double kNothing = -std::numeric_limits<double>::infinity();
+        meter_.updatePeaks(source_ ? source_->takePeaks() : PeakLevels{kNothing, kNothing}, clock_.now());
+    }
+    const LoudnessDisplay::Measure& measured =
+        meter_.prepare(readingFor(ColorArea::meter, current), settings_, areaTheme(ColorArea::meter), content.height,
+                       content.width - grip - 20.0, notchGap_.has_value(), texts_);
+    in.meter = measured.choice;
+    in.meterNaturalWidth = measured.metrics.totalWidth;
+    in.meterColumns = measured.columns;
+    static_cast<RowLayout&>(layout_) = layoutRow(in);
+    layout_.meter = measured.choice;
+    layout_.metrics = measured.metrics;
+    meter_.setSpread(layout_.meterSpreadNow);
 
     if (!status_) {
-        drawModuleRow(content, startX, layout_.metrics, resizable, reading, items, canvas);
+        drawRow(current, canvas);
     } else {
-        drawStatusLayout(content, startX, meterWidth, reading, items, layout_.metrics, canvas);
+        drawStatus(current, canvas);
     }
     finishDrawing(canvas);
 }
 
 // ---- Module row ------------------------------------------------------------
 
-void BarView::drawModuleRow(const Rect& content, double startX, const MeterMetrics& metrics, bool resizable,
-                            const LoudnessReading& reading, const std::vector<Readout>& items, Canvas& canvas) {
-    // The row's own rectangle starts after the grip and the margin.
-    const Rect row{startX, content.minY(), std::max(0.0, content.maxX() - startX), content.height};
-    const std::vector<ColorArea> order = settings_.moduleOrder();
-    struct Slot {
-        int number;
-        GraphKind kind;
-    };
-    std::vector<Slot> graphs;
-    for (int n = 1; n <= Settings::kGraphSlots; ++n) {
-        if (const auto kind = settings_.window(n)) graphs.push_back({n, *kind});
+void BarView::drawModule(const PlacedModule& module, const LoudnessReading& reading, Canvas& canvas) {
+    const Frame frame = frameFor(module.area, reading);
+    if (module.panel) canvas.fillRoundedRect(module.shape, kPanelRadius, *frame.theme.panel);
+    if (module.area == ColorArea::meter) {
+        meter_.draw(canvas, module.shape, frame, layout_);
+        return;
     }
-
-    const bool meterShown = contains(order, ColorArea::meter);
-    const double natural = metrics.totalWidth;
-    double meterWidth = 0.0;
-    double minimumMeter = natural;
-    int gaps = 0;
-    if (meterShown) {
-        if (layout_.meter.layout == MeterLayout::horizontalDashboard) {
-            minimumMeter = 300.0;
-        } else if (layout_.meter.layout == MeterLayout::dashboard) {
-            minimumMeter = 200.0;
-        }
-        if (resizable) {
-            const double graphRoom = kMinimumGraphWidth * static_cast<double>(std::max<std::size_t>(graphs.size(), 1));
-            const double maximum = std::max(minimumMeter, row.width - kRowChrome - graphRoom);
-            layout_.meterLimits = {minimumMeter, maximum};
-            const auto stored = settings_.meterWidth();
-            meterWidth = stored ? std::clamp(*stored, minimumMeter, maximum) : natural;
-            if (graphs.empty()) meterWidth = std::max(meterWidth, natural);
-        } else {
-            meterWidth = natural;
-        }
-    }
-    layout_.moduleWidthLimit = std::max(kMinimumGraphWidth, row.width);
-    const double limit = layout_.moduleWidthLimit;
-
-    if (meterShown && !resizable) {
-        const std::size_t columns = layout_.meter.stacked ? gridColumns(items).size() : items.size();
-        gaps = static_cast<int>(std::max<std::size_t>(columns, 1)) - 1;
-        const auto stored = settings_.meterSpread();
-        const double spread = stored ? std::min(*stored, kMaximumSpread) : 0.0;
-        meterWidth = std::min(natural + spread * gaps, std::max(natural, limit));
-        layout_.meterSpreadNow = gaps > 0 ? (meterWidth - natural) / gaps : 0.0;
-    } else if (meterShown) {
-        layout_.meterSpreadNow = 0.0;
-        if (const auto stored = settings_.moduleWidth(ColorArea::meter)) {
-            meterWidth = std::min(std::max(*stored, minimumMeter), limit);
-        }
-    }
-
-    // Graph widths: the ones the user sized keep their width, the others
-    // share what is left by their weights.
-    double fixedSum = 0.0;
-    double weightSum = 0.0;
-    std::vector<std::optional<double>> stored(graphs.size());
-    for (std::size_t i = 0; i < graphs.size(); ++i) {
-        stored[i] = settings_.moduleWidth(colorArea(graphs[i].kind));
-        if (stored[i]) {
-            fixedSum += *stored[i];
-        } else {
-            weightSum += settings_.windowWeight(graphs[i].number);
-        }
-    }
-    weightSum = std::max(weightSum, 0.001);
-    const double freeWidth = std::max(0.0, row.width - meterWidth - kRowChrome - fixedSum);
-    std::vector<double> widths(graphs.size());
-    double rowWidth = meterWidth;
-    for (std::size_t i = 0; i < graphs.size(); ++i) {
-        if (stored[i]) {
-            widths[i] = std::min(std::max(*stored[i], kMinimumGraphWidth), limit);
-        } else {
-            const double share = settings_.windowWeight(graphs[i].number) * freeWidth / weightSum;
-            widths[i] = std::max(kMinimumGraphWidth, std::round(share));
-        }
-        rowWidth += widths[i];
-    }
-    layout_.scrollRange = std::max(0.0, rowWidth + kRowChrome - row.width);
-    layout_.scrollOffset = std::clamp(layout_.scrollOffset, 0.0, layout_.scrollRange);
-
-    const double gap = moduleGap();
-    std::vector<TrailingLine> lines;
-    {
-        CanvasState state(canvas);
-        canvas.clip(Rect{row.minX() - margin(), row.minY(), row.width + margin(), row.height});
-        double x = row.minX() - layout_.scrollOffset;
-        std::size_t nextGraph = 0;
-        for (std::size_t index = 0; index < order.size(); ++index) {
-            const ColorArea area = order[index];
-            double width = 0.0;
-            TrailingLine line;
-            bool hasLine = true;
-            if (area == ColorArea::meter) {
-                width = meterWidth;
-                drawMeterModule(Rect{x, row.minY(), std::max(0.0, width - gap), row.height}, reading, items, metrics,
-                                canvas);
-                layout_.meterSpan = {x, x + width, false};
-                if (resizable) {
-                    layout_.rowWidths[ColorArea::meter] = width;
-                    line.minimum = minimumMeter;
-                } else {
-                    layout_.rowWidths.erase(ColorArea::meter);
-                    line.minimum = natural;
-                    line.spreadGaps = gaps;
-                    hasLine = gaps >= 1;
-                }
-            } else {
-                if (nextGraph >= graphs.size()) continue;
-                const std::size_t i = nextGraph++;
-                width = widths[i];
-                drawGraphModule(graphs[i].kind, Rect{x, row.minY(), std::max(0.0, width - gap), row.height}, canvas);
-                layout_.rowWidths[area] = width;
-                line.minimum = kMinimumGraphWidth;
-            }
-            if (hasLine) {
-                line.rect = {x + width - gap / 2.0 - kDividerHitWidth / 2.0, row.minY(), kDividerHitWidth, row.height};
-                line.left = static_cast<int>(index);
-                line.right = -1;
-                line.pairMinX = x;
-                line.pairWidth = width;
-                line.module = area;
-                lines.push_back(line);
-            }
-            const bool dividerActive = pointer.split2Hover || pointer.grab == Grab::split2;
-            if (dividerActive && layout_.activeLine && layout_.activeLine->module == area) {
-                drawGrabLine(x + width - gap / 2.0, Rect{x, row.minY(), width, row.height}, canvas);
-            }
-            x += width;
-        }
-
-        // The add button, while some module is not in the bar.
-        bool missing = false;
-        for (ColorArea area : allCases<ColorArea>()) missing = missing || !contains(order, area);
-        if (missing) {
-            const double t = titleBarLift();
-            const double groundY = layout_.groundY;
-            const Rect button{x, row.minY() + groundY + t, kRowChrome - kGround - t, row.height - 2.0 * groundY - t};
-            if (button.width > 8.0 && button.height > 8.0) {
-                const Colour fill = theme().panel ? theme().panel->withAlpha(0.55) : theme().separator;
-                canvas.fillRoundedRect(button, 3.0, fill);
-                const Point c{button.midX(), button.midY()};
-                Path plus;
-                plus.moveTo({c.x - 5.0, c.y}).lineTo({c.x + 5.0, c.y}).moveTo({c.x, c.y - 5.0}).lineTo({c.x, c.y + 5.0});
-                canvas.stroke(plus, theme().valueColor, 1.5, LineCap::round);
-                layout_.plusRect = button;
-            }
-        }
-    }
-    for (auto it = layout_.rowWidths.begin(); it != layout_.rowWidths.end();) {
-        it = contains(order, it->first) ? std::next(it) : layout_.rowWidths.erase(it);
-    }
-
-    if (lines != layout_.trailingLines) layout_.trailingLines = lines;
-    if (layout_.activeLine) {
-        const auto same = std::find(lines.begin(), lines.end(), *layout_.activeLine);
-        if (same == lines.end()) {
-            const auto module = layout_.activeLine->module;
-            const auto byModule = std::find_if(lines.begin(), lines.end(),
-                                               [&](const TrailingLine& l) { return l.module == module; });
-            if (byModule != lines.end()) {
-                layout_.activeLine = *byModule;
-            } else if (pointer.grab != Grab::split2) {
-                layout_.activeLine.reset();
-            }
-        }
-    }
-    layout_.meterHandle.reset();
-    layout_.splitHandle.reset();
-    layout_.graphSpan = {row.minX(), freeWidth};
+    // A graph stays inside its panel.
+    CanvasState state(canvas);
+    if (module.panel) canvas.clip(Path::roundedRect(module.shape, kPanelRadius));
+    graphs_[static_cast<std::size_t>(*graphKind(module.area))]->draw(canvas, module.shape, frame, layout_);
 }
 
-void BarView::drawStatusLayout(const Rect& content, double startX, double meterWidth, const LoudnessReading& reading,
-                               const std::vector<Readout>& items, const MeterMetrics& metrics, Canvas& canvas) {
-    if (meterWidth > 0.0) {
-        Rect meterRect{content.maxX() - meterWidth, content.minY(), meterWidth, content.height};
-        // Beside a notch the meter moves past it rather than under it.
-        if (notchGap_ && meterRect.minX() < notchGap_->upper + kNotchMargin && meterRect.maxX() > notchGap_->lower) {
-            const double start = notchGap_->upper + kNotchMargin;
-            meterRect = {start, content.minY(), std::max(0.0, bounds_.width - kStatusReserve - start), content.height};
+void BarView::drawRow(const LoudnessReading& reading, Canvas& canvas) {
+    CanvasState state(canvas);
+    canvas.clip(layout_.clip);
+    const bool dividerActive = pointer.split2Hover || pointer.grab == Grab::split2;
+    for (const PlacedModule& module : layout_.modules) {
+        drawModule(module, reading, canvas);
+        if (dividerActive && layout_.activeLine && layout_.activeLine->module == module.area) {
+            const double x = module.rect.minX() + module.width - layout_.gap / 2.0;
+            drawGrabLine(x, Rect{module.rect.minX(), module.rect.minY(), module.width, module.rect.height}, canvas);
         }
-        drawMeterModule(meterRect, reading, items, metrics, canvas);
     }
+    if (layout_.plusRect) drawAddButton(*layout_.plusRect, canvas);
+    keepActiveLine();
+}
+
+void BarView::drawAddButton(const Rect& button, Canvas& canvas) {
+    const Colour fill = theme_.panel ? theme_.panel->withAlpha(0.55) : theme_.separator;
+    canvas.fillRoundedRect(button, 3.0, fill);
+    const Point c{button.midX(), button.midY()};
+    Path plus;
+    plus.moveTo({c.x - 5.0, c.y}).lineTo({c.x + 5.0, c.y}).moveTo({c.x, c.y - 5.0}).lineTo({c.x, c.y + 5.0});
+    canvas.stroke(plus, theme_.valueColor, 1.5, LineCap::round);
+}
+
+void BarView::keepActiveLine() {
+    const std::vector<TrailingLine>& lines = layout_.trailingLines;
+    if (!layout_.activeLine) return;
+    if (std::find(lines.begin(), lines.end(), *layout_.activeLine) != lines.end()) return;
+    const auto module = layout_.activeLine->module;
+    const auto byModule =
+        std::find_if(lines.begin(), lines.end(), [&](const TrailingLine& l) { return l.module == module; });
+    if (byModule != lines.end()) {
+        layout_.activeLine = *byModule;
+    } else if (pointer.grab != Grab::split2) {
+        layout_.activeLine.reset();
+    }
+}
+
+void BarView::drawStatus(const LoudnessReading& reading, Canvas& canvas) {
+    for (const PlacedModule& module : layout_.modules) drawModule(module, reading, canvas);
     const Size size = staticTextSize(*status_, statusFont());
-    const double left = startX;
-    layout_.statusRect = Rect{left + 4.0, content.midY() - size.height / 2.0, size.width, size.height};
-    canvas.drawText(*status_, statusFont(), theme().statusColor, {left + 4.0, content.midY() - size.height / 2.0});
-}
-
-void BarView::drawMeterModule(const Rect& rect, const LoudnessReading& reading, const std::vector<Readout>& items,
-                              const MeterMetrics& metrics, Canvas& canvas) {
-    inArea(ColorArea::meter, [&] {
-        layout_.meterRect = rect;
-        panel(rect, canvas, [&](const Rect& inner) { drawMeter(inner, reading, items, metrics, canvas); });
-    });
-}
-
-void BarView::drawGraphModule(GraphKind kind, const Rect& rect, Canvas& canvas) {
-    const ColorArea area = colorArea(kind);
-    static constexpr std::array<Hint, 5> kHints{Hint::scope, Hint::spectrum, Hint::imager, Hint::history,
-                                                Hint::spectrogram};
-    inArea(area, [&] {
-        // The graphs themselves are drawn by their own displays; until then
-        // the module is its (empty) panel with its hint.
-        displayPanel(rect, canvas, [&](const Rect& inner) { addHint(inner, kHints[static_cast<std::size_t>(kind)]); });
-    });
-}
-
-void BarView::inArea(ColorArea area, const std::function<void()>& draw) {
-    if (areaThemes_.empty()) rebuildAreaThemes();
-    const BarTheme* previousTheme = drawingTheme_;
-    const auto previousArea = currentArea_;
-    currentArea_ = area;
-    if (const auto found = areaThemes_.find(area); found != areaThemes_.end()) drawingTheme_ = &found->second;
-    draw();
-    drawingTheme_ = previousTheme;
-    currentArea_ = previousArea;
-}
-
-// ---- Panels ----------------------------------------------------------------
-
-Rect BarView::panelRect(const Rect& rect) const {
-    const double t = titleBarLift();
-    const double groundY = layout_.groundY;
-    return {rect.minX(), rect.minY() + groundY + t, rect.width, rect.height - 2.0 * groundY - t};
-}
-
-Rect BarView::panelShape(const Rect& rect, const Colour& colour, Canvas& canvas) {
-    const Rect shape = panelRect(rect);
-    canvas.fillRoundedRect(shape, kPanelRadius, colour);
-    if (currentArea_) layout_.areaShapes[*currentArea_] = shape;
-    return shape;
-}
-
-void BarView::displayPanel(const Rect& rect, Canvas& canvas, const std::function<void(const Rect&)>& draw) {
-    const bool fits = rect.width > 8.0 && rect.height > 2.0 * layout_.groundY + 8.0;
-    if (theme().panel && fits) {
-        const Rect shape = panelShape(rect, *theme().panel, canvas);
-        CanvasState state(canvas);
-        canvas.clip(Path::roundedRect(shape, kPanelRadius));
-        draw(shape);
-        return;
-    }
-    if (currentArea_) layout_.areaShapes[*currentArea_] = rect;
-    draw(rect);
-}
-
-void BarView::panel(const Rect& rect, Canvas& canvas, const std::function<void(const Rect&)>& draw) {
-    const bool fits = rect.width > 8.0 && rect.height > 2.0 * layout_.groundY + 8.0;
-    if (theme().panel && fits) {
-        draw(panelShape(rect, *theme().panel, canvas));
-        return;
-    }
-    if (currentArea_) layout_.areaShapes[*currentArea_] = rect;
-    draw(rect);
+    const Point at{layout_.startX + 4.0, layout_.content.midY() - size.height / 2.0};
+    layout_.statusRect = Rect{at.x, at.y, size.width, size.height};
+    canvas.drawText(*status_, statusFont(), theme_.statusColor, at);
 }
 
 // ---- Chrome and finishing --------------------------------------------------
@@ -586,16 +394,11 @@ void BarView::drawGrabLine(double x, const Rect& rect, Canvas& canvas) {
     double bottom = rect.minY() + 3.0;
     double top = rect.maxY() - 3.0;
     if (theme_.panel) {
-        bottom = rect.minY() + layout_.groundY + titleBarLift();
+        bottom = rect.minY() + layout_.groundY + (hasTitleBar_ ? 1.0 : 0.0);
         top = rect.maxY() - layout_.groundY;
     }
     if (top <= bottom) return;
     canvas.fillRoundedRect(Rect{std::trunc(x - 1.0), bottom, 2.0, top - bottom}, 1.0, kHandleColour);
-}
-
-void BarView::divider(double x, const Rect& rect, double inset, Canvas& canvas) {
-    if (rect.height <= 2.0 * inset) return;
-    canvas.fill(Rect{x, rect.minY() + inset, 1.0, rect.height - 2.0 * inset}, theme().separator);
 }
 
 void BarView::postFrameChanged() {
@@ -647,20 +450,15 @@ void BarView::finishDrawing(Canvas& canvas) {
 // ---- Window size, scrolling, display link ------------------------------------
 
 double BarView::minimumWidth() {
+    const RowInputs in = rowInputs();
+    const Rect content = rowContent(in);
     const double grip = draggable_ ? kGripWidth : 0.0;
-    const double height = std::max(0.0, bounds_.height - topInset_);
     const LoudnessReading reading = source_ ? source_->reading() : LoudnessReading{};
-    const std::vector<Readout> items = buildReadouts(reading);
-    const double room = bounds_.width - grip - 20.0;
-    const MeterChoice choice = chooseMeterLayout(height, room, items);
-    const double natural = items.empty() ? 0.0 : meterMetrics(items, choice).totalWidth;
-    int later = 0;
-    for (int n = 2; n <= Settings::kGraphSlots; ++n) later += settings_.window(n) ? 1 : 0;
-    double width = grip + margin() + natural;
-    if (settings_.window(1)) width += kMinimumGraphWidth;
-    if (later > 0) width += kMinimumGraphWidth;
-    width += kMinimumGraphWidth * (std::max(later, 1) - 1);
-    return std::max(std::trunc(width), 320.0);
+    const LoudnessDisplay::Measure measured =
+        meter_.measure(reading, settings_, areaTheme(ColorArea::meter), content.height, bounds_.width - grip - 20.0,
+                       notchGap_.has_value(), texts_);
+    const double natural = measured.columns == 0 ? 0.0 : measured.metrics.totalWidth;  // no readouts shown
+    return minimumRowWidth(settings_, draggable_, rowMargin(in.panels, in.hasTitleBar), natural);
 }
 
 bool BarView::scrollWheel(double dx, double dy, bool precise) {
@@ -682,10 +480,14 @@ bool BarView::step() {
         }
     }
     if (now - lastActivityTime_ < 4.0) return true;
-    if (transportLastMessage) {
-        if (const auto last = transportLastMessage()) return now - *last < 1.5;
+    std::optional<double> last;
+    if (sync_ != nullptr) {
+        std::scoped_lock lock(sync_->lock());
+        last = sync_->stateLocked().lastMessage;
+    } else if (transportLastMessage) {
+        last = transportLastMessage();
     }
-    return false;
+    return last && now - *last < 1.5;
 }
 
 }  // namespace crestline

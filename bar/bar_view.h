@@ -5,9 +5,15 @@
 // (`layout()`) for the pointer code and for tests. Drawing runs through a
 // `Canvas`, so the same frame goes into a widget or into an offscreen image.
 //
+// Composition: `layoutRow` gives the geometry, one `ModuleDisplay` per
+// module draws into its rectangle (the meter's `LoudnessDisplay` and one
+// display per graph kind), and the view draws what lies between them:
+// panels, dividers, the add button, title bars, the grip and the edges.
+//
 // Main thread only. The analysers are read through a `MeterSource` under
-// their own locks. A frame at 1920 x 36 points costs well under a
-// millisecond once its texts are cached.
+// their own locks; the transport through the `LiveSync` the application
+// hands over. A frame at 1920 x 36 points costs well under a millisecond
+// once its texts are cached.
 #pragma once
 
 #include <QImage>
@@ -24,9 +30,15 @@
 #include "bar/canvas.h"
 #include "bar/geometry.h"
 #include "bar/hint.h"
+#include "bar/level_gradients.h"
 #include "bar/live_font.h"
+#include "bar/loudness_display.h"
+#include "bar/meter_metrics.h"
 #include "bar/meter_readouts.h"
 #include "bar/meter_source.h"
+#include "bar/module_display.h"
+#include "bar/pointer_state.h"
+#include "bar/row_layout.h"
 #include "bar/text_cache.h"
 #include "live/live_set.h"
 #include "platform/clock.h"
@@ -38,140 +50,50 @@ namespace crestline {
 
 class LiveSync;
 class Settings;
+class SpectrumAnalyzer;
 
-// A divider after a module: its hit zone and what dragging it resizes.
-struct TrailingLine {
-    Rect rect;                 // 10 wide, full row height, centred on the divider
-    int left = 0;              // index in the module order of the module to the left
-    int right = -1;            // -1 in the module row
-    double pairMinX = 0.0;     // where the left module starts
-    double pairWidth = 0.0;    // its width
-    std::optional<ColorArea> module;
-    double minimum = 0.0;      // smallest width a drag may give it
-    int spreadGaps = 0;        // meter: column gaps a drag spreads (0: a drag sets a width)
-    bool operator==(const TrailingLine&) const = default;
-};
-
-struct EditTarget {
-    enum class Kind { module, options };
-    Kind kind = Kind::module;
-    ColorArea area = ColorArea::meter;
-    bool operator==(const EditTarget&) const = default;
-};
-
-enum class Grab { left, right, split, split2, meter, height };
-
-// Metrics of the stacked meter for one bar height.
-struct StackedMeter {
-    double height = 0.0;
-    Font labelFont;
-    Font valueFont;
-    Font heroFont;
-    Font tickFont;
-    double fieldHeight = 0.0;
-    double fieldWidth = 0.0;
-    double rowGap = 0.0;
-    double columnGap = 0.0;
-};
-
-struct MeterMetrics {
-    std::vector<double> labelWidths;
-    std::vector<double> fieldWidths;
-    double contentWidth = 0.0;
-    double totalWidth = 0.0;  // natural width of the meter block
-};
-
-// The meter layout chosen for one frame and the widths that go with it.
-struct MeterChoice {
-    MeterLayout layout = MeterLayout::inlineRow;
-    std::optional<StackedMeter> stacked;  // only while the stacked grid is in effect
-    double dashboardWidth = 0.0;
-    double horizontalWidth = 0.0;
-};
-
-// The span of the view hidden by a display notch, in view x-coordinates.
-struct NotchGap {
-    double lower = 0.0;
-    double upper = 0.0;
-    double width() const { return upper - lower; }
-};
-
-// Everything one frame found out about the geometry, kept until the next.
-struct BarLayout {
-    Rect content;
-    double groundY = 0.0;
+// Everything one frame found out: the row's geometry, the zones the
+// displays registered, and what the view adds (the meter's layout and
+// widths, the previous frame's shapes, the divider under the pointer, where
+// the status text went). Kept until the next frame for the pointer code.
+struct BarLayout : RowLayout, Zones {
     MeterChoice meter;
     MeterMetrics metrics;
-    Rect meterRect;  // where the meter block was drawn (empty when it was not)
-    std::map<ColorArea, Rect> areaShapes;
     std::map<ColorArea, Rect> lastShapes;
-    std::map<ColorArea, double> rowWidths;
-    double moduleWidthLimit = std::numeric_limits<double>::max();
-    struct { double minX = 0.0; double width = 0.0; } graphSpan;
-    struct { double minX = 0.0; double maxX = 0.0; bool lineOnLeft = true; } meterSpan;
-    std::pair<double, double> meterLimits{0.0, 0.0};
-    double meterSpreadNow = 0.0;
-    std::optional<Rect> meterHandle;
+    std::optional<Rect> meterHandle;  // legacy handles: never shown by the module row
     std::optional<Rect> splitHandle;
-    std::vector<TrailingLine> trailingLines;
     std::optional<TrailingLine> activeLine;
-    double scrollOffset = 0.0;
-    double scrollRange = 0.0;
-    std::optional<Rect> plusRect;
-    std::vector<std::pair<Rect, EditTarget>> editZones;
-    std::vector<std::pair<Rect, ResetTarget>> resetZones;
-    std::vector<std::pair<Rect, Hint>> hintZones;
-    std::optional<Rect> spectrumField;
-    std::optional<Rect> scopeField;
-    std::optional<Rect> historyField;
     std::optional<Rect> statusRect;  // where the status text was drawn
-};
-
-// Pointer state the drawing shows (hover, selection, drags); written by the
-// pointer handling, read by the chrome and finishing steps.
-struct PointerState {
-    struct ModuleDrag {
-        ColorArea area;
-        double x = 0.0;
-        double y = 0.0;
-    };
-    std::optional<ColorArea> selectedArea;
-    std::optional<ColorArea> hoverArea;
-    std::optional<ColorArea> menuHighlight;  // module whose menu is open
-    std::optional<ModuleDrag> editDrag;
-    std::optional<ModuleDrag> paletteDrop;   // y unused
-    std::optional<Grab> grab;
-    std::optional<Grab> edgeHover;
-    bool heightHover = false;
-    bool split2Hover = false;
-    bool meterHover = false;
-    std::optional<ColorArea> frozenArea;
-    std::optional<LoudnessReading> frozenReading;
 };
 
 class BarView {
 public:
-    // Layout constants, in points.
-    static constexpr double kMinimumGraphWidth = 150.0;
+    // Layout constants, in points (the row's and the meter's own are in
+    // row_layout.h and meter_metrics.h).
+    static constexpr double kMinimumGraphWidth = crestline::kMinimumGraphWidth;
     static constexpr double kEdgeWidth = 8.0;
     static constexpr double kMinimumHeight = 28.0;
     static constexpr double kMaximumHeight = 2000.0;
     static constexpr double kBottomEdge = 5.0;
     static constexpr double kWindowRim = 5.0;
-    static constexpr double kGround = 8.0;
-    static constexpr double kMaximumSpread = 60.0;
-    static constexpr double kMeterPadding = 12.0;
-    static constexpr double kLabelGap = 5.0;
-    static constexpr double kItemGap = 12.0;
-    static constexpr double kMinimumFieldWidth = 46.0;
-    static constexpr double kPeakFieldWidth = 64.0;
-    static constexpr double kCompactBarWidth = 80.0;
-    static constexpr double kFieldHeight = 15.0;
-    static constexpr double kRowChrome = 34.0;     // add button and end margin
-    static constexpr double kBareModuleGap = 14.0;  // between modules without panels
-    static constexpr double kGripWidth = 14.0;
-    static constexpr double kPanelRadius = 3.0;
+    static constexpr double kGround = crestline::kGround;
+    static constexpr double kMaximumSpread = crestline::kMaximumSpread;
+    static constexpr double kMeterPadding = crestline::kMeterPadding;
+    static constexpr double kLabelGap = crestline::kLabelGap;
+    static constexpr double kItemGap = crestline::kItemGap;
+    static constexpr double kMinimumFieldWidth = crestline::kMinimumFieldWidth;
+    static constexpr double kPeakFieldWidth = crestline::kPeakFieldWidth;
+    static constexpr double kCompactBarWidth = crestline::kCompactBarWidth;
+    static constexpr double kFieldHeight = crestline::kFieldHeight;
+    static constexpr double kRowChrome = crestline::kRowChrome;
+    static constexpr double kBareModuleGap = crestline::kBareModuleGap;
+    static constexpr double kGripWidth = crestline::kGripWidth;
+    static constexpr double kPanelRadius = crestline::kPanelRadius;
     static inline const Colour kHandleColour = Colour::white(0.5);
+    // The view's spectrum analyser: bins fall at most this fast, and the
+    // window is zero-padded this many times for finer bins at the bottom.
+    static constexpr float kSpectrumReleasePerSecond = 60.0f;
+    static constexpr int kSpectrumPadding = 2;
 
     BarView(Settings& settings, MeterSource* source, const Clock& clock = systemClock());
     ~BarView();
@@ -195,21 +117,23 @@ public:
     // Sets the bar theme, rebuilds the per-module themes from the modules'
     // accents and empties the text cache.
     void setTheme(const BarTheme& theme);
-    const BarTheme& theme() const { return *drawingTheme_; }
     const BarTheme& barTheme() const { return theme_; }
     const std::map<ColorArea, BarTheme>& areaThemes() const { return areaThemes_; }
-    // Colour components of the meter fill and the background, "%.3f" each,
-    // joined with ",": tables built from theme colours compare it.
-    std::string themeColourKey() const;
+    // Colour components of the meter fill and the background of the bar's
+    // theme, "%.3f" each, joined with ",".
+    std::string themeColourKey() const { return crestline::themeColourKey(theme_); }
 
-    // The transport the beat-synced displays follow and the open set's
-    // timeline; both main thread, the sync outliving the view.
+    // Live's transport, followed by the beat-synced scope and the timeline
+    // marks; null while there is none. The sync must outlive the view or be
+    // taken back first.
     void setSync(const LiveSync* sync) { sync_ = sync; }
     const LiveSync* sync() const { return sync_; }
+    // The open Live set's locators and signatures; nothing without a set.
     void setLiveSet(std::optional<LiveSet> set) { liveSet_ = std::move(set); }
     const std::optional<LiveSet>& liveSet() const { return liveSet_; }
 
-    // Host time of the transport sync's last message, when there is a sync.
+    // Host time of the transport's last message, for a host without a
+    // `LiveSync` to hand over.
     std::function<std::optional<double>()> transportLastMessage;
     // Called on the main queue after a frame whose module shapes changed.
     std::function<void()> onFrameChanged;
@@ -237,79 +161,50 @@ public:
     bool step();
 
     const BarLayout& layout() const { return layout_; }
-    const PeakHold& peaks() const { return peaks_; }
-    void resetPeaks() { peaks_.reset(); }
+    const PeakHold& peaks() const { return meter_.peaks(); }
+    void resetPeaks() { meter_.resetPeaks(); }
     TextCache& texts() { return texts_; }
-    std::size_t levelGradientCount() const { return levelGradients_.size(); }
+    std::size_t levelGradientCount() const { return gradients_.size(); }
+    // The displays, for tests and the benchmark.
+    LoudnessDisplay& meterDisplay() { return meter_; }
+    ModuleDisplay& display(GraphKind kind) { return *graphs_[static_cast<std::size_t>(kind)]; }
+    // Puts another display in a graph kind's place; returns the one it had.
+    std::unique_ptr<ModuleDisplay> replaceDisplay(GraphKind kind, std::unique_ptr<ModuleDisplay> display) {
+        return std::exchange(graphs_[static_cast<std::size_t>(kind)], std::move(display));
+    }
+    SpectrumAnalyzer& spectrum() { return *spectrum_; }
 
-    // Text through the cache, measured and drawn in points.
+    // Text through the cache, measured in points.
     Size staticTextSize(std::string_view text, const Font& font);
     double textWidth(std::string_view text, const Font& font) { return staticTextSize(text, font).width; }
 
-    static const Font& labelFont();
-    static const Font& valueFont();
     static const Font& statusFont();
 
 private:
-    // Frame pieces.
-    double margin() const;
-    double moduleGap() const;
-    double titleBarLift() const { return hasTitleBar_ ? 1.0 : 0.0; }
-    double groundYFor(const std::optional<StackedMeter>& stacked) const;
-    void drawModuleRow(const Rect& content, double startX, const MeterMetrics& metrics, bool resizable,
-                       const LoudnessReading& reading, const std::vector<Readout>& items, Canvas& canvas);
-    void drawStatusLayout(const Rect& content, double startX, double meterWidth, const LoudnessReading& reading,
-                          const std::vector<Readout>& items, const MeterMetrics& metrics, Canvas& canvas);
-    void drawMeterModule(const Rect& rect, const LoudnessReading& reading, const std::vector<Readout>& items,
-                         const MeterMetrics& metrics, Canvas& canvas);
-    void drawGraphModule(GraphKind kind, const Rect& rect, Canvas& canvas);
-    void inArea(ColorArea area, const std::function<void()>& draw);
-    Rect panelRect(const Rect& rect) const;
-    Rect panelShape(const Rect& rect, const Colour& colour, Canvas& canvas);
-    void displayPanel(const Rect& rect, Canvas& canvas, const std::function<void(const Rect&)>& draw);
-    void panel(const Rect& rect, Canvas& canvas, const std::function<void(const Rect&)>& draw);
+    RowInputs rowInputs() const;
+    const BarTheme& areaTheme(ColorArea area) const;
+    Frame frameFor(ColorArea area, const LoudnessReading& current);
+    LoudnessReading readingFor(ColorArea area, const LoudnessReading& current);
+    void drawRow(const LoudnessReading& reading, Canvas& canvas);
+    void drawStatus(const LoudnessReading& reading, Canvas& canvas);
+    void drawModule(const PlacedModule& module, const LoudnessReading& reading, Canvas& canvas);
+    void drawAddButton(const Rect& button, Canvas& canvas);
+    void keepActiveLine();
     void finishDrawing(Canvas& canvas);
     void drawModuleChrome(Canvas& canvas);
     void drawTitleBar(ColorArea area, const Rect& shape, bool selected, Canvas& canvas);
     void drawGearIcon(const Rect& rect, Canvas& canvas);
     void drawGrip(const Rect& rect, Canvas& canvas);
     void drawGrabLine(double x, const Rect& rect, Canvas& canvas);
-    void divider(double x, const Rect& rect, double inset, Canvas& canvas);
     int moduleDropIndex(double x, std::optional<ColorArea> excluding) const;
     void rebuildAreaThemes();
     void postFrameChanged();
-    LoudnessReading currentReading();
-
-    // Meter (loudness display).
-    void updatePeaks();
-    MeterParts meterParts() const;
-    std::vector<Readout> buildReadouts(const LoudnessReading& reading);
-    MeterChoice chooseMeterLayout(double height, double roomWidth, const std::vector<Readout>& items);
-    MeterMetrics meterMetrics(const std::vector<Readout>& items, const MeterChoice& choice);
-    std::optional<StackedMeter> stackedMeter(double height);
-    MeterMetrics stackedMetrics(const std::vector<Readout>& items, const StackedMeter& stacked);
-    void drawMeter(const Rect& rect, const LoudnessReading& reading, const std::vector<Readout>& items,
-                   const MeterMetrics& metrics, Canvas& canvas);
-    void drawInlineMeter(const Rect& rect, const std::vector<Readout>& items, const MeterMetrics& metrics,
-                         Canvas& canvas);
-    void drawStackedMeter(const Rect& rect, const std::vector<Readout>& items, const MeterMetrics& metrics,
-                          const StackedMeter& stacked, Canvas& canvas);
-    void drawHorizontalDashboard(const Rect& rect, const LoudnessReading& reading, Canvas& canvas);
-    void drawDashboardMeter(const Rect& rect, const LoudnessReading& reading, Canvas& canvas);
-    void drawValueField(std::string_view text, double x, double fieldWidth, double midY, bool warn,
-                        const Font& font, double height, const std::optional<Colour>& status, Canvas& canvas);
-    void drawPeakField(double x, double width, double midY, double height, Canvas& canvas);
-    const Gradient& levelGradient(const Colour& colour);
-    void drawMakerMark(Point at, double height, Canvas& canvas);
-    double makerMarkWidth(double height);
-    void addReset(const Rect& r, const std::optional<ResetTarget>& target);
-    void addHint(const Rect& r, Hint hint) { layout_.hintZones.emplace_back(r, hint); }
 
     Settings& settings_;
     MeterSource* source_;
+    const Clock& clock_;
     const LiveSync* sync_ = nullptr;
     std::optional<LiveSet> liveSet_;
-    const Clock& clock_;
 
     Size bounds_;
     double scale_ = 2.0;
@@ -320,23 +215,13 @@ private:
     bool hasTitleBar_ = false;
 
     BarTheme theme_;
-    const BarTheme* drawingTheme_ = &theme_;
     std::map<ColorArea, BarTheme> areaThemes_;
-    std::optional<ColorArea> currentArea_;
 
     BarLayout layout_;
-    PeakHold peaks_;
-    std::optional<StackedMeter> stackedCache_;
-    std::vector<std::pair<Colour, Gradient>> levelGradients_;
-    // The wordmark as pictures by (height, colour, scale): its many
-    // antialiased edges are costly to fill every frame.
-    struct MarkPicture {
-        double height;
-        Colour colour;
-        double scale;
-        QImage image;
-    };
-    std::vector<MarkPicture> markPictures_;
+    LoudnessDisplay meter_;
+    std::array<std::unique_ptr<ModuleDisplay>, 5> graphs_;  // by GraphKind
+    std::unique_ptr<SpectrumAnalyzer> spectrum_;
+    LevelGradients gradients_;
     TextCache texts_;
     QImage cameraCanvas_;
 

@@ -1,11 +1,10 @@
-// The meter module of the bar: measuring the readouts, the four layouts
-// chosen by height, value and peak fields, level bars and the zones the
-// pointer uses. Part of BarView; main thread only.
+#include "bar/loudness_display.h"
+
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
 
-#include "bar/bar_view.h"
+#include "bar/text_cache.h"
 #include "bar/wordmark.h"
 #include "settings/settings.h"
 
@@ -42,38 +41,64 @@ std::string tickLabel(int db) {
     return (db > 0 ? "+" : "\xE2\x88\x92") + std::to_string(std::abs(db));
 }
 
-}  // namespace
-
-// ---- Peaks and readouts ---------------------------------------------------------
-
-void BarView::updatePeaks() {
-    const PeakLevels levels = source_ ? source_->takePeaks()
-                                      : PeakLevels{-std::numeric_limits<double>::infinity(),
-                                                   -std::numeric_limits<double>::infinity()};
-    peaks_.update(clock_.now(), levels.left, levels.right);
-}
-
-MeterParts BarView::meterParts() const {
+MeterParts meterParts(const Settings& settings) {
     MeterParts parts;
-    parts.momentary = settings_.showMomentary();
-    parts.shortTerm = settings_.showShortTerm();
-    parts.integrated = settings_.showIntegrated();
-    parts.loudnessRange = settings_.showLoudnessRange();
-    parts.psr = settings_.showPSR();
-    parts.truePeak = settings_.showTruePeak();
-    parts.peak = settings_.showPeak();
+    parts.momentary = settings.showMomentary();
+    parts.shortTerm = settings.showShortTerm();
+    parts.integrated = settings.showIntegrated();
+    parts.loudnessRange = settings.showLoudnessRange();
+    parts.psr = settings.showPSR();
+    parts.truePeak = settings.showTruePeak();
+    parts.peak = settings.showPeak();
     return parts;
 }
 
-std::vector<Readout> BarView::buildReadouts(const LoudnessReading& reading) {
-    const BarTheme& meterTheme = areaThemes_.count(ColorArea::meter) ? areaThemes_.at(ColorArea::meter) : theme_;
-    return readouts(reading, meterParts(), settings_.targetLUFS(), peaks_.clipped,
-                    ReadoutColours{meterTheme.meterFill, meterTheme.warnColor});
+double widthOf(std::string_view text, const Font& font, TextCache& texts) { return texts.size(text, font).width; }
+double widthOf(std::string_view text, const Font& font, Canvas& canvas) { return canvas.textSize(text, font).width; }
+
+const Font& labelFont() {
+    static const Font font = LiveFont::toolbar(LiveFont::toolbarSize);
+    return font;
 }
 
-// ---- Measuring ------------------------------------------------------------------
+const Font& valueFont() {
+    static const Font font = LiveFont::toolbar(LiveFont::toolbarSize);
+    return font;
+}
 
-std::optional<StackedMeter> BarView::stackedMeter(double height) {
+}  // namespace
+
+// ---- Readouts and measuring ------------------------------------------------------
+
+std::vector<Readout> LoudnessDisplay::buildReadouts(const LoudnessReading& reading, const Settings& settings,
+                                                    const BarTheme& theme) const {
+    return readouts(reading, meterParts(settings), settings.targetLUFS(), peaks_.clipped,
+                    ReadoutColours{theme.meterFill, theme.warnColor});
+}
+
+const LoudnessDisplay::Measure& LoudnessDisplay::prepare(const LoudnessReading& reading, const Settings& settings,
+                                                         const BarTheme& theme, double height, double roomWidth,
+                                                         bool notch, TextCache& texts) {
+    items_ = buildReadouts(reading, settings, theme);
+    prepared_.choice = chooseLayout(height, roomWidth, notch, items_, texts);
+    prepared_.metrics = metricsFor(items_, prepared_.choice, texts);
+    prepared_.columns = static_cast<int>(prepared_.choice.stacked ? gridColumns(items_).size() : items_.size());
+    spread_ = 0.0;
+    return prepared_;
+}
+
+LoudnessDisplay::Measure LoudnessDisplay::measure(const LoudnessReading& reading, const Settings& settings,
+                                                  const BarTheme& theme, double height, double roomWidth, bool notch,
+                                                  TextCache& texts) {
+    const std::vector<Readout> items = buildReadouts(reading, settings, theme);
+    Measure m;
+    m.choice = chooseLayout(height, roomWidth, notch, items, texts);
+    m.metrics = metricsFor(items, m.choice, texts);
+    m.columns = static_cast<int>(m.choice.stacked ? gridColumns(items).size() : items.size());
+    return m;
+}
+
+std::optional<StackedMeter> LoudnessDisplay::stackedMeter(double height, TextCache& texts) {
     if (!(height >= kStackedFromHeight)) return std::nullopt;
     if (stackedCache_ && stackedCache_->height == height) return stackedCache_;
     const double t = std::min((height - kStackedFromHeight) / (128.0 - kStackedFromHeight), 1.0);
@@ -84,7 +109,7 @@ std::optional<StackedMeter> BarView::stackedMeter(double height) {
     m.valueFont = LiveFont::toolbar(size);
     m.heroFont = LiveFont::toolbar(size);
     m.tickFont = LiveFont::toolbar(8.0);
-    m.fieldWidth = std::max(std::ceil(textWidth(kWidestValue, m.valueFont) + 12.0), kMinimumFieldWidth);
+    m.fieldWidth = std::max(std::ceil(widthOf(kWidestValue, m.valueFont, texts) + 12.0), kMinimumFieldWidth);
     m.fieldHeight = std::ceil(m.labelFont.lineHeight()) + 4.0;
     m.rowGap = std::round(6.0 * t + 4.0);
     m.columnGap = std::round(6.0 * t + 12.0);
@@ -92,7 +117,8 @@ std::optional<StackedMeter> BarView::stackedMeter(double height) {
     return m;
 }
 
-MeterMetrics BarView::stackedMetrics(const std::vector<Readout>& items, const StackedMeter& stacked) {
+MeterMetrics LoudnessDisplay::stackedMetrics(const std::vector<Readout>& items, const StackedMeter& stacked,
+                                             TextCache& texts) {
     MeterMetrics m;
     m.labelWidths.assign(items.size(), 0.0);
     m.fieldWidths.assign(items.size(), stacked.fieldWidth);
@@ -100,8 +126,9 @@ MeterMetrics BarView::stackedMetrics(const std::vector<Readout>& items, const St
     const auto columns = gridColumns(items);
     for (const auto& column : columns) {
         double widest = 0.0;
-        for (int i : column) widest = std::max(widest, textWidth(items[static_cast<std::size_t>(i)].label,
-                                                                 stacked.labelFont));
+        for (int i : column) {
+            widest = std::max(widest, widthOf(items[static_cast<std::size_t>(i)].label, stacked.labelFont, texts));
+        }
         for (int i : column) m.labelWidths[static_cast<std::size_t>(i)] = widest;
         m.contentWidth += widest + kLabelGap + stacked.fieldWidth;
     }
@@ -111,37 +138,40 @@ MeterMetrics BarView::stackedMetrics(const std::vector<Readout>& items, const St
     return m;
 }
 
-MeterChoice BarView::chooseMeterLayout(double height, double roomWidth, const std::vector<Readout>& items) {
+MeterChoice LoudnessDisplay::chooseLayout(double height, double roomWidth, bool notch,
+                                          const std::vector<Readout>& items, TextCache& texts) {
     MeterChoice choice;
-    choice.layout = meterLayoutFor(height, notchGap_.has_value());
+    choice.layout = meterLayoutFor(height, notch);
     if (choice.layout == MeterLayout::inlineRow) return choice;
     if (choice.layout == MeterLayout::dashboard) {
         choice.dashboardWidth = dashboardWidthFor(height, roomWidth);
         return choice;
     }
-    choice.stacked = stackedMeter(height);
+    choice.stacked = stackedMeter(height, texts);
     if (!choice.stacked) {
         choice.layout = MeterLayout::inlineRow;
     } else if (choice.layout == MeterLayout::horizontalDashboard) {
-        choice.horizontalWidth = std::max(420.0, stackedMetrics(items, *choice.stacked).totalWidth);
+        choice.horizontalWidth = std::max(420.0, stackedMetrics(items, *choice.stacked, texts).totalWidth);
         choice.stacked.reset();
     }
     return choice;
 }
 
-MeterMetrics BarView::meterMetrics(const std::vector<Readout>& items, const MeterChoice& choice) {
+MeterMetrics LoudnessDisplay::metricsFor(const std::vector<Readout>& items, const MeterChoice& choice,
+                                         TextCache& texts) {
     MeterMetrics m;
     switch (choice.layout) {
         case MeterLayout::dashboard: m.totalWidth = choice.dashboardWidth; return m;
         case MeterLayout::horizontalDashboard: m.totalWidth = choice.horizontalWidth; return m;
-        case MeterLayout::stacked: return stackedMetrics(items, *choice.stacked);
+        case MeterLayout::stacked: return stackedMetrics(items, *choice.stacked, texts);
         case MeterLayout::inlineRow: break;
     }
     if (items.empty()) return m;
     for (const Readout& item : items) {
-        const double label = textWidth(item.label, labelFont());
-        const double field =
-            item.isPeakMeter ? kPeakFieldWidth : std::max(textWidth(item.text, valueFont()) + 10.0, kMinimumFieldWidth);
+        const double label = widthOf(item.label, labelFont(), texts);
+        const double field = item.isPeakMeter ? kPeakFieldWidth
+                                              : std::max(widthOf(item.text, valueFont(), texts) + 10.0,
+                                                         kMinimumFieldWidth);
         m.labelWidths.push_back(label);
         m.fieldWidths.push_back(field);
         m.contentWidth += label + kLabelGap + field;
@@ -154,26 +184,22 @@ MeterMetrics BarView::meterMetrics(const std::vector<Readout>& items, const Mete
 
 // ---- Drawing ----------------------------------------------------------------------
 
-void BarView::addReset(const Rect& r, const std::optional<ResetTarget>& target) {
-    if (target) layout_.resetZones.emplace_back(r, *target);
-}
-
-void BarView::drawMeter(const Rect& rect, const LoudnessReading& reading, const std::vector<Readout>& items,
-                        const MeterMetrics& metrics, Canvas& canvas) {
-    switch (layout_.meter.layout) {
-        case MeterLayout::dashboard: drawDashboardMeter(rect, reading, canvas); break;
-        case MeterLayout::horizontalDashboard: drawHorizontalDashboard(rect, reading, canvas); break;
-        case MeterLayout::stacked: drawStackedMeter(rect, items, metrics, *layout_.meter.stacked, canvas); break;
-        case MeterLayout::inlineRow: drawInlineMeter(rect, items, metrics, canvas); break;
+void LoudnessDisplay::draw(Canvas& canvas, const Rect& rect, const Frame& frame, Zones& zones) {
+    switch (prepared_.choice.layout) {
+        case MeterLayout::dashboard: drawDashboardMeter(rect, frame, canvas, zones); break;
+        case MeterLayout::horizontalDashboard: drawHorizontalDashboard(rect, frame, canvas, zones); break;
+        case MeterLayout::stacked: drawStackedMeter(rect, *prepared_.choice.stacked, frame, canvas, zones); break;
+        case MeterLayout::inlineRow: drawInlineMeter(rect, frame, canvas, zones); break;
     }
 }
 
-void BarView::drawInlineMeter(const Rect& rect, const std::vector<Readout>& items, const MeterMetrics& metrics,
-                              Canvas& canvas) {
-    const BarTheme& t = theme();
-    if (!t.panel) divider(rect.minX(), rect, 6.0, canvas);
+void LoudnessDisplay::drawInlineMeter(const Rect& rect, const Frame& frame, Canvas& canvas, Zones& zones) {
+    const BarTheme& t = frame.theme;
+    const std::vector<Readout>& items = items_;
+    const MeterMetrics& metrics = prepared_.metrics;
+    if (!t.panel && rect.height > 12.0) canvas.fill(Rect{rect.minX(), rect.minY() + 6.0, 1.0, rect.height - 12.0}, t.separator);
     if (items.empty()) return;
-    const double spread = layout_.meterSpreadNow;
+    const double spread = spread_;
     const double n = static_cast<double>(items.size());
     double x = rect.maxX() - kMeterPadding - metrics.contentWidth - spread * (n - 1.0);
     const double midY = rect.midY();
@@ -187,29 +213,32 @@ void BarView::drawInlineMeter(const Rect& rect, const std::vector<Readout>& item
         }
         const double labelWidth = metrics.labelWidths[i];
         const double fieldWidth = metrics.fieldWidths[i];
-        const Size label = staticTextSize(item.label, labelFont());
+        const Size label = canvas.textSize(item.label, labelFont());
         canvas.drawText(item.label, labelFont(), t.labelColor, {x, midY - label.height / 2.0});
         const double fieldX = x + labelWidth + kLabelGap;
         if (item.isPeakMeter) {
-            drawPeakField(fieldX, kPeakFieldWidth, midY, std::min(15.0, std::max(8.0, bounds_.height - 10.0)), canvas);
+            drawPeakField(fieldX, kPeakFieldWidth, midY, std::min(15.0, std::max(8.0, frame.bounds.height - 10.0)), frame,
+                          canvas);
         } else {
             drawValueField(item.text, fieldX, fieldWidth, midY, item.warn, valueFont(), kFieldHeight, item.status,
-                           canvas);
+                           frame, canvas);
         }
         const Rect zone{x - (spread + kItemGap) / 2.0, rect.minY(), labelWidth + kLabelGap + fieldWidth + spread + kItemGap,
                         rect.height};
-        addHint(zone, item.hint);
-        addReset(zone, item.target);
+        zones.addHint(zone, item.hint);
+        zones.addReset(zone, item.target);
         x += labelWidth + kLabelGap + fieldWidth + kItemGap + spread;
     }
 }
 
-void BarView::drawStackedMeter(const Rect& rect, const std::vector<Readout>& items, const MeterMetrics& metrics,
-                               const StackedMeter& stacked, Canvas& canvas) {
-    const BarTheme& t = theme();
+void LoudnessDisplay::drawStackedMeter(const Rect& rect, const StackedMeter& stacked, const Frame& frame,
+                                       Canvas& canvas, Zones& zones) {
+    const BarTheme& t = frame.theme;
+    const std::vector<Readout>& items = items_;
+    const MeterMetrics& metrics = prepared_.metrics;
     if (items.empty()) return;
     const auto columns = gridColumns(items);
-    const double spread = layout_.meterSpreadNow;
+    const double spread = spread_;
     double x = rect.maxX() - kMeterPadding - metrics.contentWidth - spread * static_cast<double>(columns.size() - 1);
     const double midY = rect.midY();
     const double pitch = (stacked.fieldHeight + stacked.rowGap) / 2.0;
@@ -232,34 +261,35 @@ void BarView::drawStackedMeter(const Rect& rect, const std::vector<Readout>& ite
         for (std::size_t row = 0; row < column.size(); ++row) {
             const Readout& item = items[static_cast<std::size_t>(column[row])];
             const double rowMid = single && item.hint == Hint::truePeak ? midY : (row == 0 ? midY + pitch : midY - pitch);
-            const Size label = staticTextSize(item.label, stacked.labelFont);
+            const Size label = canvas.textSize(item.label, stacked.labelFont);
             canvas.drawText(item.label, stacked.labelFont, t.labelColor, {x, rowMid - label.height / 2.0});
             const double fieldX = x + labelWidth + kLabelGap;
             if (item.isPeakMeter) {
-                drawPeakField(fieldX, stacked.fieldWidth, rowMid, stacked.fieldHeight, canvas);
+                drawPeakField(fieldX, stacked.fieldWidth, rowMid, stacked.fieldHeight, frame, canvas);
             } else {
                 drawValueField(item.text, fieldX, stacked.fieldWidth, rowMid, item.warn,
                                item.hero ? stacked.heroFont : stacked.valueFont, stacked.fieldHeight, item.status,
-                               canvas);
+                               frame, canvas);
             }
             const double zoneX = x - (spread + stacked.columnGap) / 2.0;
             const double zoneWidth = labelWidth + kLabelGap + stacked.fieldWidth + spread + stacked.columnGap;
             Rect zone{zoneX, rect.minY(), zoneWidth, rect.height};
             if (!single) zone = row == 0 ? Rect{zoneX, midY, zoneWidth, rect.maxY() - midY}
                                          : Rect{zoneX, rect.minY(), zoneWidth, midY - rect.minY()};
-            addHint(zone, item.hint);
-            addReset(zone, item.target);
+            zones.addHint(zone, item.hint);
+            zones.addReset(zone, item.target);
         }
         x += labelWidth + kLabelGap + stacked.fieldWidth + stacked.columnGap + spread;
     }
 }
 
-void BarView::drawValueField(std::string_view text, double x, double fieldWidth, double midY, bool warn,
-                             const Font& font, double height, const std::optional<Colour>& status, Canvas& canvas) {
-    const BarTheme& t = theme();
+void LoudnessDisplay::drawValueField(std::string_view text, double x, double fieldWidth, double midY, bool warn,
+                                     const Font& font, double height, const std::optional<Colour>& status,
+                                     const Frame& frame, Canvas& canvas) {
+    const BarTheme& t = frame.theme;
     const Colour colour = warn ? t.warnColor : t.valueColor;
     const Rect field{x, midY - height / 2.0, fieldWidth, height};
-    const Size size = staticTextSize(text, font);
+    const Size size = canvas.textSize(text, font);
     const double padding = std::max(5.0, std::trunc(0.3 * font.size()));
     const double textX = field.maxX() - padding - size.width;
     if (t.fieldBackground) {
@@ -272,22 +302,13 @@ void BarView::drawValueField(std::string_view text, double x, double fieldWidth,
     canvas.drawText(text, font, colour, {textX, midY - size.height / 2.0});
 }
 
-const Gradient& BarView::levelGradient(const Colour& colour) {
-    for (const auto& [key, gradient] : levelGradients_) {
-        if (key == colour) return gradient;
-    }
-    // At most 16 kept: colours change only with the theme and the accents.
-    if (levelGradients_.size() >= 16) levelGradients_.clear();
-    levelGradients_.emplace_back(colour, Gradient{{0.0, colour.withAlpha(colour.alpha * 0.35)}, {1.0, colour}});
-    return levelGradients_.back().second;
-}
-
-void BarView::drawPeakField(double x, double width, double midY, double height, Canvas& canvas) {
-    const BarTheme& t = theme();
+void LoudnessDisplay::drawPeakField(double x, double width, double midY, double height, const Frame& frame,
+                                    Canvas& canvas) {
+    const BarTheme& t = frame.theme;
     if (!(width > 0.0)) return;
     const double barHeight = std::max(std::floor((height - 3.0) / 2.0), 3.0);
     const Colour colour = peaks_.clipped ? t.warnColor : t.meterFill;
-    const Gradient& gradient = levelGradient(colour);
+    const Gradient& gradient = frame.gradients.of(colour);
     const double zeroX = x + width * (-kPeakFloor) / (kPeakCeiling - kPeakFloor);
     const std::array<double, 2> barY{midY + 1.5, midY - 1.5 - barHeight};  // left above, right below
     for (std::size_t ch = 0; ch < 2; ++ch) {
@@ -304,12 +325,12 @@ void BarView::drawPeakField(double x, double width, double midY, double height, 
     canvas.fill(Rect{std::round(zeroX), barY[1], 1.0, barY[0] + barHeight - barY[1]}, t.labelColor);
 }
 
-double BarView::makerMarkWidth(double height) {
-    return Wordmark::aspect() * height + 0.45 * height + textWidth("by KESTO", LiveFont::toolbar(0.9 * height));
+double LoudnessDisplay::makerMarkWidth(double height, Canvas& canvas) {
+    return Wordmark::aspect() * height + 0.45 * height + widthOf("by KESTO", LiveFont::toolbar(0.9 * height), canvas);
 }
 
-void BarView::drawMakerMark(Point at, double height, Canvas& canvas) {
-    const Colour colour = theme().labelColor.withAlpha(theme().labelColor.alpha * 0.45);
+void LoudnessDisplay::drawMakerMark(Point at, double height, const Frame& frame, Canvas& canvas) {
+    const Colour colour = frame.theme.labelColor.withAlpha(frame.theme.labelColor.alpha * 0.45);
     const double scale = canvas.scale();
     auto found = std::find_if(markPictures_.begin(), markPictures_.end(), [&](const MarkPicture& m) {
         return m.height == height && m.colour == colour && m.scale == scale;
@@ -323,7 +344,7 @@ void BarView::drawMakerMark(Point at, double height, Canvas& canvas) {
         image.fill(Qt::transparent);
         {
             QPainter painter(&image);
-            Canvas mark(painter, image.height() / scale, scale, texts_);
+            Canvas mark(painter, image.height() / scale, scale, canvas.texts());
             mark.fill(Wordmark::path({0.0, 0.0}, height), colour);
         }
         markPictures_.push_back({height, colour, scale, std::move(image)});
@@ -335,7 +356,7 @@ void BarView::drawMakerMark(Point at, double height, Canvas& canvas) {
                      picture.height() / scale},
                 false);
     const Font font = LiveFont::toolbar(0.9 * height);
-    const Size size = staticTextSize("by KESTO", font);
+    const Size size = canvas.textSize("by KESTO", font);
     canvas.drawText("by KESTO", font, colour,
                     {at.x + Wordmark::aspect() * height + 0.45 * height, at.y + height / 2.0 - size.height / 2.0});
 }
@@ -386,12 +407,13 @@ std::vector<LevelRow> levelRows(const LoudnessReading& reading, const MeterParts
 
 }  // namespace
 
-void BarView::drawHorizontalDashboard(const Rect& rect, const LoudnessReading& reading, Canvas& canvas) {
-    const BarTheme& t = theme();
+void LoudnessDisplay::drawHorizontalDashboard(const Rect& rect, const Frame& frame, Canvas& canvas, Zones& zones) {
+    const LoudnessReading& reading = frame.reading;
+    const BarTheme& t = frame.theme;
     const Rect inner = rect.insetBy(12.0, 8.0);
     if (inner.isEmpty()) return;
-    const MeterParts parts = meterParts();
-    const std::optional<double> target = parts.integrated ? settings_.targetLUFS() : std::nullopt;
+    const MeterParts parts = meterParts(frame.settings);
+    const std::optional<double> target = parts.integrated ? frame.settings.targetLUFS() : std::nullopt;
     const Font f9 = LiveFont::toolbar(9.0);
     const Font f10 = LiveFont::toolbar(10.0);
     const Font f11 = LiveFont::toolbar(11.0);
@@ -409,7 +431,7 @@ void BarView::drawHorizontalDashboard(const Rect& rect, const LoudnessReading& r
             const auto texts = targetLineTexts(reading.integrated, *target, true);
             targetLine = texts.back();
             for (const auto& text : texts) {
-                if (textWidth(text, f10) <= col.width) {
+                if (widthOf(text, f10, canvas) <= col.width) {
                     targetLine = text;
                     break;
                 }
@@ -427,24 +449,24 @@ void BarView::drawHorizontalDashboard(const Rect& rect, const LoudnessReading& r
         }
         if (parts.integrated) {
             const double byRoom = std::clamp(std::floor(room / 1.2), 12.0, 40.0);
-            const double byWidth = std::floor((col.width - textWidth("LUFS", f10) - 6.0) / textWidth(kWidestValue, f10) * 10.0);
+            const double byWidth = std::floor((col.width - widthOf("LUFS", f10, canvas) - 6.0) / widthOf(kWidestValue, f10, canvas) * 10.0);
             const double size = std::max(12.0, std::min(byRoom, byWidth));
             const Font numberFont = LiveFont::toolbar(size);
             const std::string number = formatLevel(reading.integrated);
-            const Size numberSize = staticTextSize(number, numberFont);
+            const Size numberSize = canvas.textSize(number, numberFont);
             canvas.drawText(number, numberFont, integratedColour(t, reading.integrated, target),
                             {col.minX(), top - numberSize.height});
-            const Size unit = staticTextSize("LUFS", f10);
+            const Size unit = canvas.textSize("LUFS", f10);
             canvas.drawText("LUFS", f10, t.labelColor,
                             {col.minX() + numberSize.width + 4.0, top - 0.62 * numberSize.height - unit.height / 2.0});
             const Rect zone{col.minX(), top - numberSize.height, col.width, numberSize.height};
-            addHint(zone, Hint::integrated);
-            addReset(zone, ResetTarget::of(ResetTarget::Kind::integrated));
+            zones.addHint(zone, Hint::integrated);
+            zones.addReset(zone, ResetTarget::of(ResetTarget::Kind::integrated));
             top -= numberSize.height;
             if (targetLine) {
                 canvas.drawText(*targetLine, f10, targetColour(t, reading.integrated, *target),
                                 {col.minX(), top - 1.0 - lineHeight});
-                addHint(Rect{col.minX(), top - 1.0 - lineHeight, col.width, lineHeight}, Hint::vsTarget);
+                zones.addHint(Rect{col.minX(), top - 1.0 - lineHeight, col.width, lineHeight}, Hint::vsTarget);
                 top -= lineHeight + 1.0;
             }
         }
@@ -452,8 +474,8 @@ void BarView::drawHorizontalDashboard(const Rect& rect, const LoudnessReading& r
         // under what is drawn above.
         double bottom = col.minY();
         const double markHeight = 8.0;
-        if (makerMarkWidth(markHeight) <= col.width) {
-            drawMakerMark({col.minX(), inner.minY() + 2.0}, markHeight, canvas);
+        if (makerMarkWidth(markHeight, canvas) <= col.width) {
+            drawMakerMark({col.minX(), inner.minY() + 2.0}, markHeight, frame, canvas);
             bottom = inner.minY() + 2.0 + markHeight + 3.0;
         }
         const double statsHeight = f11.lineHeight();
@@ -462,11 +484,11 @@ void BarView::drawHorizontalDashboard(const Rect& rect, const LoudnessReading& r
             const auto stat = [&](const char* name, double value, bool warn, Hint hint) {
                 const double start = x;
                 canvas.drawText(name, f10, t.labelColor, {x, bottom + (statsHeight - lineHeight) / 2.0});
-                x += textWidth(name, f10) + 4.0;
+                x += widthOf(name, f10, canvas) + 4.0;
                 const std::string text = formatAmount(value);
                 canvas.drawText(text, f11, warn ? t.warnColor : t.valueColor, {x, bottom});
-                x += textWidth(text, f11) + 12.0;
-                addHint(Rect{start, bottom, x - start, statsHeight}, hint);
+                x += widthOf(text, f11, canvas) + 12.0;
+                zones.addHint(Rect{start, bottom, x - start, statsHeight}, hint);
             };
             if (parts.loudnessRange) stat("LRA", reading.loudnessRange, false, Hint::loudnessRange);
             const double psr = reading.shortTermPeak - reading.shortTerm;
@@ -487,8 +509,8 @@ void BarView::drawHorizontalDashboard(const Rect& rect, const LoudnessReading& r
     const double rowHeight = (rowsTop - rowsBottom - gap) / static_cast<double>(rows.size());
     if (!(rowHeight >= 8.0)) return;
     const double barHeight = std::min(std::max(std::round(0.62 * rowHeight), 5.0), 14.0);
-    const double barX = rowsX + textWidth("Peak", f10) + 6.0;
-    const double barWidth = std::max(inner.maxX() - (textWidth("+88.8", f11) + 4.0) - 6.0 - barX, 40.0);
+    const double barX = rowsX + widthOf("Peak", f10, canvas) + 6.0;
+    const double barWidth = std::max(inner.maxX() - (widthOf("+88.8", f11, canvas) + 4.0) - 6.0 - barX, 40.0);
     const double zeroX = barX + barWidth * (-kLevelFloor) / (kLevelCeiling - kLevelFloor);
 
     double y = rowsTop;
@@ -500,11 +522,11 @@ void BarView::drawHorizontalDashboard(const Rect& rect, const LoudnessReading& r
         }
         const Rect rowRect{rowsX, y - rowHeight, inner.maxX() - rowsX, rowHeight};
         const double mid = rowRect.midY();
-        const Size label = staticTextSize(row.label, f10);
+        const Size label = canvas.textSize(row.label, f10);
         canvas.drawText(row.label, f10, t.labelColor, {rowsX, mid - label.height / 2.0});
 
         const Colour fill = row.warn ? t.warnColor : t.meterFill;
-        const Gradient& gradient = levelGradient(fill);
+        const Gradient& gradient = frame.gradients.of(fill);
         std::vector<Rect> bars;
         if (row.values.size() == 2) {
             const double h = std::round((1.2 * barHeight - 2.0) / 2.0);
@@ -535,34 +557,35 @@ void BarView::drawHorizontalDashboard(const Rect& rect, const LoudnessReading& r
         }
         const double shown = row.values.size() == 2 ? std::max(row.values[0], row.values[1]) : row.values[0];
         const std::string value = formatLevel(shown);
-        const Size valueSize = staticTextSize(value, f11);
+        const Size valueSize = canvas.textSize(value, f11);
         canvas.drawText(value, f11, row.warn ? t.warnColor : t.valueColor,
                         {inner.maxX() - valueSize.width, mid - valueSize.height / 2.0});
-        addHint(rowRect, row.hint);
-        addReset(rowRect, row.reset);
+        zones.addHint(rowRect, row.hint);
+        zones.addReset(rowRect, row.reset);
         y -= rowHeight;
     }
 
     // The scale over the rows, labelled below them.
     const double rowsSpan = rowsTop - rowsBottom;
-    const double tickStep = textWidth("\xE2\x88\x92" "36", f9) + 8.0 <= barWidth / 7.0 ? 6.0 : 12.0;
+    const double tickStep = widthOf("\xE2\x88\x92" "36", f9, canvas) + 8.0 <= barWidth / 7.0 ? 6.0 : 12.0;
     const Colour tickColour = t.labelColor.withAlpha(t.labelColor.alpha * 0.7);
     for (int db = -36; db <= 6; db += 6) {
         const double x = std::round(barX + barWidth * levelFraction(db));
         canvas.fill(Rect{x, rowsBottom, 1.0, rowsSpan}, db == 0 ? t.labelColor.withAlpha(0.55) : t.separator);
         if (std::fmod(db + 36.0, tickStep) != 0.0) continue;
         const std::string text = tickLabel(db);
-        const Size size = staticTextSize(text, f9);
+        const Size size = canvas.textSize(text, f9);
         canvas.drawText(text, f9, tickColour, {x + 0.5 - size.width / 2.0, inner.minY()});
     }
 }
 
-void BarView::drawDashboardMeter(const Rect& rect, const LoudnessReading& reading, Canvas& canvas) {
-    const BarTheme& t = theme();
+void LoudnessDisplay::drawDashboardMeter(const Rect& rect, const Frame& frame, Canvas& canvas, Zones& zones) {
+    const LoudnessReading& reading = frame.reading;
+    const BarTheme& t = frame.theme;
     const Rect c{rect.minX() + 18.0, rect.minY() + 10.0, rect.width - 36.0, rect.height - 28.0};
     if (c.isEmpty()) return;
-    const MeterParts parts = meterParts();
-    const std::optional<double> target = parts.integrated ? settings_.targetLUFS() : std::nullopt;
+    const MeterParts parts = meterParts(frame.settings);
+    const std::optional<double> target = parts.integrated ? frame.settings.targetLUFS() : std::nullopt;
     const Font f9 = LiveFont::toolbar(9.0);
     const Font f10 = LiveFont::toolbar(10.0);
     const Font f11 = LiveFont::toolbar(11.0);
@@ -574,21 +597,21 @@ void BarView::drawDashboardMeter(const Rect& rect, const LoudnessReading& readin
         const double size = std::max(1.0, std::min({std::trunc(0.21 * c.width), 64.0, std::trunc(0.12 * rect.height)}));
         const Font numberFont = LiveFont::toolbar(size);
         const std::string number = formatLevel(reading.integrated);
-        const Size numberSize = staticTextSize(number, numberFont);
+        const Size numberSize = canvas.textSize(number, numberFont);
         const double numberY = y - numberSize.height;
         canvas.drawText(number, numberFont, integratedColour(t, reading.integrated, target), {c.minX(), numberY});
         // "LUFS" sits on the number's baseline.
         canvas.drawText("LUFS", f10, t.labelColor,
                         {c.minX() + numberSize.width + 6.0, numberY + numberFont.descent() - f10.descent()});
         const Rect zone{c.minX(), numberY, c.width, numberSize.height};
-        addHint(zone, Hint::integrated);
-        addReset(zone, ResetTarget::of(ResetTarget::Kind::integrated));
+        zones.addHint(zone, Hint::integrated);
+        zones.addReset(zone, ResetTarget::of(ResetTarget::Kind::integrated));
         y = numberY;
         if (target) {
             const std::string text = targetLineTexts(reading.integrated, *target, false).front();
             y -= 4.0 + f11.lineHeight();
             canvas.drawText(text, f11, targetColour(t, reading.integrated, *target), {c.minX(), y});
-            addHint(Rect{c.minX(), y, c.width, f11.lineHeight()}, Hint::vsTarget);
+            zones.addHint(Rect{c.minX(), y, c.width, f11.lineHeight()}, Hint::vsTarget);
         }
     }
     if (parts.loudnessRange || parts.psr) {
@@ -598,16 +621,16 @@ void BarView::drawDashboardMeter(const Rect& rect, const LoudnessReading& readin
         const auto stat = [&](const char* name, double value, bool warn, Hint hint) {
             canvas.drawText(name, f10, t.labelColor, {x, y + (f11.lineHeight() - f10.lineHeight()) / 2.0});
             canvas.drawText(formatAmount(value), f11, warn ? t.warnColor : t.valueColor,
-                            {x + textWidth(name, f10) + 5.0, y});
-            addHint(Rect{x, y, columnWidth, f11.lineHeight()}, hint);
+                            {x + widthOf(name, f10, canvas) + 5.0, y});
+            zones.addHint(Rect{x, y, columnWidth, f11.lineHeight()}, hint);
             x += columnWidth;
         };
         if (parts.loudnessRange) stat("LRA", reading.loudnessRange, false, Hint::loudnessRange);
         const double psr = reading.shortTermPeak - reading.shortTerm;
         if (parts.psr) stat("PSR", psr, psr < 5.0, Hint::psr);
-        const double markWidth = makerMarkWidth(9.0);
+        const double markWidth = makerMarkWidth(9.0, canvas);
         if (c.maxX() - markWidth >= x) {
-            drawMakerMark({c.maxX() - markWidth, y + (f11.lineHeight() - 9.0) / 2.0}, 9.0, canvas);
+            drawMakerMark({c.maxX() - markWidth, y + (f11.lineHeight() - 9.0) / 2.0}, 9.0, frame, canvas);
         }
         y -= 6.0;
         canvas.fill(Rect{c.minX(), y, c.width, 1.0}, t.separator);
@@ -616,7 +639,7 @@ void BarView::drawDashboardMeter(const Rect& rect, const LoudnessReading& readin
     // Vertical bars with the scale at their left.
     const std::vector<LevelRow> rows = levelRows(reading, parts, target, peaks_);
     if (rows.empty()) return;
-    const double scaleWidth = textWidth("\xE2\x88\x92" "36", f9);
+    const double scaleWidth = widthOf("\xE2\x88\x92" "36", f9, canvas);
     const double barsLeft = c.minX() + scaleWidth + 8.0;
     const double remaining = c.maxX() - barsLeft;
     const std::size_t loudCount =
@@ -636,7 +659,7 @@ void BarView::drawDashboardMeter(const Rect& rect, const LoudnessReading& readin
         canvas.fill(Rect{barsLeft, ly, remaining, 1.0}, db == 0 ? t.labelColor.withAlpha(0.55) : t.separator);
         if (std::fmod(db + 36.0, tickStep) != 0.0) continue;
         const std::string text = tickLabel(db);
-        const Size size = staticTextSize(text, f9);
+        const Size size = canvas.textSize(text, f9);
         canvas.drawText(text, f9, tickColour, {c.minX() + scaleWidth - size.width, ly - size.height / 2.0});
     }
 
@@ -649,7 +672,7 @@ void BarView::drawDashboardMeter(const Rect& rect, const LoudnessReading& readin
             x += slot / 2.0;
         }
         const Colour fill = row.warn ? t.warnColor : t.meterFill;
-        const Gradient& gradient = levelGradient(fill);
+        const Gradient& gradient = frame.gradients.of(fill);
         const double total = row.values.size() == 2 ? 2.0 * channelWidth + 2.0 : channelWidth;
         double bx = std::round(x + (slot - total) / 2.0);
         for (std::size_t b = 0; b < row.values.size(); ++b) {
@@ -674,12 +697,12 @@ void BarView::drawDashboardMeter(const Rect& rect, const LoudnessReading& readin
             }
             bx += channelWidth + 2.0;
         }
-        const Size label = staticTextSize(row.label, rowLabelFont);
+        const Size label = canvas.textSize(row.label, rowLabelFont);
         canvas.drawText(row.label, rowLabelFont, row.warn ? t.warnColor : t.valueColor,
                         {x + slot / 2.0 - label.width / 2.0, c.minY()});
         const Rect zone{x, rect.minY(), slot, barTop - rect.minY()};
-        addHint(zone, row.hint);
-        addReset(zone, row.reset);
+        zones.addHint(zone, row.hint);
+        zones.addReset(zone, row.reset);
         x += slot;
     }
 }
