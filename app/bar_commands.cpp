@@ -86,7 +86,12 @@ void BarCommands::reset(ResetTarget target) {
 }
 
 void BarCommands::hide(ColorArea area) {
-    if (view_.pointer.selectedArea == area) view_.pointer.selectedArea.reset();
+    // A module leaves the bar with its selection (and the keyboard the
+    // selection took).
+    if (view_.pointer.selectedArea == area) {
+        view_.pointer.selectedArea.reset();
+        if (hooks_.selectionChanged) hooks_.selectionChanged(std::nullopt);
+    }
     if (area == ColorArea::meter) {
         settings_.setBool("showMeter", false);
     } else if (const auto kind = graphKind(area)) {
