@@ -11,6 +11,7 @@
 #include "bar/engine_meter_source.h"
 #include "capture/core_audio.h"
 #include "live/live_helper_receiver.h"
+#include "live/live_places.h"
 #include "live/live_set_reader.h"
 #include "live/live_sync.h"
 #include "live/live_theme.h"
@@ -40,10 +41,6 @@ std::string rateText(double rate) {
 bool fileExists(const fs::path& path) {
     std::error_code error;
     return fs::is_regular_file(path, error);
-}
-
-std::string registrationKey(const fs::path& preferencesFolder) {
-    return "liveHelperRegistered." + preferencesFolder.filename().string();
 }
 
 }  // namespace
@@ -494,7 +491,7 @@ void CrestlineApp::registerLiveHelper() {
     if (!fileExists(LiveHelper::installedScript())) return;
     const auto folder = LiveHelper::preferencesFolder();
     if (!folder) return;
-    const std::string key = registrationKey(*folder);
+    const std::string key = LivePlaces::registrationKey(*folder);
     if (settings_.boolean(key).value_or(false)) return;
     const LiveHelper::Registration result = LiveHelper::registerIn(*folder);
     registration_ = result;
@@ -518,7 +515,7 @@ void CrestlineApp::offerLiveRestartIfNeeded() {
     }
     if (registration_ || now - liveSince_ <= kLiveSettledSeconds) return;
     const auto folder = LiveHelper::preferencesFolder();
-    if (!folder || settings_.boolean(registrationKey(*folder)).value_or(false)) return;
+    if (!folder || settings_.boolean(LivePlaces::registrationKey(*folder)).value_or(false)) return;
     offeredLiveRestart_ = true;
     asking_ = true;
     questions_.ask({"Restart Live to connect Crestline?",

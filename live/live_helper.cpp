@@ -7,7 +7,6 @@
 #include <system_error>
 
 #include "live/live_places.h"
-#include "live/live_set_reader.h"
 #include "platform/daw_root.h"
 #include "platform/files.h"
 #include "platform/log.h"
@@ -24,7 +23,6 @@ constexpr std::size_t kMaxRecordUnits = 64;
 constexpr std::size_t kScanWindowBytes = 2800;
 // Live's preference files are small; anything this large is not one.
 constexpr std::uint64_t kMaxPreferencesBytes = 16ull << 20;
-constexpr std::uint64_t kMaxLibraryBytes = 4ull << 20;
 constexpr std::uint64_t kMaxScriptBytes = 4ull << 20;
 constexpr mode_t kScriptMode = 0644;
 
@@ -43,8 +41,23 @@ bool printable(const std::u16string& text) {
     return true;
 }
 
+// Whether the chain of records from `start` puts its 20th record at
+// `anchor`, walking the counts only. Most starts fail within a record, so
+// this spares the scan an allocation per byte of its window.
+bool chainReaches(std::string_view bytes, std::size_t start, std::size_t anchor) {
+    std::size_t at = start;
+    for (int i = 0; i < kBlockRecords - 2; ++i) {
+        if (at >= anchor || anchor - at < 4) return false;
+        const std::uint32_t units = le32(bytes, at);
+        if (units < 1 || units > kMaxRecordUnits) return false;
+        at += 4 + 2 * static_cast<std::size_t>(units);
+    }
+    return at == anchor;
+}
+
 // The block whose "FromPush" record starts at `anchor`, tried from `start`.
 std::optional<std::vector<StringRecord>> blockAt(std::string_view bytes, std::size_t start, std::size_t anchor) {
+    if (!chainReaches(bytes, start, anchor)) return std::nullopt;
     auto records = strings(bytes, start, kBlockRecords);
     if (!records) return std::nullopt;
     const auto& list = *records;
@@ -82,29 +95,7 @@ std::string Registration::text() const {
 
 std::optional<fs::path> preferencesFolder() { return LivePlaces::newestPreferencesFolder(); }
 
-fs::path userLibrary() {
-    const auto fallback = dawDefaultUserLibrary(LivePlaces::root());
-    const auto folder = preferencesFolder();
-    if (!folder) return fallback;
-    const auto bytes = readFileBytes(*folder / "Library.cfg", kMaxLibraryBytes);
-    if (!bytes) return fallback;
-    const std::string_view text(*bytes);
-    const std::size_t open = text.find("<UserLibrary>");
-    if (open == std::string_view::npos) return fallback;
-    const std::size_t close = text.find("</UserLibrary>", open);
-    if (close == std::string_view::npos) return fallback;
-    const std::string_view element = text.substr(open, close - open);
-    static constexpr std::string_view kProjectPath = "<ProjectPath Value=\"";
-    const std::size_t at = element.find(kProjectPath);
-    if (at == std::string_view::npos) return fallback;
-    const std::size_t begin = at + kProjectPath.size();
-    const std::size_t end = element.find('"', begin);
-    if (end == std::string_view::npos || end == begin) return fallback;
-    // Live writes the path as an XML attribute: "&amp;" in a folder name is "&".
-    const fs::path library = fs::path(LiveSetReader::decodedEntities(element.substr(begin, end - begin))) / "User Library";
-    std::error_code error;
-    return fs::is_directory(library, error) ? library : fallback;
-}
+fs::path userLibrary() { return LivePlaces::userLibrary(); }
 
 std::optional<fs::path> bundled() {
     static const fs::path kRelative = fs::path("LiveScript") / "Crestline" / "__init__.py";
@@ -124,6 +115,11 @@ std::optional<fs::path> bundled() {
 fs::path installedScript() { return userLibrary() / "Remote Scripts" / "Crestline" / "__init__.py"; }
 
 void install() {
+    // Without Live's files under the root there is no User Library that
+    // Live would read: making one would only leave folders behind.
+    if (const auto places = LivePlaces::find(); places.layout == LivePlaces::Layout::none) {
+        throw std::system_error(ENOENT, std::generic_category(), places.layoutWhy);
+    }
     const auto source = bundled();
     if (!source) throw std::system_error(ENOENT, std::generic_category(), "the helper script is not in the resources");
     const fs::path dest = installedScript();
@@ -205,10 +201,15 @@ std::optional<std::vector<StringRecord>> strings(std::string_view bytes, std::si
 std::optional<std::vector<StringRecord>> controlSurfaces(std::string_view bytes) {
     const std::string anchor = anchorBytes();
     std::optional<std::vector<StringRecord>> kept;
+    // A record's count is below 65, so its upper three bytes are zero: only
+    // the byte before three zeros can start the chain, and the library's
+    // search finds those far faster than a test of every start.
+    static constexpr std::string_view kCountHigh("\0\0\0", 3);
     for (std::size_t p = bytes.find(anchor); p != std::string_view::npos; p = bytes.find(anchor, p + 1)) {
         const std::size_t first = p > kScanWindowBytes ? p - kScanWindowBytes : 0;
-        for (std::size_t s = first; s < p; ++s) {
-            auto block = blockAt(bytes, s, p);
+        for (std::size_t z = bytes.find(kCountHigh, first + 1); z != std::string_view::npos && z - 1 < p;
+             z = bytes.find(kCountHigh, z + 1)) {
+            auto block = blockAt(bytes, z - 1, p);
             if (!block) continue;
             if (kept) return std::nullopt;  // two blocks: we cannot tell which is Live's
             kept = std::move(block);
@@ -244,6 +245,24 @@ Edit edit(std::string_view bytes) {
         if ((*after)[i].text != expected) return {Registration::unrecognised(), {}};
     }
     return {Registration::added(freeSlot), std::move(edited)};
+}
+
+Status status(const std::optional<fs::path>& given) {
+    const auto folder = given ? given : preferencesFolder();
+    if (!folder) return {Status::Kind::unrecognised, 0, "no preferences folder"};
+    const fs::path file = *folder / "Preferences.cfg";
+    const auto bytes = readFileBytes(file, kMaxPreferencesBytes);
+    if (!bytes) return {Status::Kind::unrecognised, 0, "cannot read " + file.string()};
+    const auto block = controlSurfaces(*bytes);
+    if (!block) return {Status::Kind::unrecognised, 0, "no single Control Surface block in " + file.string()};
+    int freeSlot = 0;
+    for (int slot = 1; slot <= kSlots; ++slot) {
+        const auto& name = (*block)[static_cast<std::size_t>(3 * slot - 3)].text;
+        if (name == kScriptName) return {Status::Kind::registered, slot, {}};
+        if (freeSlot == 0 && name == u"None") freeSlot = slot;
+    }
+    if (freeSlot == 0) return {Status::Kind::noFreeSlot, 0, {}};
+    return {Status::Kind::notRegistered, freeSlot, {}};
 }
 
 Registration registerIn(const std::optional<fs::path>& given) {

@@ -53,8 +53,8 @@ struct StringRecord {
 enum class InstallOutcome { installed, updated, unchanged, installFailed, updateFailed, nothingToCompare };
 
 std::optional<std::filesystem::path> preferencesFolder();
-// The User Library named by Library.cfg when that folder exists, else
-// "Music/Ableton/User Library" under the DAW root.
+// The User Library named by Library.cfg when that folder exists, else the
+// default of the layout under the DAW root (see LivePlaces).
 std::filesystem::path userLibrary();
 // The script shipped with the application: "LiveScript/Crestline/__init__.py"
 // under $CRESTLINE_RESOURCE_DIR when set, else under "share/crestline" next
@@ -65,11 +65,22 @@ std::filesystem::path installedScript();
 
 InstallOutcome installOrUpdate();
 // Copies the script; throws std::system_error or
-// std::filesystem::filesystem_error on failure.
+// std::filesystem::filesystem_error on failure, and when no Live files are
+// under the DAW root at all.
 void install();
 
 // `register(in:)`: folder is a preferences folder, or nothing for the newest.
 Registration registerIn(const std::optional<std::filesystem::path>& folder);
+
+// What `registerIn` would find in a preferences folder, without writing:
+// the slot that already names the script, a free slot, or neither.
+struct Status {
+    enum class Kind { registered, notRegistered, noFreeSlot, unrecognised };
+    Kind kind = Kind::unrecognised;
+    int slot = 0;     // registered: the slot naming the script; notRegistered: the slot it would take
+    std::string why;  // unrecognised: what is wrong
+};
+Status status(const std::optional<std::filesystem::path>& folder);
 
 // The registration of Preferences.cfg's bytes in memory: for `added`, the
 // edited bytes, verified to hold the same block with only the slot changed.

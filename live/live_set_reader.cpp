@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <mutex>
+#include <utility>
 
+#include "live/live_window_title.h"
 #include "platform/files.h"
 
 namespace crestline::LiveSetReader {
@@ -15,9 +18,11 @@ constexpr double kOpenSetTimeoutSeconds = 0.5;
 constexpr size_t kGzipHeaderBytes = 10;
 constexpr size_t kGzipTrailerBytes = 8;
 constexpr size_t kInflateChunk = 256 * 1024;
-// Deflate cannot expand data by more than about 1032:1; the trailer's size
-// (which may lie) is trusted only below that bound when reserving memory.
-constexpr std::uint64_t kMaxDeflateRatio = 1032;
+constexpr size_t kFirstInflateChunk = 16 * 1024;
+// Live's XML shrinks about 10 to 30 times; the trailer's size (which may lie)
+// is trusted up to this ratio when reserving memory, and the buffer grows
+// past it as the data demand.
+constexpr std::uint64_t kTrustedDeflateRatio = 64;
 
 size_t find(std::string_view text, std::string_view what, size_t from) {
     return from > text.size() ? std::string_view::npos : text.find(what, from);
@@ -27,14 +32,21 @@ std::optional<std::string> inflateRaw(std::string_view data, std::uint64_t sizeH
     z_stream stream{};
     if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return std::nullopt;
     std::string out;
-    out.reserve(static_cast<size_t>(std::min({sizeHint, data.size() * kMaxDeflateRatio, kMaxDecompressedBytes})));
+    const auto reserved =
+        static_cast<size_t>(std::min({sizeHint, data.size() * kTrustedDeflateRatio, kMaxDecompressedBytes}));
+    out.reserve(reserved);
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     stream.avail_in = static_cast<uInt>(data.size());  // at most 64 MiB, fits
+    // Every chunk is zero-filled before inflate writes it: chunks start at
+    // the reserved size (small for a small set) and double, so the filling
+    // never costs more than the output itself.
+    size_t nextChunk = std::clamp(reserved, kFirstInflateChunk, kInflateChunk);
     int status = Z_OK;
     while (status == Z_OK) {
         const size_t filled = out.size();
         if (filled >= kMaxDecompressedBytes) break;
-        const size_t chunk = std::min<size_t>(kInflateChunk, kMaxDecompressedBytes - filled);
+        const size_t chunk = std::min<size_t>(nextChunk, kMaxDecompressedBytes - filled);
+        nextChunk = std::min(2 * chunk, kInflateChunk);
         out.resize(filled + chunk);
         stream.next_out = reinterpret_cast<Bytef*>(out.data() + filled);
         stream.avail_out = static_cast<uInt>(chunk);
@@ -102,7 +114,30 @@ std::optional<std::string> openSetPath(int pid, Accessibility& layer) {
         const auto dot = name.rfind('.');
         if (dot != std::string_view::npos && dot > 0 && name.substr(dot + 1) == "als") return path;
     }
-    return std::nullopt;
+    return openSetPathFromTitle(pid, layer);
+}
+
+std::optional<std::string> openSetPathFromTitle(int pid, Accessibility& layer) {
+    const auto titled = LiveWindowTitle::openSet(pid, layer);
+    if (!titled) return std::nullopt;
+    // The search lists folders: do it once per title, and again only when
+    // the file found has gone.
+    static std::mutex mutex;
+    static std::optional<std::pair<LiveWindowTitle::TitledSet, std::filesystem::path>> last;
+    LiveWindowTitle::TitledSet key = *titled;
+    key.unsavedChanges = false;  // the star comes and goes with every edit
+    {
+        std::scoped_lock held(mutex);
+        std::error_code error;
+        if (last && last->first == key && std::filesystem::is_regular_file(last->second, error)) {
+            return last->second.string();
+        }
+    }
+    const auto found = LiveWindowTitle::findSetFile(key);
+    if (!found) return std::nullopt;
+    std::scoped_lock held(mutex);
+    last = std::pair{key, *found};
+    return found->string();
 }
 
 std::optional<LiveSet> read(const std::filesystem::path& path) {
@@ -278,8 +313,11 @@ std::string repairedUtf8(std::string_view bytes) {
     while (i < n) {
         const auto b0 = static_cast<unsigned char>(bytes[i]);
         if (b0 < 0x80) {
-            out.push_back(static_cast<char>(b0));
-            ++i;
+            // XML is mostly ASCII: copy the whole run at once.
+            size_t end = i + 1;
+            while (end < n && static_cast<unsigned char>(bytes[end]) < 0x80) ++end;
+            out.append(bytes.substr(i, end - i));
+            i = end;
             continue;
         }
         size_t need = 0;

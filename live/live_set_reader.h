@@ -30,8 +30,13 @@ inline constexpr double kMaxBeat = 1e7;
 
 // The path of the set shown by one of Live's windows ("AXDocument" naming an
 // .als file), asked with a 0.5-second time-out; nothing for an unsaved set.
+// Where the windows know no document (Live under Wine on X11), the set named
+// by the main window's title, found as `openSetPathFromTitle` says.
 std::optional<std::string> openSetPath(int pid);
 std::optional<std::string> openSetPath(int pid, Accessibility& layer);
+// The file of the set in the title of Live's main window
+// (LiveWindowTitle::findSetFile), remembered per title while it exists.
+std::optional<std::string> openSetPathFromTitle(int pid, Accessibility& layer);
 
 std::optional<LiveSet> read(const std::filesystem::path& path);
 

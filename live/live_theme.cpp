@@ -9,11 +9,9 @@
 #include <mutex>
 #include <vector>
 
-#include "live/live_helper.h"
 #include "live/live_places.h"
 #include "live/live_set_reader.h"
 #include "platform/accessibility.h"
-#include "platform/daw_root.h"
 #include "platform/files.h"
 #include "settings/settings.h"
 
@@ -84,27 +82,31 @@ bool sameChoice(const std::optional<Choice>& a, const std::optional<Choice>& b) 
     return a->sameAs(*b);
 }
 
-void appendUtf8(std::string& out, char32_t c) {
+// Writes `c` as UTF-8 at `out`; returns the end.
+char* appendUtf8(char* out, char32_t c) {
     if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
+        *out++ = static_cast<char>(c);
     } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        *out++ = static_cast<char>(0xC0 | (c >> 6));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        *out++ = static_cast<char>(0xE0 | (c >> 12));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
     } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        *out++ = static_cast<char>(0xF0 | (c >> 18));
+        *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
     }
+    return out;
 }
 
 std::string utf16Text(std::string_view bytes, std::size_t from) {
-    std::string out;
-    out.reserve(bytes.size() / 2);
+    // A code unit becomes at most three bytes (a surrogate pair four for
+    // two units): size once, write through a pointer, trim at the end.
+    std::string text(3 * (bytes.size() / 2 + 1), '\0');
+    char* out = text.data();
     auto unitAt = [&](std::size_t i) {
         return static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                      static_cast<unsigned char>(bytes[i + 1]) << 8);
@@ -118,18 +120,19 @@ std::string utf16Text(std::string_view bytes, std::size_t from) {
                 const char16_t next = unitAt(i);
                 if (next >= 0xDC00 && next <= 0xDFFF) {
                     i += 2;
-                    appendUtf8(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (next - 0xDC00));
+                    out = appendUtf8(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (next - 0xDC00));
                     continue;
                 }
             }
-            appendUtf8(out, 0xFFFD);
+            out = appendUtf8(out, 0xFFFD);
         } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            appendUtf8(out, 0xFFFD);
+            out = appendUtf8(out, 0xFFFD);
         } else {
-            appendUtf8(out, unit);
+            out = appendUtf8(out, unit);
         }
     }
-    return out;
+    text.resize(static_cast<std::size_t>(out - text.data()));
+    return text;
 }
 
 int hexValue(char c) {
@@ -294,13 +297,13 @@ std::string preferencesText(std::string_view bytes) {
 std::optional<Colours> read(const fs::path& preferences, TimePoint stamp) {
     const auto bytes = readFileBytes(preferences, kMaxPreferencesBytes);
     if (!bytes) return std::nullopt;
-    const auto application = LivePlaces::application();
-    if (!application) return std::nullopt;
+    const auto places = LivePlaces::find();
+    if (!places.application.path) return std::nullopt;
     const std::string prefsText = preferencesText(*bytes);
 
     std::vector<fs::path> themes;
-    listThemes(dawThemesFolder(*application), themes);
-    listThemes(LiveHelper::userLibrary() / "Themes", themes);
+    if (places.themes.path) listThemes(*places.themes.path, themes);
+    if (places.userLibrary.place.path) listThemes(*places.userLibrary.place.path / "Themes", themes);
 
     // Longer names first: "Dusk Blue" must win over "Dusk" when both occur.
     std::vector<std::string> candidates;
@@ -399,9 +402,9 @@ ColourMap colours(std::string_view text) {
 }
 
 ColourMap bundled(std::string_view name) {
-    const auto application = LivePlaces::application();
-    if (!application) return {};
-    const auto text = readText(dawThemesFolder(*application) / (std::string(name) + ".ask"));
+    const auto folder = LivePlaces::themesFolder();
+    if (!folder) return {};
+    const auto text = readText(*folder / (std::string(name) + ".ask"));
     if (!text) return {};
     return colours(*text);
 }

@@ -13,6 +13,8 @@ namespace crestline {
 namespace {
 
 constexpr std::string_view kLivePrefix = "ableton live";
+constexpr std::string_view kWinePrefix = "wine";
+constexpr std::string_view kWindowsProgram = ".exe";
 // Neither file is long; a huge one is not a process entry we understand.
 constexpr std::streamsize kMaxProcFileBytes = 64 * 1024;
 
@@ -40,6 +42,10 @@ bool startsWithFolded(std::string_view text, std::string_view lowerPrefix) {
         if (std::tolower(static_cast<unsigned char>(text[i])) != lowerPrefix[i]) return false;
     }
     return true;
+}
+
+bool endsWithFolded(std::string_view text, std::string_view lowerSuffix) {
+    return text.size() >= lowerSuffix.size() && startsWithFolded(text.substr(text.size() - lowerSuffix.size()), lowerSuffix);
 }
 
 std::string baseName(std::string_view path) {
@@ -76,16 +82,45 @@ std::vector<RunningProcess> ProcFsProcessList::running() {
         process.pid = pid;
         process.command = readSmall(it->path() / "comm");
         while (!process.command.empty() && process.command.back() == '\n') process.command.pop_back();
-        const std::string cmdline = readSmall(it->path() / "cmdline");
-        process.executable = baseName(std::string_view(cmdline.c_str()));
+        process.program = programOf(readSmall(it->path() / "cmdline"));
+        process.executable = baseName(process.program);
         result.push_back(std::move(process));
     }
     std::sort(result.begin(), result.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
     return result;
 }
 
+std::string programOf(std::string_view cmdline) {
+    auto argument = [&](std::size_t index) {
+        std::size_t at = 0;
+        for (std::size_t i = 0; i < index; ++i) {
+            at = cmdline.find('\0', at);
+            if (at == std::string_view::npos) return std::string_view();
+            ++at;
+        }
+        return cmdline.substr(at, cmdline.find('\0', at) - at);
+    };
+    std::string_view program = argument(0);
+    // Wine's loader stays argv[0] when it cannot move the Windows program's
+    // name over its own; the program follows it.
+    if (startsWithFolded(baseName(program), kWinePrefix)) {
+        if (const std::string_view next = argument(1); !next.empty()) program = next;
+    }
+    if (program.starts_with('"')) {
+        program.remove_prefix(1);
+        program = program.substr(0, program.find('"'));
+    }
+    return std::string(program);
+}
+
 bool isAbleton(const RunningProcess& process) {
-    return startsWithFolded(process.executable, kLivePrefix) || startsWithFolded(process.command, kLivePrefix);
+    const std::string& name = process.executable;
+    if (endsWithFolded(name, kWindowsProgram)) {
+        // "Ableton Live <version>.exe": something between the two parts.
+        return name.size() > kLivePrefix.size() + 1 + kWindowsProgram.size() && startsWithFolded(name, kLivePrefix) &&
+               name[kLivePrefix.size()] == ' ';
+    }
+    return startsWithFolded(name, kLivePrefix) || startsWithFolded(process.command, kLivePrefix);
 }
 
 std::optional<RunningProcess> findLive(ProcessList& list) {

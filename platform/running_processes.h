@@ -7,14 +7,19 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace crestline {
 
 struct RunningProcess {
     int pid = 0;
-    std::string command;     // the kernel's short command name (/proc/PID/comm)
-    std::string executable;  // base name of the program (argv[0]), "\" and "/" both separate
+    std::string command;     // the kernel's short command name (/proc/PID/comm), at most 15 bytes
+    std::string executable;  // base name of `program`, "\" and "/" both separate
+    // The program as its command line names it: argv[0], or under Wine the
+    // Windows program after the loader ("C:\...\Ableton Live 12 Suite.exe").
+    // Given a default so that {pid, command, executable} still initialises.
+    std::string program = {};
     bool operator==(const RunningProcess&) const = default;
 };
 
@@ -41,10 +46,19 @@ public:
     std::vector<RunningProcess> running() override { return processes; }
 };
 
-// The DAW: an executable or command name that begins with "Ableton Live",
-// compared without regard to case (a Wine process shows the Windows
-// program's name, "Ableton Live 12 Suite.exe").
+// The DAW, compared without regard to case: a program named "Ableton
+// Live <version>.exe" (Live under Wine), or a native program or command
+// name beginning with "Ableton Live". Another Windows program (Wine's
+// start.exe launching Live, "Ableton Index.exe") is not Live, whatever its
+// command name says; a command name alone, cut to 15 bytes by the kernel
+// ("Ableton Live 12"), serves when the command line cannot be read.
 bool isAbleton(const RunningProcess& process);
+
+// The program named by a /proc command line (NUL-separated arguments):
+// argv[0], or the argument after Wine's loader ("wine", "wine64",
+// "wine64-preloader", any folder) when argv[0] is one. A quoted first
+// argument ("\"C:\...\x.exe\" /arg" in one string) is unquoted.
+std::string programOf(std::string_view cmdline);
 
 // The first DAW process of the list, or nothing.
 std::optional<RunningProcess> findLive(ProcessList& list);

@@ -212,14 +212,16 @@ void Settings::setFollowAbleton(bool on) { store_.setBool("followAbleton", on); 
 bool Settings::quitWithAbleton() const { return store_.boolean("quitWithAbleton").value_or(false); }
 void Settings::setQuitWithAbleton(bool on) { store_.setBool("quitWithAbleton", on); }
 
-fs::path Settings::liveRoot() const {
+fs::path Settings::liveRoot() const { return liveRootSetting().value_or(homeFolder()); }
+
+std::optional<fs::path> Settings::liveRootSetting() const {
     const auto stored = store_.string("liveRoot");
     if (stored && (*stored == "~" || stored->starts_with("~/"))) {
         return (homeFolder() / stored->substr(std::min<std::size_t>(2, stored->size()))).lexically_normal();
     }
     // A relative path would depend on the working folder: not a root.
     if (stored && !stored->empty() && (*stored)[0] == '/') return fs::path(*stored).lexically_normal();
-    return homeFolder();
+    return std::nullopt;
 }
 
 void Settings::setLiveRoot(std::optional<fs::path> root) {

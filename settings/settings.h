@@ -116,6 +116,9 @@ public:
     // The folder under which Live's home-relative paths resolve: an absolute
     // stored path ("~/" allowed), else the home folder.
     std::filesystem::path liveRoot() const;
+    // The stored root alone, as liveRoot() reads it; nothing when none is
+    // stored, so that Live's places can look further (a Wine prefix).
+    std::optional<std::filesystem::path> liveRootSetting() const;
     void setLiveRoot(std::optional<std::filesystem::path> root);
     // Live's last theme choice as its JSON text, kept as data.
     std::optional<std::string> liveThemeChoice() const;

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace crestline::fixtures {
@@ -167,5 +168,69 @@ inline std::string preferencesCfg(const std::vector<std::u16string>& scripts, st
     }
     return out + record(u"Push2") + record(u"FromPush") + record(u"ToPush") + std::string("\x02\x00\x00\x00\x10\x20", 6);
 }
+
+// A theme file (.ask) with the three colours the reader needs.
+inline std::string askTheme(std::string_view area, std::string_view extra = {}) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Ableton MajorVersion=\"5\">\n\t<Theme>\n"
+           "\t\t<SurfaceArea Value=\"" + std::string(area) + "\" />\n\t\t<SurfaceBackground Value=\"#202020\" />\n"
+           "\t\t<ControlBackground Value=\"#303030\" />\n" + std::string(extra) + "\t</Theme>\n</Ableton>\n";
+}
+
+// Library.cfg naming the User Library's parent folder, as Live writes it
+// (other libraries around it).
+inline std::string libraryCfg(std::string_view projectPath) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Ableton MajorVersion=\"5\">\n"
+           "\t<ContentLibrary>\n\t\t<LibraryProject>\n\t\t\t<ProjectPath Value=\"C:\\ProgramData\\Ableton\\Live 12 Suite\\Resources\" />\n"
+           "\t\t</LibraryProject>\n\t</ContentLibrary>\n\t<UserLibrary>\n\t\t<LibraryProject>\n"
+           "\t\t\t<ProjectName Value=\"User Library\" />\n\t\t\t<ProjectPath Value=\"" +
+           std::string(projectPath) + "\" />\n\t\t</LibraryProject>\n\t</UserLibrary>\n</Ableton>\n";
+}
+
+// A Wine prefix as Wine makes it and Live fills it (no Wine needed): the
+// dosdevices links, drive_c/users with Public and one user, and, on request,
+// Live's folders. Paths below are real paths on disk.
+class WinePrefix {
+public:
+    // `zTarget`: where the "z:" link leads ("/" in a real prefix; a scratch
+    // folder in tests that must not write outside).
+    explicit WinePrefix(std::filesystem::path root, std::filesystem::path zTarget = "/", std::string user = "me")
+        : root_(std::move(root)), user_(std::move(user)) {
+        namespace fs = std::filesystem;
+        fs::create_directories(root_ / "dosdevices");
+        fs::create_directories(root_ / "drive_c" / "users" / "Public" / "Documents");
+        fs::create_directories(userFolder() / "Documents");
+        fs::create_directories(root_ / "drive_c" / "windows" / "system32");
+        fs::create_symlink("../drive_c", root_ / "dosdevices" / "c:");
+        fs::create_symlink(zTarget, root_ / "dosdevices" / "z:");
+    }
+
+    const std::filesystem::path& root() const { return root_; }
+    std::filesystem::path userFolder() const { return root_ / "drive_c" / "users" / user_; }
+    std::filesystem::path documents() const { return userFolder() / "Documents"; }
+
+    // Live's preferences folder for a version ("Live 12.1.5"), under
+    // "AppData/Roaming" or the older "Application Data"; Preferences.cfg
+    // holds `preferences`, saved at `saved` (seconds since 1970).
+    std::filesystem::path addPreferences(const std::string& version, const std::string& preferences, double saved,
+                                         bool applicationData = false) const {
+        const auto roaming = applicationData ? userFolder() / "Application Data" : userFolder() / "AppData" / "Roaming";
+        const auto folder = roaming / "Ableton" / version / "Preferences";
+        writeFile(folder / "Preferences.cfg", preferences);
+        setModified(folder / "Preferences.cfg", saved);
+        return folder;
+    }
+
+    // Live's program folder ("Live 12 Suite") with its themes.
+    std::filesystem::path addProgram(const std::string& name, const std::vector<std::pair<std::string, std::string>>& themes) const {
+        const auto folder = root_ / "drive_c" / "ProgramData" / "Ableton" / name;
+        writeFile(folder / "Program" / ("Ableton " + name + ".exe"), "MZ");
+        for (const auto& [theme, text] : themes) writeFile(folder / "Resources" / "Themes" / (theme + ".ask"), text);
+        return folder;
+    }
+
+private:
+    std::filesystem::path root_;
+    std::string user_;
+};
 
 }  // namespace crestline::fixtures

@@ -157,6 +157,7 @@ TEST_F(LiveHelperTest, UserLibraryComesFromLibraryCfgWhenThatFolderExists) {
 }
 
 TEST_F(LiveHelperTest, InstallsUpdatesAndLeavesAnIdenticalScriptAlone) {
+    fs::create_directories(root_ / "Music" / "Ableton");  // Live's Mac folders, so the root has a layout
     LogCapture log;
     const auto dest = root_ / "Music" / "Ableton" / "User Library" / "Remote Scripts" / "Crestline" / "__init__.py";
     using Lines = std::vector<std::string>;

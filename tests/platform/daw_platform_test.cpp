@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <vector>
 
 #include "platform/daw_root.h"
 #include "platform/fake_accessibility.h"
@@ -41,6 +43,127 @@ void fakeProcess(const std::filesystem::path& proc, int pid, const std::string& 
 }
 
 }  // namespace
+
+TEST(RunningProcesses, LiveUnderWineIsFoundByItsWindowsProgramAfterTheLoader) {
+    Scratch proc;
+    const std::string exe = "C:\\ProgramData\\Ableton\\Live 12 Suite\\Program\\Ableton Live 12 Suite.exe";
+    auto args = [](std::initializer_list<std::string> list) {
+        std::string cmdline;
+        for (const auto& a : list) cmdline += a + '\0';
+        return cmdline;
+    };
+    // The loader kept as argv[0] with the kernel's name still its own, then
+    // Wine's neighbours that must not count.
+    fakeProcess(proc.path, 2000, "wine64-preload", args({"/usr/lib/wine/wine64-preloader", exe, "", ""}));
+    fakeProcess(proc.path, 1990, "start.exe", args({"C:\\windows\\system32\\start.exe", "/unix", "/x/Ableton Live 12 Suite.exe"}));
+    fakeProcess(proc.path, 1980, "Ableton Index.e", args({"C:\\ProgramData\\Ableton\\Ableton Index.exe"}));
+    fakeProcess(proc.path, 1970, "wineserver", args({"/usr/lib/wine/wineserver"}));
+    ProcFsProcessList list(proc.path.string());
+    const auto live = findLive(list);
+    ASSERT_TRUE(live);
+    EXPECT_EQ(live->pid, 2000);
+    EXPECT_EQ(live->program, exe);
+    EXPECT_EQ(live->executable, "Ableton Live 12 Suite.exe");
+
+    struct Case {
+        std::string cmdline;
+        std::string program;
+    };
+    const Case programs[] = {
+        {args({exe}), exe},                                       // Wine moved the program's name over its own
+        {args({"wine", exe, "Z:\\home\\me\\Song.als"}), exe},     // started as `wine "C:\...exe" set`
+        {args({"/opt/wine-staging/bin/wine64", "/home/me/.wine/drive_c/x/Ableton Live 11 Lite.exe"}),
+         "/home/me/.wine/drive_c/x/Ableton Live 11 Lite.exe"},
+        {"\"" + exe + "\" Z:\\Song.als", exe},                    // one string with quotes
+        {args({"wine"}), "wine"},
+        {"", ""},
+        {"\"unclosed", "unclosed"},
+    };
+    for (const auto& c : programs) EXPECT_EQ(programOf(c.cmdline), c.program) << c.cmdline;
+
+    const std::pair<RunningProcess, bool> verdicts[] = {
+        {{1, "Ableton Live 12", "Ableton Live 12 Suite.exe"}, true},
+        {{1, "Ableton Live 9 ", "ABLETON LIVE 9 STANDARD.EXE"}, true},
+        {{1, "Ableton Live 12", ""}, true},           // the command line could not be read
+        {{1, "Ableton Live 12", "start.exe"}, false},  // a launcher is not Live
+        {{1, "x", "Ableton Live.exe"}, false},         // no version between
+        {{1, "x", "Ableton Live 12 Suite"}, true},     // native name
+        {{1, "x", "Ableton Index.exe"}, false},
+    };
+    for (const auto& [process, isLive] : verdicts) EXPECT_EQ(isAbleton(process), isLive) << process.executable;
+}
+
+TEST(WinePrefix, WindowsPathsAreTakenApartOrRefusedWithAReason) {
+    struct Case {
+        std::string text;
+        char drive;
+        std::vector<std::string> components;
+        std::string why;
+    };
+    const Case cases[] = {
+        {"C:\\Users\\me\\Music", 'c', {"Users", "me", "Music"}, ""},
+        {"z:/home//me/./x/../Music/", 'z', {"home", "me", "Music"}, ""},
+        {"\\\\?\\D:\\Samples", 'd', {"Samples"}, ""},
+        {"C:\\..\\..\\Windows", 'c', {"Windows"}, ""},  // never above the drive
+        {"C:\\", 'c', {}, ""},
+        {"", 0, {}, "empty"},
+        {"\\\\studio\\share", 0, {}, "a network path"},
+        {"Ableton\\User Library", 0, {}, "not a Windows path with a drive letter"},
+        {"/home/me/Music", 0, {}, "not a Windows path with a drive letter"},
+        {"C:Music", 0, {}, "relative to the drive's current folder"},
+        {"C:", 0, {}, "a drive without a folder"},
+        {"1:\\x", 0, {}, "not a Windows path with a drive letter"},
+        {"C:\\a|b", 0, {}, "the character | in \"a|b\""},
+        {std::string("C:\\a\0b", 5), 0, {}, "a control character"},
+        {"C:\\" + std::string(40000, 'a'), 0, {}, "longer than Windows allows"},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = parseWindowsPath(c.text);
+        EXPECT_EQ(parsed.drive, c.drive) << c.text.substr(0, 40);
+        EXPECT_EQ(parsed.components, c.components) << c.text.substr(0, 40);
+        EXPECT_TRUE(parsed.why.starts_with(c.why)) << parsed.why;
+        EXPECT_EQ(parsed.why.empty(), c.drive != 0);
+    }
+}
+
+TEST(WinePrefix, PathsTranslateThroughDosdevicesMatchingCaseAsWindowsDoes) {
+    Scratch scratch;
+    const auto prefix = scratch.path / "prefix";
+    const auto unix = scratch.path / "unix";
+    std::filesystem::create_directories(prefix / "drive_c" / "users" / "me" / "Documents" / "Ableton");
+    std::filesystem::create_directories(prefix / "drive_c" / "users" / "Public");
+    std::filesystem::create_directories(prefix / "drive_c" / "users" / "steamuser");
+    std::filesystem::create_directories(prefix / "dosdevices");
+    std::filesystem::create_directories(unix / "Music");
+    std::filesystem::create_symlink("../drive_c", prefix / "dosdevices" / "c:");
+    std::filesystem::create_symlink(unix, prefix / "dosdevices" / "z:");
+    std::filesystem::create_symlink("/nonexistent-crestline-drive", prefix / "dosdevices" / "e:");
+    const auto c = prefix / "drive_c";
+
+    const std::pair<std::string, std::optional<std::filesystem::path>> cases[] = {
+        {"c:\\USERS\\Me\\documents\\ableton\\User Library", c / "users" / "me" / "Documents" / "Ableton" / "User Library"},
+        {"Z:\\music\\New\\Folder", unix / "Music" / "New" / "Folder"},  // the rest as written
+        {"D:\\Music", std::nullopt},                                  // no such drive
+        {"E:\\Music", std::nullopt},                                  // a drive leading nowhere
+        {"\\\\server\\Music", std::nullopt},
+    };
+    for (const auto& [windows, expected] : cases) {
+        const auto translated = translateWindowsPath(prefix, windows);
+        EXPECT_EQ(translated.path, expected) << windows;
+        EXPECT_EQ(translated.why.empty(), expected.has_value()) << translated.why;
+    }
+    EXPECT_NE(translateWindowsPath(prefix, "E:\\x").why.find("/nonexistent-crestline-drive"), std::string::npos);
+
+    // A prefix copied without its links still has drive C.
+    std::filesystem::remove_all(prefix / "dosdevices");
+    EXPECT_EQ(translateWindowsPath(prefix, "C:\\users").path, c / "users");
+    EXPECT_EQ(wineUserFolders(prefix), (std::vector{c / "users" / "me", c / "users" / "steamuser"}));
+    // The exact spelling wins over another case; otherwise the first by name.
+    std::filesystem::create_directories(c / "users" / "Me");
+    EXPECT_EQ(childFolded(c / "users", "me"), c / "users" / "me");
+    EXPECT_EQ(childFolded(c / "users", "ME"), c / "users" / "Me");
+    EXPECT_FALSE(childFolded(c / "users", "nobody"));
+}
 
 TEST(RunningProcesses, FindsLiveByCommandOrProgramNameIgnoringCase) {
     Scratch proc;

@@ -15,6 +15,8 @@ int theme(std::span<const std::string> args);
 int registerHelper(std::span<const std::string> args);
 // Installs or updates the helper script in the User Library.
 int install(std::span<const std::string> args);
+// Where Live's files are and what was found there, as JSON.
+int places(std::span<const std::string> args);
 
 // Prints every helper message and, once a second, the beat clock.
 int listen(std::span<const std::string> args);

@@ -5,6 +5,7 @@
 
 #include "live/live_helper.h"
 #include "platform/log.h"
+#include "platform/running_processes.h"
 #include "tools/live/commands.h"
 #include "tools/live/daw_file_options.h"
 
@@ -23,6 +24,13 @@ bool onlyRoot(const std::vector<std::string>& given, std::ostream& err, std::str
 
 int runRegister(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (!onlyRoot(args, err, "register")) return kExitBadInput;
+    // Live writes its preferences back as it quits: an edit made while it
+    // runs is lost then, and the user should know before relying on it.
+    if (const auto live = findLive()) {
+        fail(err, kExitOk,
+             "Live is running (pid " + std::to_string(live->pid) +
+                 "): it rewrites Preferences.cfg as it quits; quit Live and register again");
+    }
     const auto registration = LiveHelper::registerIn(std::nullopt);
     out << registration.text() << '\n';
     using Kind = LiveHelper::Registration::Kind;

@@ -16,6 +16,7 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
+    {"places", crestline::live_tool::places, "places [--root DIR]"},
     {"set", crestline::live_tool::set, "set FILE.als"},
     {"theme", crestline::live_tool::theme, "theme [--root DIR] [--dark|--light]"},
     {"register", crestline::live_tool::registerHelper, "register [--root DIR]"},
@@ -31,7 +32,9 @@ int usage(FILE* to = stderr, int code = 2) {
         std::fprintf(to, "  crestline-live %.*s\n", static_cast<int>(command.usage.size()), command.usage.data());
     }
     std::fputs("Live's files are looked for under --root DIR, else $CRESTLINE_LIVE_ROOT, else the\n"
-               "\"liveRoot\" setting, else the home folder.\n",
+               "\"liveRoot\" setting, else $WINEPREFIX, else ~/.wine when it holds drive_c, else the\n"
+               "home folder. A Wine prefix holds Live's Windows layout; another folder a copy of\n"
+               "a Mac's files.\n",
                to);
     return code;
 }
