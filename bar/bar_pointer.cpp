@@ -316,13 +316,15 @@ void BarPointer::drag(const Event& event) {
         case Grab::left:
         case Grab::right: {
             const double dx = event.desktop.x() - grabMouse_.x();
-            const double minimum = view_.minimumWidth();
+            // The floating sizes the store keeps: at least the bar's minimum,
+            // at most 16384 points.
+            const double minimum = std::min(view_.minimumWidth(), kMaxStoredWidth);
             QRectF frame = grabFrame_;
             if (*state.grab == Grab::left) {
-                const double width = std::max(grabFrame_.width() - dx, minimum);
+                const double width = std::clamp(grabFrame_.width() - dx, minimum, kMaxStoredWidth);
                 frame = {grabFrame_.right() - width, grabFrame_.y(), width, grabFrame_.height()};
             } else {
-                frame.setWidth(std::max(grabFrame_.width() + dx, minimum));
+                frame.setWidth(std::clamp(grabFrame_.width() + dx, minimum, kMaxStoredWidth));
             }
             host_.setWindowFrame(frame);
             break;

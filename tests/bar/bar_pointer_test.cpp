@@ -265,6 +265,30 @@ TEST_F(BarPointerTest, BottomEdgeDragsTheHeightWithinItsRange) {
     EXPECT_TRUE(heights.empty());
 }
 
+TEST_F(BarPointerTest, AFreeFloatingStripIsSizedByItsEdgesAndMovedByItsBody) {
+    int frameChanges = 0;
+    view.onFrameChanged = [&] { ++frameChanges; };
+    view.setDraggable(true);
+    widget.setGeometry(200, 100, static_cast<int>(kWidth), 36);
+    frame();
+    press({3.0, 18.0});
+    EXPECT_EQ(view.pointer.grab, Grab::left);
+    drag({-47.0, 18.0});  // 50 points to the left
+    EXPECT_EQ(widget.geometry(), QRect(150, 100, static_cast<int>(kWidth) + 50, 36));
+    drag({1e5, 18.0});  // never narrower than the bar's minimum
+    EXPECT_EQ(widget.width(), static_cast<int>(std::ceil(view.minimumWidth())));
+    release({1e5, 18.0});
+    EXPECT_EQ(frameChanges, 1);
+
+    widget.setGeometry(200, 100, static_cast<int>(kWidth), 36);
+    frame();
+    const Point body{shape(ColorArea::scope).midX(), 15.0};
+    press(body);
+    drag({body.x + 30.0, body.y - 20.0});
+    release({body.x + 30.0, body.y - 20.0});
+    EXPECT_EQ(widget.geometry(), QRect(230, 120, static_cast<int>(kWidth), 36));
+}
+
 TEST_F(BarPointerTest, PastANotchPointsMapBackToTheRow) {
     view.setNotchGap(NotchGap{400.0, 500.0});
     const BarPointer& pointer = widget.pointer();
