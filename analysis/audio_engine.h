@@ -5,16 +5,35 @@
 // recorder pulls from the scope on its own timer, running from construction.
 //
 // Threads: construction, `attach`, `detach`, `liveSampleRate`, the resets
-// and destruction on the main thread; the block handler on the tap's capture
-// queue. Each analyser guards itself; the engine holds no lock of its own.
+// and destruction on the main thread; the block handler on the sound
+// server's thread. Each analyser guards itself.
 //
-// Shut-down order: the tap stops (no callback runs any more), then the
-// recorder's timer, and only then do the analysers go.
+// Waiting on the sound server: `attach(pid, mode, source)` blocks the caller
+// for up to `ProcessTap::kPrepareSeconds` (2 s) while it prepares the tap, so
+// the application does not call it on its main thread. It calls
+// `beginAttach` instead: the tap is prepared on the engine's attach worker,
+// `ready` is called there when done, and the main thread then calls
+// `finishAttach`, which swaps the prepared tap in without waiting on the
+// server (or throws its error). `prepareTap` + `attach(tap)` do the same for
+// a caller that runs its own worker. `detach`, `liveSampleRate`, `tap()` and
+// `hasLiveTap` never wait on the server.
+//
+// Keeping the capture alive: when `hasLiveTap()` turns false while a tap is
+// attached, its recording ended (`tap()->failure()` says how: the process
+// quit, the server went away, the recording stalled) and nothing more
+// arrives; the application attaches anew. A restarted server is found again.
+//
+// Shut-down order: the attach worker (a preparation under way ends within
+// its 2 s), the tap (no callback runs any more), the recorder's timer, and
+// only then do the analysers go.
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "analysis/loudness_meter.h"
@@ -23,6 +42,7 @@
 #include "analysis/spectrogram_recorder.h"
 #include "capture/process_tap.h"
 #include "platform/clock.h"
+#include "platform/serial_queue.h"
 
 namespace crestline {
 
@@ -41,13 +61,37 @@ public:
 
     // Stops and drops the running tap first, then makes, prepares and starts
     // a new one. Throws the tap's `CoreAudioError`, leaving the engine
-    // detached. pid 0 attaches to all sound.
+    // detached. pid 0 attaches to all sound. Blocks up to 2 s.
     void attach(std::int32_t pid, ProcessTap::Mode mode, ProcessTap::Source source);
+    // Any thread; blocks up to 2 s. A prepared tap for `attach(tap)`; throws
+    // `CoreAudioError`.
+    static std::shared_ptr<ProcessTap> prepareTap(std::int32_t pid, ProcessTap::Mode mode, ProcessTap::Source source);
+    // Main thread; never waits on the server. Stops the running tap, sets
+    // the analysers to the prepared tap's rate and starts it. Throws its
+    // `CoreAudioError` (its recording ended meanwhile), leaving the engine
+    // detached.
+    void attach(std::shared_ptr<ProcessTap> prepared);
+
+    // Prepares a tap on the attach worker; the running tap goes on until
+    // `finishAttach`. `ready` runs on the worker once the result waits. A
+    // later call supersedes an earlier one still pending.
+    void beginAttach(std::int32_t pid, ProcessTap::Mode mode, ProcessTap::Source source,
+                     std::function<void()> ready = {});
+    // Main thread: attaches the tap `beginAttach` prepared and returns true;
+    // throws its `CoreAudioError` (the engine detached); false while nothing
+    // waits.
+    bool finishAttach();
+    bool attachPending() const;
+
     // Stops and drops the tap, if any.
     void detach();
 
-    // The rate the audio service reports now for the running tap's first tap
-    // object; nothing when detached or unreadable.
+    // A tap is attached and its recording has not ended (the process quit,
+    // the server went away or stalled): audio still arrives.
+    bool hasLiveTap() const { return tap_ && !tap_->streamFailed(); }
+
+    // The rate the server last reported for the running tap's sink; nothing
+    // when detached or unknown.
     std::optional<double> liveSampleRate() const;
 
     // Reset commands, each under the analysers' own locks.
@@ -74,6 +118,15 @@ private:
     SpectrogramRecorder spectrogram_;
     std::shared_ptr<ProcessTap> tap_;
     double attachedAt_ = kDistantPast;
+
+    // The outcome of the latest `beginAttach`, handed from the worker to
+    // the main thread.
+    mutable std::mutex pendingMutex_;
+    std::uint64_t attachGeneration_ = 0;  // of the latest beginAttach
+    bool pending_ = false;
+    std::shared_ptr<ProcessTap> prepared_;
+    std::exception_ptr attachError_;
+    SerialQueue attachWorker_;  // last: stops first, before the analysers go
 };
 
 }  // namespace crestline

@@ -64,7 +64,7 @@ LoudnessMeter::LoudnessMeter()
 
 bool LoudnessMeter::configure(double sampleRate) {
     if (!std::isfinite(sampleRate) || sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate) return false;
-    std::scoped_lock lock(mutex_);
+    std::scoped_lock lock(filterMutex_, mutex_);
     sampleRate_ = sampleRate;
     kLeft_ = KWeighting(sampleRate);
     kRight_ = KWeighting(sampleRate);
@@ -106,10 +106,14 @@ void LoudnessMeter::process(const float* left, const float* right, int frames) {
         assert(frames == 0 && "negative frame count");
         return;
     }
-    std::scoped_lock lock(mutex_);
+    // Filtering, the bulk of the work, touches only the capture side's own
+    // state: it runs outside the meter's lock, so a reader never holds up a
+    // block for its whole duration, nor the block a reader.
+    std::scoped_lock filters(filterMutex_);
     for (int done = 0; done < frames; done += kChunk) {
         const int n = std::min(kChunk, frames - done);
         filterChunk(left + done, right + done, n);
+        std::scoped_lock lock(mutex_);
         processChunkLocked(left + done, right + done, n);
     }
     // Finite input keeps the filters finite; a caller that skipped the block

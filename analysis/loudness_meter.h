@@ -5,9 +5,10 @@
 //
 // Threads: `process` runs on the capture thread; `configure`, the resets and
 // the auto-reset switch on the main thread; the view reads `reading` and
-// `copyHistory` on the main thread. Everything serialises on one mutex that
-// `process` takes once per block. Operations named ...Locked expect the
-// caller to hold it (use `withLock`).
+// `copyHistory` on the main thread. The measurements serialise on one mutex
+// that `process` takes only to fold a filtered chunk in, never while it
+// filters. Operations named ...Locked expect the caller to hold it (use
+// `withLock`).
 //
 // Cost: constant memory, allocated in the constructor (rings, two 1000-bin
 // histograms, 5 x 6000 history floats, block scratch); constant work per
@@ -109,6 +110,7 @@ private:
     static constexpr int kChunk = 512;  // frames weighted and interpolated per pass
 
     // Fills the chunk scratch: per-frame summed power and true-peak values.
+    // filterMutex_ held.
     void filterChunk(const float* left, const float* right, int frames);
     // Folds the chunk scratch into the measurements; `left` and `right`
     // feed the correlation.
@@ -120,10 +122,14 @@ private:
     void addRangeBlockLocked(double power);
     void seedTruePeakFromBlockLocked();
 
+    // The filters' state and the chunk scratch: `process` holds it for a
+    // whole block, `configure` too, taking it before `mutex_`; readers
+    // never take it.
+    std::mutex filterMutex_;
     mutable std::mutex mutex_;
     double sampleRate_ = 48000.0;
-    KWeighting kLeft_, kRight_;
-    TruePeakDetector peakLeft_, peakRight_;
+    KWeighting kLeft_, kRight_;               // filterMutex_
+    TruePeakDetector peakLeft_, peakRight_;  // history: filterMutex_; peak: mutex_
 
     int hopLength_ = 4800;  // samples per 100 ms
     int hopPosition_ = 0;

@@ -59,7 +59,7 @@ bool LoudnessMeter::configureChannels(double sampleRate, std::span<const double>
         if (!std::isfinite(w) || w < 0.0) return false;
     }
     if (!configure(sampleRate)) return false;
-    std::scoped_lock lock(mutex_);
+    std::scoped_lock lock(filterMutex_, mutex_);
     channels_.assign(weights.size(), WeightedChannel{});
     for (std::size_t c = 0; c < weights.size(); ++c) {
         channels_[c].weighting = KWeighting(sampleRate);
@@ -76,7 +76,8 @@ void LoudnessMeter::processChannels(const float* const* channels, int frames) {
         assert(frames == 0 && "negative frame count");
         return;
     }
-    std::scoped_lock lock(mutex_);
+    // As for stereo: filtered outside the meter's lock, folded in under it.
+    std::scoped_lock filters(filterMutex_);
     if (channels_.empty()) {
         assert(!"processChannels before configureChannels");
         return;
@@ -86,6 +87,7 @@ void LoudnessMeter::processChannels(const float* const* channels, int frames) {
     for (int done = 0; done < frames; done += kChunk) {
         const int n = std::min(kChunk, frames - done);
         filterChannelsChunk(channels, done, n);
+        std::scoped_lock lock(mutex_);
         processChunkLocked(pair ? channels[correlationLeft_] + done : silentScratch_.data(),
                            pair ? channels[correlationRight_] + done : silentScratch_.data(), n);
     }

@@ -250,16 +250,16 @@ void CrestlineApp::attach(std::int32_t pid, ProcessTap::Mode mode) {
         [engine, settings, pid, mode, failure] {
             ProcessTap::Source source = ProcessTap::Source::automatic();
             bool haveProcess = pid == 0;
-            AudioObjectID processObject = kAudioObjectUnknown;
+            std::optional<std::uint32_t> sinkInput;
             if (pid != 0) {
                 try {
-                    processObject = CA::processObject(pid);
+                    sinkInput = ProcessTap::sinkInputOf(pid);
                     haveProcess = true;
                 } catch (const CoreAudioError&) {
                 }
             }
             if (haveProcess) {
-                if (const auto device = ProcessTap::currentDevice(processObject, true)) {
+                if (const auto device = ProcessTap::currentDevice(sinkInput, true)) {
                     source = settings->outputSource(device->uid).value_or(ProcessTap::Source::automatic());
                 }
             }
@@ -340,14 +340,14 @@ void CrestlineApp::probeCapture(std::int32_t pid) {
     captureWorker_.run(
         [engine, pid, probe] {
             probe->rate = engine->liveSampleRate();
-            AudioObjectID processObject = kAudioObjectUnknown;
+            std::optional<std::uint32_t> sinkInput;
             if (pid != 0) {
                 try {
-                    processObject = CA::processObject(pid);
+                    sinkInput = ProcessTap::sinkInputOf(pid);
                 } catch (const CoreAudioError&) {
                 }
             }
-            if (const auto device = ProcessTap::currentDevice(processObject, true)) probe->deviceUID = device->uid;
+            if (const auto device = ProcessTap::currentDevice(sinkInput, true)) probe->deviceUID = device->uid;
         },
         [this, alive = alive_, pid, probe] {
             if (!*alive) return;

@@ -28,7 +28,7 @@ void AnalyserSource::feed(const float* left, const float* right, int frames) {
         frames_ += static_cast<std::uint64_t>(n);
         framesToColumn_ -= n;
         if (framesToColumn_ == 0) {
-            recorder_.captureColumn(scope_);
+            if (frames_ >= columnsFrom_) recorder_.captureColumn(scope_);
             framesToColumn_ = framesPerColumn_;
         }
     }

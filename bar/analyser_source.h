@@ -35,6 +35,9 @@ public:
 
     void feed(const float* left, const float* right, int frames);
     std::uint64_t framesFed() const { return frames_; }
+    // Records no spectrogram column before this many frames were fed: a
+    // long file's start is older than the recorder keeps anyway.
+    void recordColumnsFrom(std::uint64_t frame) { columnsFrom_ = frame; }
 
     LoudnessReading reading() override { return meter_.reading(); }
     PeakLevels takePeaks() override { return peaks_.take(); }
@@ -57,6 +60,7 @@ private:
     int framesPerColumn_ = 1920;   // 40 ms at the rate, rounded
     int framesToColumn_ = 1920;    // audio still to feed before the next column
     std::uint64_t frames_ = 0;
+    std::uint64_t columnsFrom_ = 0;
 };
 
 }  // namespace crestline

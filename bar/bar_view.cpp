@@ -155,6 +155,7 @@ Frame BarView::frameFor(ColorArea area, const LoudnessReading& current) {
                  .scale = scale_,
                  .now = clock_.now(),
                  .reading = readingFor(area, current),
+                 .peaks = &meter_.peaks(),
                  .scope = source_ ? source_->scope() : nullptr,
                  .loudness = source_ ? source_->loudnessMeter() : nullptr,
                  .spectrogram = source_ ? source_->spectrogram() : nullptr,
@@ -457,8 +458,13 @@ double BarView::minimumWidth() {
     const LoudnessDisplay::Measure measured =
         meter_.measure(reading, settings_, areaTheme(ColorArea::meter), content.height, bounds_.width - grip - 20.0,
                        notchGap_.has_value(), texts_);
-    const double natural = measured.columns == 0 ? 0.0 : measured.metrics.totalWidth;  // no readouts shown
-    return minimumRowWidth(settings_, draggable_, rowMargin(in.panels, in.hasTitleBar), natural);
+    // The meter's width in the row: its readouts and, unless the user sizes
+    // it, the gap after it; nothing without readouts.
+    const bool resizable = measured.choice.layout == MeterLayout::dashboard ||
+                           measured.choice.layout == MeterLayout::horizontalDashboard;
+    double meter = measured.columns == 0 ? 0.0 : measured.metrics.totalWidth;
+    if (meter > 0.0 && !resizable) meter += in.panels ? kGround : kBareModuleGap;
+    return minimumRowWidth(settings_, draggable_, rowMargin(in.panels, in.hasTitleBar), meter);
 }
 
 bool BarView::scrollWheel(double dx, double dy, bool precise) {

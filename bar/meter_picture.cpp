@@ -14,24 +14,17 @@ namespace crestline {
 
 namespace {
 
-// Hands the view the final reading, and the file's sample peaks once.
-class FixedMeterSource final : public MeterSource {
-public:
-    FixedMeterSource(const LoudnessReading& reading, std::optional<PeakLevels> peaks)
-        : reading_(reading), peaks_(peaks) {}
+constexpr double kMaximumWidth = 16384.0;  // points, the widest a bar window may be
 
-    LoudnessReading reading() override { return reading_; }
-    PeakLevels takePeaks() override {
-        const PeakLevels taken = peaks_.value_or(PeakLevels{LoudnessReading::kNoValue, LoudnessReading::kNoValue});
-        peaks_.reset();
-        return taken;
-    }
-    std::uint64_t activity() override { return 0; }
-
-private:
-    LoudnessReading reading_;
-    std::optional<PeakLevels> peaks_;
-};
+// How far the row's last drawn piece (module or add button) reaches past
+// the content, in points. Graph widths are rounded shares, so the row may
+// scroll by a fraction of a point that only the end margin pays for.
+double overflow(const BarLayout& layout) {
+    double end = layout.content.minX();
+    for (const PlacedModule& module : layout.modules) end = std::max(end, module.rect.maxX());
+    if (layout.plusRect) end = std::max(end, layout.plusRect->maxX());
+    return std::max(0.0, end - layout.content.maxX());
+}
 
 // Qt's complaint about a missing runtime folder means nothing to a tool that
 // only draws a picture; every other message goes through.
@@ -56,29 +49,43 @@ void ensureApplication() {
 
 }  // namespace
 
-std::string writeMeterPicture(const std::string& path, const LoudnessReading& reading,
-                              std::optional<PeakLevels> samplePeaks, const MeterPictureOptions& options,
-                              Settings& settings) {
+MeterPictureResult writeMeterPicture(const std::string& path, MeterSource& source, const MeterPictureOptions& options,
+                                     Settings& settings, const Clock& clock, const LiveSync* sync) {
+    MeterPictureResult result;
     const auto finite = [](double v) { return std::isfinite(v) && v > 0.0; };
     if (!finite(options.width) || !finite(options.height) || !finite(options.scale)) {
-        return "the picture needs a positive width, height and scale";
+        result.error = "the picture needs a positive width, height and scale";
+        return result;
     }
     ensureApplication();
     BarTheme theme = currentTheme(settings);
     if (options.theme) {
         const auto name = barThemeName(*options.theme);
-        if (!name) return "unknown theme '" + *options.theme + "' (liveLight, liveDark or scope)";
+        if (!name) {
+            result.error = "unknown theme '" + *options.theme + "' (liveLight, liveDark or scope)";
+            return result;
+        }
         std::optional<std::vector<double>> accent;
         if (const auto rgb = settings.accentColor()) accent = std::vector<double>(rgb->begin(), rgb->end());
         theme = BarTheme::preset(*name).tinted(accent);
     }
-    FixedMeterSource source(reading, samplePeaks);
-    BarView view(settings, &source);
+    BarView view(settings, &source, clock);
     view.setTheme(theme);
-    const QImage image = renderBar(view, {options.width, options.height}, options.scale);
+    view.setSync(sync);
+    // Widen until nothing is cut: a dashboard meter's width follows the
+    // bar's, so one step may not be the last.
+    Size size{options.width, options.height};
+    QImage image = renderBar(view, size, options.scale);
+    for (int attempt = 0; attempt < 4 && overflow(view.layout()) > 0.0 && size.width < kMaximumWidth; ++attempt) {
+        size.width = std::min(kMaximumWidth,
+                              std::ceil(std::max(size.width + overflow(view.layout()), view.minimumWidth())));
+        image = renderBar(view, size, options.scale);
+        result.widened = true;
+    }
+    result.drawn = size;
     QImageWriter writer(QString::fromStdString(path), "png");
-    if (!writer.write(image)) return "could not write the picture: " + writer.errorString().toStdString();
-    return {};
+    if (!writer.write(image)) result.error = "could not write the picture: " + writer.errorString().toStdString();
+    return result;
 }
 
 }  // namespace crestline

@@ -1,17 +1,21 @@
 // The bar as a picture for the metering tool: one frame drawn offscreen (no
-// display needed) with the readings at the end of the audio and the module
-// order and options of the current settings, written as PNG. Kept apart so
-// the plain metering path of the tool never starts Qt.
+// display needed) from a source's analysers, with the module order and
+// options of the given settings, written as PNG. A picture cannot scroll:
+// when the modules do not fit the asked width it is drawn as wide as they
+// need (at least the bar's minimum width) and says so. Kept apart so the
+// plain metering path of the tool never starts Qt.
 #pragma once
 
 #include <optional>
 #include <string>
 
-#include "analysis/loudness_reading.h"
-#include "analysis/peak_meter.h"
+#include "bar/geometry.h"
 
 namespace crestline {
 
+class Clock;
+class LiveSync;
+class MeterSource;
 class Settings;
 
 struct MeterPictureOptions {
@@ -23,10 +27,16 @@ struct MeterPictureOptions {
     std::optional<std::string> theme;
 };
 
-// Returns an error text, or an empty string once the file is written.
-// Creates an offscreen QGuiApplication when the process has none.
-std::string writeMeterPicture(const std::string& path, const LoudnessReading& reading,
-                              std::optional<PeakLevels> samplePeaks, const MeterPictureOptions& options,
-                              Settings& settings);
+struct MeterPictureResult {
+    std::string error;   // empty once the file is written
+    Size drawn;          // points
+    bool widened = false;  // drawn wider than asked, to fit the modules
+};
+
+// Draws the frame at the clock's now, following `sync` (may be null) for
+// bar numbers and the beat-synced scope. Creates an offscreen
+// QGuiApplication when the process has none.
+MeterPictureResult writeMeterPicture(const std::string& path, MeterSource& source, const MeterPictureOptions& options,
+                                     Settings& settings, const Clock& clock, const LiveSync* sync = nullptr);
 
 }  // namespace crestline

@@ -64,6 +64,7 @@ struct Frame {
     // The loudness reading of this frame: the one frozen with this module
     // while it is frozen (taken when it froze), else the meter's current.
     LoudnessReading reading;
+    const PeakHold* peaks = nullptr;      // the sample-peak bars: shown, held, clipped (dBFS)
     const ScopeBuffer* scope = nullptr;
     const LoudnessMeter* loudness = nullptr;         // history series
     const SpectrogramRecorder* spectrogram = nullptr;

@@ -105,8 +105,11 @@ RowLayout layoutRow(const RowInputs& in) {
     const bool resizable =
         in.meter.layout == MeterLayout::dashboard || in.meter.layout == MeterLayout::horizontalDashboard;
     const bool meterShown = contains(order, ColorArea::meter);
+    // The readouts keep their padding on both sides: the gap after the
+    // meter comes on top of its natural width, not out of it.
+    const double rowNatural = resizable || natural <= 0.0 ? natural : natural + out.gap;
     double meterWidth = 0.0;
-    double minimumMeter = natural;
+    double minimumMeter = rowNatural;
     int gaps = 0;
     if (meterShown) {
         if (in.meter.layout == MeterLayout::horizontalDashboard) {
@@ -122,7 +125,7 @@ RowLayout layoutRow(const RowInputs& in) {
             meterWidth = stored ? std::clamp(*stored, minimumMeter, maximum) : natural;
             if (graphs.empty()) meterWidth = std::max(meterWidth, natural);
         } else {
-            meterWidth = natural;
+            meterWidth = rowNatural;
         }
     }
     out.moduleWidthLimit = std::max(kMinimumGraphWidth, row.width);
@@ -132,8 +135,8 @@ RowLayout layoutRow(const RowInputs& in) {
         gaps = std::max(in.meterColumns, 1) - 1;
         const auto stored = in.settings.meterSpread();
         const double spread = stored ? std::min(*stored, kMaximumSpread) : 0.0;
-        meterWidth = std::min(natural + spread * gaps, std::max(natural, limit));
-        out.meterSpreadNow = gaps > 0 ? (meterWidth - natural) / gaps : 0.0;
+        meterWidth = std::min(rowNatural + spread * gaps, std::max(rowNatural, limit));
+        out.meterSpreadNow = gaps > 0 ? (meterWidth - rowNatural) / gaps : 0.0;
     } else if (meterShown) {
         if (const auto stored = in.settings.moduleWidth(ColorArea::meter)) {
             meterWidth = std::min(std::max(*stored, minimumMeter), limit);
@@ -188,7 +191,7 @@ RowLayout layoutRow(const RowInputs& in) {
                 out.rowWidths[ColorArea::meter] = width;
                 line.minimum = minimumMeter;
             } else {
-                line.minimum = natural;
+                line.minimum = rowNatural;
                 line.spreadGaps = gaps;
                 hasLine = gaps >= 1;
             }

@@ -1,17 +1,32 @@
-// One full bar frame drawn offscreen at scale 2: the 36-point inline row
-// with the meter and two graph panels, and the 150-point horizontal
-// dashboard, each 1920 points wide. Readings move every frame the way a
-// playing track moves them (a cycle of values, so the text cache warms up
-// as it does on screen). Target: 1 ms per frame or less. CPU time is the
-// whole process's, so work Qt hands to its thread pool counts too.
+// The bar's frames drawn offscreen at scale 2 with every module holding real
+// data: ten minutes of music-like material (the demo's loop with a 1 kHz
+// sine under it) fed through analysers of their own, so the loudness
+// history and the spectrogram are full. Between frames 1/60 s of new audio
+// arrives and the clock moves on, as on screen; only the drawing is timed.
+//
+// - BM_BarFrame: the whole bar, 1920 points wide, the meter and all five
+//   graphs, at 36 points (inline meter) and 150 (horizontal dashboard).
+//   Target: 2 ms per frame at either height, aim for 1 ms.
+// - BM_Display: one module alone in a bar of its own, about as wide as it
+//   is in the full frame, for the work on each display.
+// - BM_Scope...: the scope display drawn straight into a canvas, window by
+//   window.
+//
+// CPU time is the whole process's, so work Qt hands to its thread pool
+// counts too; on a shared machine it is the steadier figure. Report the
+// medians.
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "bar/analyser_source.h"
 #include "bar/bar_picture.h"
@@ -22,14 +37,18 @@
 #include "platform/clock.h"
 #include "platform/midi_input.h"
 #include "settings/settings.h"
-
-#include <QPainter>
-#include <memory>
-#include <random>
+#include "tools/demo/demo_signal.h"
 #include <vector>
 
 namespace crestline {
 namespace {
+
+constexpr double kRate = 48000.0;
+constexpr double kFeedSeconds = 600.0;  // fills the history and the spectrogram
+constexpr int kFramesPerRefresh = 800;  // 1/60 s at 48 kHz
+constexpr double kScale = 2.0;
+constexpr double kLoopSeconds = 16.0;   // the demo's four bars, twice
+constexpr int kWarmFrames = static_cast<int>(kLoopSeconds * kRate) / kFramesPerRefresh;
 
 QGuiApplication& application() {
     static int argc = 1;
@@ -46,61 +65,125 @@ QGuiApplication& application() {
     return *app;
 }
 
-class CyclingMeter final : public MeterSource {
+// The demo's 16-second loop with a −20 dBFS sine at 1 kHz, played round and
+// round into one set of analysers shared by every benchmark.
+class Material {
 public:
-    LoudnessReading reading() override {
-        const double phase = static_cast<double>(frame_ % 64);
-        LoudnessReading r;
-        r.momentary = -14.0 + 0.1 * phase;
-        r.shortTerm = -15.0 + 0.05 * phase;
-        r.integrated = -16.0 + 0.01 * phase;
-        r.loudnessRange = 5.3;
-        r.shortTermPeak = -2.0;
-        r.truePeak = -1.2;
-        return r;
+    static Material& shared() {
+        static Material* material = new Material;  // until exit
+        return *material;
     }
-    PeakLevels takePeaks() override {
-        ++frame_;
-        const double level = -6.0 - 12.0 * std::fabs(std::sin(frame_ * 0.1));
-        return {level, level - 1.5};
+
+    AnalyserSource source;
+    FakeClock clock;
+
+    // The next 1/60 s of audio, and the clock with it.
+    void refresh() {
+        play(kFramesPerRefresh);
+        clock.advance(kFramesPerRefresh / kRate);
     }
-    std::uint64_t activity() override { return frame_; }
 
 private:
-    std::uint64_t frame_ = 0;
+    Material() {
+        const demo::DemoAudio demo = demo::generateDemo(kLoopSeconds, kRate);
+        left_ = demo.left;
+        right_ = demo.right;
+        for (std::size_t i = 0; i < left_.size(); ++i) {
+            const float sine = 0.1f * static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * static_cast<double>(i) / kRate));
+            left_[i] += sine;
+            right_[i] += sine;
+        }
+        source.configure(kRate);
+        play(static_cast<std::size_t>(kFeedSeconds * kRate));
+        clock.advance(kFeedSeconds);
+    }
+
+    void play(std::size_t frames) {
+        while (frames > 0) {
+            const std::size_t n = std::min({frames, left_.size() - position_, std::size_t{4096}});
+            source.feed(left_.data() + position_, right_.data() + position_, static_cast<int>(n));
+            position_ = (position_ + n) % left_.size();
+            frames -= n;
+        }
+    }
+
+    std::vector<float> left_, right_;
+    std::size_t position_ = 0;
 };
 
-void drawFrames(benchmark::State& state, double height) {
-    application();
-    const auto file = std::filesystem::temp_directory_path() / "crestline-bar-bench-settings.json";
-    std::filesystem::remove(file);
-    Settings settings(file, systemClock(), Settings::Writing::manual);
-    settings.setTargetLUFS(-14.0);
-    CyclingMeter meter;
-    BarView view(settings, &meter);
-    view.setTheme(BarTheme::liveDark());
-    view.setBounds({1920.0, height});
-    view.setScale(2.0);
-    QImage image(1920 * 2, static_cast<int>(height * 2), QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(2.0);
-    for (int warm = 0; warm < 128; ++warm) renderBar(view, image);
-    for (auto _ : state) {
-        renderBar(view, image);
-        benchmark::DoNotOptimize(image.constBits());
+// A bar over its own settings (the defaults, a loudness target) and the
+// shared material.
+struct Bench {
+    explicit Bench(const std::string& name) : file(std::filesystem::temp_directory_path() / name) {
+        std::filesystem::remove(file);
+        settings = std::make_unique<Settings>(file, systemClock(), Settings::Writing::memory);
+        settings->setTargetLUFS(-14.0);
     }
-    state.counters["layout"] = static_cast<double>(view.layout().meter.layout);
-    std::filesystem::remove(file);
+    ~Bench() { std::filesystem::remove(file); }
+
+    void run(benchmark::State& state, Size size) {
+        Material& material = Material::shared();
+        BarView view(*settings, &material.source, material.clock);
+        view.setTheme(BarTheme::liveDark());
+        view.setBounds(size);
+        view.setScale(kScale);
+        QImage image(static_cast<int>(size.width * kScale), static_cast<int>(size.height * kScale),
+                     QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(kScale);
+        // One turn of the loop first, so every reading it shows has been
+        // drawn once: frames then cost what they cost with a warm text cache.
+        for (int warm = 0; warm < kWarmFrames; ++warm) {
+            material.refresh();
+            renderBar(view, image);
+        }
+        for (auto _ : state) {
+            state.PauseTiming();
+            material.refresh();
+            state.ResumeTiming();
+            renderBar(view, image);
+            benchmark::DoNotOptimize(image.constBits());
+        }
+        state.counters["meterLayout"] = static_cast<double>(view.layout().meter.layout);
+        state.counters["modules"] = static_cast<double>(view.layout().modules.size());
+    }
+
+    std::filesystem::path file;
+    std::unique_ptr<Settings> settings;
+};
+
+const std::vector<ColorArea> kEveryModule{ColorArea::scope,   ColorArea::spectrum,    ColorArea::imager,
+                                          ColorArea::history, ColorArea::spectrogram, ColorArea::meter};
+
+void BM_BarFrame(benchmark::State& state) {
+    application();
+    Bench bench("crestline-bar-bench-frame.json");
+    bench.settings->setModuleOrder(kEveryModule);
+    bench.run(state, {1920.0, static_cast<double>(state.range(0))});
 }
 
-void BM_BarFrameInline1920x36(benchmark::State& state) { drawFrames(state, 36.0); }
-void BM_BarFrameHorizontalDashboard1920x150(benchmark::State& state) { drawFrames(state, 150.0); }
+// One module alone, 300 points wide (the meter at its natural width).
+void BM_Display(benchmark::State& state) {
+    application();
+    const ColorArea area = kEveryModule[static_cast<std::size_t>(state.range(0))];
+    state.SetLabel(std::string(rawValue(area)));
+    Bench bench("crestline-bar-bench-" + std::string(rawValue(area)) + ".json");
+    bench.settings->setModuleOrder({area});
+    const double width = area == ColorArea::meter ? 1000.0 : 10.0 + 300.0 + 34.0;
+    bench.run(state, {width, static_cast<double>(state.range(1))});
+}
 
-BENCHMARK(BM_BarFrameInline1920x36)
+BENCHMARK(BM_BarFrame)
+    ->ArgName("height")
+    ->Arg(36)
+    ->Arg(150)
     ->Unit(benchmark::kMicrosecond)
     ->MeasureProcessCPUTime()
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
-BENCHMARK(BM_BarFrameHorizontalDashboard1920x150)
+BENCHMARK(BM_Display)
+    ->ArgNames({"module", "height"})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {36, 150}})
+    ->MinTime(0.1)
     ->Unit(benchmark::kMicrosecond)
     ->MeasureProcessCPUTime()
     ->Repetitions(5)
@@ -111,14 +194,14 @@ BENCHMARK(BM_BarFrameHorizontalDashboard1920x150)
 // Ten seconds of music-like audio: a kick on every beat at 120 BPM, two
 // tones and noisy hats, different in the two channels.
 void feedMusic(AnalyserSource& source) {
-    constexpr int kRate = 48000;
-    constexpr int kFrames = kRate * 10;
+    constexpr int kMusicRate = 48000;
+    constexpr int kFrames = kMusicRate * 10;
     std::vector<float> left(kFrames), right(kFrames);
     std::mt19937 random(7);
     std::normal_distribution<float> noise(0.0f, 1.0f);
     float previous = 0.0f;
     for (int i = 0; i < kFrames; ++i) {
-        const double t = static_cast<double>(i) / kRate;
+        const double t = static_cast<double>(i) / kMusicRate;
         const double beat = 2.0 * t - std::floor(2.0 * t);
         const double kick = 0.6 * std::exp(-12.0 * beat) * std::sin(2.0 * M_PI * 50.0 * beat);
         const double tone = 0.25 * std::sin(2.0 * M_PI * 440.0 * t) + 0.1 * std::sin(2.0 * M_PI * 220.0 * t + 1.0);

@@ -18,7 +18,7 @@
 #include "analysis/peak_meter.h"
 #include "analysis/scope_buffer.h"
 #include "capture/process_tap.h"
-#include "platform/simulated_audio_service.h"
+#include "platform/simulated_sound_server.h"
 
 namespace {
 
@@ -105,22 +105,19 @@ void BM_ScopeBufferOnly(benchmark::State& state) {
 }
 BENCHMARK(BM_ScopeBufferOnly)->Unit(benchmark::kMicrosecond);
 
-// The tap's side of a callback: picking pair 3 of an 8-channel buffer and
-// de-interleaving it, driven through the simulated service's queue hop.
+// The tap's side of a callback: picking pair 3 of an 8-channel block and
+// de-interleaving it, driven through the simulated server's thread hop.
 void BM_TapPairExtraction8ch(benchmark::State& state) {
-    auto sim = std::make_shared<crestline::SimulatedAudioService>();
-    crestline::ScopedAudioService use(sim);
-    const auto device = sim->addDevice("Interface", "uid", {8});
-    sim->addProcess(1, {device});
+    auto sim = std::make_shared<crestline::SimulatedSoundServer>();
+    crestline::ScopedSoundServer use(sim);
+    sim->addSinkInput(sim->addSink("octo", 8), 1);
     crestline::ProcessTap tap(1, crestline::TapMode::tapOnly, crestline::TapSource::pair(3));
     tap.prepare();
     float sink = 0.0f;
     tap.start([&](const float* l, const float* r, int n) { sink += l[n - 1] + r[0]; });
-    std::vector<crestline::SimulatedAudioService::Buffer> second8(1);
-    second8[0].channels = 8;
-    second8[0].samples.assign(static_cast<std::size_t>(kBlock) * 8, 0.25f);
+    const std::vector<float> block(static_cast<std::size_t>(kBlock) * 8, 0.25f);
     for (auto _ : state) {
-        for (int at = 0; at < kFrames; at += kBlock) sim->deliver(second8);
+        for (int at = 0; at < kFrames; at += kBlock) sim->deliver(block, 8);
     }
     benchmark::DoNotOptimize(sink);
     report(state);

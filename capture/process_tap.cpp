@@ -1,17 +1,16 @@
 #include "capture/process_tap.h"
 
 #include <algorithm>
+#include <cassert>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 
-#include "platform/app_identity.h"
 #include "platform/log.h"
 
 namespace crestline {
 namespace {
 
-constexpr double kFallbackSampleRate = 48000.0;
 constexpr double kLowestSampleRate = 8000.0;
 constexpr double kHighestSampleRate = 768000.0;
 
@@ -32,95 +31,73 @@ int initialPair(TapSource source) {
     return source.kind == TapSource::Kind::pair ? std::max(source.pairIndex, 0) : 0;
 }
 
-// Frames in a buffer of interleaved channels, or 0 when it cannot be read:
-// no data, or not even one frame.
-std::size_t framesIn(const AudioBuffer& buffer, std::size_t stride) {
-    if (buffer.data == nullptr || 4 * stride > buffer.dataByteSize) return 0;
-    return buffer.dataByteSize / (4 * stride);
-}
-
-std::size_t strideOf(const AudioBuffer& buffer) {
-    return buffer.numberChannels >= 2 ? buffer.numberChannels : 1;
-}
-
 }  // namespace
 
 ProcessTap::ProcessTap(std::int32_t pid, Mode mode, Source source)
     : pid_(pid),
       mode_(mode),
       source_(source),
-      service_(audioService()),
       activePair_(initialPair(source)),
-      scratchL_(kInitialScratchFrames, 0.0f),
-      scratchR_(kInitialScratchFrames, 0.0f),
-      queue_(queueLabel(".audio")) {}
+      scratchL_(kScratchFrames, 0.0f),
+      scratchR_(kScratchFrames, 0.0f) {}
 
 ProcessTap::~ProcessTap() { stop(); }
 
-// --- finding the device
+// --- finding the process and its sink
 
-std::optional<ProcessTap::Device> ProcessTap::currentDevice(AudioObjectID processObject, bool allowDefault) {
-    AudioObjectID device = kAudioObjectUnknown;
-    if (processObject != kAudioObjectUnknown) {
-        std::vector<AudioObjectID> devices;
-        try {
-            devices = CA::readObjectList(processObject, kAudioProcessPropertyDevices, kAudioObjectPropertyScopeOutput);
-        } catch (const CoreAudioError&) {
-        }
-        if (!devices.empty()) {
-            if (devices.front() == kAudioObjectUnknown) return std::nullopt;
-            device = devices.front();
-        } else if (!allowDefault) {
-            return std::nullopt;
-        }
+std::uint32_t ProcessTap::sinkInputOf(std::int32_t pid, Deadline deadline) {
+    std::vector<SinkInput> inputs;
+    try {
+        inputs = soundServer()->sinkInputs(deadline);
+    } catch (const ServerError& error) {
+        throw CoreAudioError(error.status(), "Ableton heeft nog geen actief audioproces");
     }
-    if (device == kAudioObjectUnknown) {
-        try {
-            device = CA::read(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, AudioObjectID{0});
-        } catch (const CoreAudioError&) {
-            return std::nullopt;
-        }
-        if (device == kAudioObjectUnknown) return std::nullopt;
+    std::optional<std::uint32_t> found;
+    for (const SinkInput& input : inputs) {
+        if (input.pid == pid && (!found || input.index < *found)) found = input.index;
     }
+    if (!found) throw CoreAudioError(0, "Ableton heeft nog geen actief audioproces");
+    return *found;
+}
 
-    Device result;
-    result.id = device;
+std::optional<ProcessTap::Device> ProcessTap::currentDevice(std::optional<std::uint32_t> sinkInput, bool allowDefault,
+                                                            Deadline deadline) {
+    const auto server = soundServer();
+    std::optional<Sink> sink;
     try {
-        result.name = CA::readString(device, kAudioObjectPropertyName);
-    } catch (const CoreAudioError&) {
-        result.name = "onbekend apparaat";
-    }
-    try {
-        result.uid = CA::readString(device, kAudioDevicePropertyDeviceUID);
-    } catch (const CoreAudioError&) {
+        if (sinkInput) {
+            for (const SinkInput& input : server->sinkInputs(deadline)) {
+                if (input.index == *sinkInput) sink = server->sink(input.sink, deadline);
+            }
+        }
+        if (!sink && (allowDefault || !sinkInput)) sink = server->defaultSink(deadline);
+    } catch (const ServerError&) {
         return std::nullopt;
     }
-    std::vector<AudioObjectID> streams;
-    try {
-        streams = CA::readObjectList(device, kAudioDevicePropertyStreams, kAudioObjectPropertyScopeOutput);
-    } catch (const CoreAudioError&) {
-    }
-    for (AudioObjectID stream : streams) {
-        int channels = 0;
-        try {
-            channels = static_cast<int>(
-                CA::read(stream, kAudioStreamPropertyVirtualFormat, AudioStreamBasicDescription{}).mChannelsPerFrame);
-        } catch (const CoreAudioError&) {
-        }
-        result.streamChannels.push_back(channels);
-    }
-    return result;
+    if (!sink) return std::nullopt;
+    return Device{sink->index, sink->description.empty() ? "onbekend apparaat" : sink->description, sink->name,
+                  sink->channels, sink->channelMap, sink->rate};
 }
 
 // --- set-up
 
 void ProcessTap::prepare() {
+    const Deadline deadline = deadlineIn(kPrepareSeconds);
+    const auto server = soundServer();
     try {
-        if (pid_ != 0) processObjectID_ = CA::processObject(pid_);
-        device_ = currentDevice(processObjectID_, true);
-        createTaps();
-        createAggregate();
-        if (!(sampleRate_ > 0.0)) sampleRate_ = kFallbackSampleRate;
+        if (pid_ != 0) sinkInput_ = sinkInputOf(pid_, deadline);
+        device_ = currentDevice(sinkInput_, true, deadline);
+        if (source_.kind == Source::Kind::mixdown || !device_) {
+            openMixdown(*server, deadline);
+        } else {
+            try {
+                openPerStream(*server, deadline);
+            } catch (const CoreAudioError& error) {
+                log("Crestline: per-stream tap lukt niet (" + error.description() + "), terugval op mixdown");
+                openMixdown(*server, deadline);
+            }
+        }
+        sampleRate_ = recording_->rate();
         // An absurd rate would size the analysers' buffers after it.
         if (!std::isfinite(sampleRate_) || sampleRate_ < kLowestSampleRate || sampleRate_ > kHighestSampleRate) {
             throw CoreAudioError(0, "Samplerate " + decimalText(sampleRate_) + " Hz wordt niet ondersteund");
@@ -131,67 +108,44 @@ void ProcessTap::prepare() {
     }
 }
 
-void ProcessTap::createTaps() {
-    if (source_.kind == Source::Kind::mixdown) {
-        createMixdownTap();
-        return;
+std::unique_ptr<Recording> ProcessTap::open(SoundServer& server, Deadline deadline) {
+    Sink sink;
+    if (device_) {
+        sink = {device_->sink, device_->uid, device_->name, device_->channels, device_->channelMap, device_->sampleRate};
+    } else if (const auto fallback = server.defaultSink(deadline)) {
+        sink = *fallback;
+    } else {
+        throw ServerError(ServerStatus::noSuchEntity, "geen sink");
     }
-    if (device_ && !device_->streamChannels.empty()) {
-        try {
-            createPerStreamTaps();
-            usingMixdown_ = false;
-        } catch (const CoreAudioError& error) {
-            log("Crestline: per-stream tap lukt niet (" + error.description() + "), terugval op mixdown");
-            destroyTaps();
-            createMixdownTap();
-        }
-        return;
-    }
-    createMixdownTap();
+    RecordingCallbacks callbacks{
+        [this](const float* samples, int frames, int channels) { handleInput(samples, frames, channels); },
+        [this](RecordingEnd how, const std::string& reason) { ended(how, reason); }};
+    // `stop` (also run by the destructor) closes the recording, which waits
+    // out a running callback, so the callbacks may hold the tap by address.
+    return server.record(sink, sinkInput_, std::move(callbacks), deadline);
 }
 
-void ProcessTap::createPerStreamTaps() {
-    const int streams = device_ ? static_cast<int>(device_->streamChannels.size()) : 0;
-    if (streams == 0) throw CoreAudioError(0, "Apparaat meldt geen uitvoerstreams");
-    for (int s = 0; s < streams; ++s) {
-        TapDescription description = pid_ != 0 ? TapDescription::ofProcesses({processObjectID_}, device_->uid, s)
-                                               : TapDescription::excludingProcesses({}, device_->uid, s);
-        description.name = "Crestline stream " + std::to_string(s);
-        AudioObjectID tap = kAudioObjectUnknown;
-        const OSStatus status = service_->createProcessTap(description, tap);
-        if (status != kAudioHardwareNoError || tap == kAudioObjectUnknown) {
-            throw CoreAudioError(status, "Tap op stream " + std::to_string(s) + " aanmaken mislukt");
-        }
-        tapIDs_.push_back(tap);
-        tapUIDs_.push_back(description.uuid);
-        if (!(sampleRate_ > 0.0)) {
-            try {
-                const double rate = CA::read(tap, kAudioTapPropertyFormat, AudioStreamBasicDescription{}).mSampleRate;
-                if (rate > 0.0) sampleRate_ = rate;
-            } catch (const CoreAudioError&) {
-            }
-        }
+void ProcessTap::openPerStream(SoundServer& server, Deadline deadline) {
+    try {
+        recording_ = open(server, deadline);
+    } catch (const ServerError& error) {
+        throw CoreAudioError(error.status(), "Tap op stream 0 aanmaken mislukt");
     }
+    usingMixdown_ = false;
 }
 
-void ProcessTap::createMixdownTap() {
-    TapDescription description = pid_ != 0 ? TapDescription::stereoMixdownOfProcesses({processObjectID_})
-                                           : TapDescription::stereoGlobalTapButExcludeProcesses({});
-    description.name = "Crestline mixdown";
-    AudioObjectID tap = kAudioObjectUnknown;
-    const OSStatus status = service_->createProcessTap(description, tap);
-    if (status != kAudioHardwareNoError || tap == kAudioObjectUnknown) {
-        throw CoreAudioError(status, "Process tap aanmaken mislukt");
+void ProcessTap::openMixdown(SoundServer& server, Deadline deadline) {
+    try {
+        recording_ = open(server, deadline);
+    } catch (const ServerError& error) {
+        throw CoreAudioError(error.status(), "Process tap aanmaken mislukt");
     }
-    tapIDs_ = {tap};
-    tapUIDs_ = {description.uuid};
     usingMixdown_ = true;
 
-    // The mixdown spreads the device's channels over two; scale back so a
-    // pair at full level reads at full level.
-    const bool hasStreams = device_ && !device_->streamChannels.empty();
-    const int channels = hasStreams ? device_->streamChannels.front() : 2;
-    if (hasStreams && channels < 2) {
+    // Each side of our down-mix averages its channels; scale back so a pair
+    // at full level reads at full level.
+    const int channels = device_ ? device_->channels : 2;
+    if (device_ && channels < 2) {
         mixdownScale_ = 1.0;
     } else {
         mixdownScale_ = channels * 0.5;
@@ -202,102 +156,52 @@ void ProcessTap::createMixdownTap() {
             log(line);
         }
     }
-    try {
-        const double rate = CA::read(tap, kAudioTapPropertyFormat, AudioStreamBasicDescription{}).mSampleRate;
-        if (rate > 0.0) sampleRate_ = rate;
-    } catch (const CoreAudioError&) {
-    }
-}
-
-void ProcessTap::createAggregate() {
-    AggregateDescription description;
-    description.name = "Crestline Tap";
-    description.uid = std::string(kAppIdentifier) + ".tap." + newUuidString();
-    description.isPrivate = true;
-    description.isStacked = false;
-    description.tapAutoStart = true;
-    for (const auto& uid : tapUIDs_) description.taps.push_back({uid, true});
-    if (mode_ == Mode::withOutputDevice && device_) {
-        description.mainSubDevice = device_->uid;
-        description.subDevices = {device_->uid};
-        try {
-            skipBuffers_ = static_cast<int>(
-                CA::readObjectList(device_->id, kAudioDevicePropertyStreams, kAudioObjectPropertyScopeInput).size());
-        } catch (const CoreAudioError&) {
-            skipBuffers_ = 0;
-        }
-    }
-    AudioObjectID aggregate = kAudioObjectUnknown;
-    const OSStatus status = service_->createAggregateDevice(description, aggregate);
-    if (status != kAudioHardwareNoError || aggregate == kAudioObjectUnknown) {
-        throw CoreAudioError(status, "Aggregate device aanmaken mislukt");
-    }
-    aggregateID_ = aggregate;
-    if (!(sampleRate_ > 0.0)) {
-        try {
-            sampleRate_ = CA::read(aggregateID_, kAudioDevicePropertyNominalSampleRate, 0.0);
-        } catch (const CoreAudioError&) {
-        }
-    }
-}
-
-void ProcessTap::destroyTaps() {
-    for (AudioObjectID tap : tapIDs_) {
-        if (tap != kAudioObjectUnknown) service_->destroyProcessTap(tap);
-    }
-    tapIDs_.clear();
-    tapUIDs_.clear();
+    const int recorded = recording_->channels();
+    mixGain_ = static_cast<float>(mixdownScale_ * (recorded > 2 ? 2.0 / recorded : 1.0));
 }
 
 // --- running
 
 void ProcessTap::start(Handler handler) {
-    // A second start replaces the callback; the first must be gone before
-    // the handler changes under it.
-    if (ioProcID_ != 0) {
-        service_->stopDevice(aggregateID_, ioProcID_);
-        service_->destroyIOProcID(aggregateID_, ioProcID_);
-        ioProcID_ = 0;
-    }
-    handler_ = std::move(handler);
-    AudioDeviceIOProcID proc = 0;
-    // `stop` (also run by the destructor) returns only once no callback
-    // runs and none will, so the callbacks may hold the tap by address.
-    OSStatus status = service_->createIOProcID(
-        aggregateID_, queue_, [this](std::span<const AudioBuffer> input) { handleInput(input); },
-        [this](OSStatus failure, const std::string& reason) { streamStopped(failure, reason); }, proc);
-    if (status != kAudioHardwareNoError || proc == 0) {
-        stop();
-        throw CoreAudioError(status, "Audio callback aanmaken mislukt");
-    }
-    ioProcID_ = proc;
-    status = service_->startDevice(aggregateID_, ioProcID_);
-    if (status != kAudioHardwareNoError) {
+    if (!recording_) throw CoreAudioError(0, "Audio callback aanmaken mislukt");
+    if (failed_.load(std::memory_order_acquire)) {
+        const OSStatus status = failure() == RecordingEnd::streamGone ? static_cast<OSStatus>(ServerStatus::noSuchEntity)
+                                                                      : static_cast<OSStatus>(ServerStatus::unreachable);
         stop();
         throw CoreAudioError(status, "Audio starten mislukt");
     }
+    if (started_.load(std::memory_order_relaxed)) {
+        // A tap is never restarted; the handler cannot change under a running callback.
+        assert(!"tap started twice");
+        return;
+    }
+    handler_ = std::move(handler);
+    started_.store(true, std::memory_order_release);
 }
 
 void ProcessTap::stop() {
-    if (ioProcID_ != 0) {
-        // Both wait until no callback of the proc runs any more.
-        service_->stopDevice(aggregateID_, ioProcID_);
-        service_->destroyIOProcID(aggregateID_, ioProcID_);
-    }
-    ioProcID_ = 0;
-    if (aggregateID_ != kAudioObjectUnknown) {
-        service_->destroyAggregateDevice(aggregateID_);
-        aggregateID_ = kAudioObjectUnknown;
-    }
-    destroyTaps();
+    recording_.reset();  // returns once no callback runs
+    started_.store(false, std::memory_order_relaxed);
     handler_ = nullptr;
-    scratchL_ = {};
-    scratchR_ = {};
 }
 
-void ProcessTap::streamStopped(OSStatus status, const std::string& reason) {
-    streamFailed_.store(true, std::memory_order_release);
-    log("Crestline: audiostream gestopt (" + reason + ", OSStatus " + std::to_string(status) + ")");
+void ProcessTap::ended(RecordingEnd how, const std::string& reason) {
+    failure_ = how;
+    failed_.store(true, std::memory_order_release);
+    const char* what = how == RecordingEnd::stalled ? "stil" : how == RecordingEnd::serverGone ? "server weg" : "gestopt";
+    log(std::string("Crestline: audiostream ") + what + " (" + reason + ")");
+}
+
+std::optional<RecordingEnd> ProcessTap::failure() const {
+    if (!failed_.load(std::memory_order_acquire)) return std::nullopt;
+    return failure_;
+}
+
+std::optional<double> ProcessTap::liveSampleRate() const {
+    if (!recording_) return std::nullopt;
+    const auto rate = recording_->sinkRate();
+    if (rate && *rate > 0.0 && std::isfinite(*rate)) return rate;
+    return std::nullopt;
 }
 
 std::vector<ProcessTap::Pair> ProcessTap::pairMap() const {
@@ -318,129 +222,88 @@ void ProcessTap::refreshAutoSelection() {
     if (candidate >= 0) activePair_.store(candidate, std::memory_order_relaxed);
 }
 
-// --- the capture queue
+// --- the server's thread
 
-void ProcessTap::handleInput(std::span<const AudioBuffer> input) {
-    if (!handler_) return;
+void ProcessTap::handleInput(const float* samples, int frames, int channels) {
+    if (!started_.load(std::memory_order_acquire)) return;
     callbackCount_.fetch_add(1, std::memory_order_relaxed);
-    const int count = static_cast<int>(input.size());
-    const int first = skipBuffers_ < count ? skipBuffers_ : 0;
-    const int available = count - first;
-    if (available < 1) return;
+    if (frames < 1 || channels < 1) return;
     if (!loggedLayout_) {
         loggedLayout_ = true;
-        publishPairMap(input, first, available);
+        publishPairMap(channels, frames);
     }
-    if (usingMixdown_) {
-        deliverMixdown(input, first, available);
-    } else {
-        deliverPair(input, first);
+    // Blocks longer than the scratch buffers go through in pieces.
+    for (int done = 0; done < frames; done += kScratchFrames) {
+        const int n = std::min(kScratchFrames, frames - done);
+        const float* piece = samples + static_cast<std::size_t>(done) * static_cast<std::size_t>(channels);
+        if (usingMixdown_) {
+            deliverMixdown(piece, n, channels);
+        } else {
+            deliverPair(piece, n, channels);
+        }
     }
 }
 
-void ProcessTap::publishPairMap(std::span<const AudioBuffer> input, int first, int available) {
+void ProcessTap::publishPairMap(int channels, int frames) {
     int pairs = 0;
     if (!usingMixdown_) {
-        for (int b = 0; b < available && pairs < kMaxPairs; ++b) {
-            const auto channels = static_cast<int>(input[static_cast<std::size_t>(first + b)].numberChannels);
-            for (int k = 0; k + 1 < channels && pairs < kMaxPairs; k += 2) {
-                pairMap_[static_cast<std::size_t>(pairs++)] = {b, k};
-            }
-        }
+        for (int k = 0; k + 1 < channels && pairs < kMaxPairs; k += 2) pairMap_[static_cast<std::size_t>(pairs++)] = {0, k};
     }
     pairCount_.store(pairs, std::memory_order_release);
-    logLayout(input, pairs);
+    log("Crestline: 1 buffers [" + std::to_string(channels) + "ch/" + std::to_string(frames * channels * 4) +
+        "b], skip 0, mode " + modeName(mode_) + ", " + (usingMixdown_ ? "mixdown" : "per stream") + ", " +
+        std::to_string(pairs) + " paren, " + decimalText(sampleRate_) + " Hz");
 }
 
-void ProcessTap::logLayout(std::span<const AudioBuffer> input, int pairs) const {
-    std::string line = "Crestline: " + std::to_string(input.size()) + " buffers [";
-    for (std::size_t i = 0; i < input.size(); ++i) {
-        if (i > 0) line += ", ";
-        line += std::to_string(input[i].numberChannels) + "ch/" + std::to_string(input[i].dataByteSize) + "b";
+void ProcessTap::deliverMixdown(const float* samples, int frames, int channels) {
+    const auto stride = static_cast<std::size_t>(channels);
+    // Even channels go left, odd ones right; a lone last channel feeds both.
+    const int paired = channels - channels % 2;
+    for (int i = 0; i < frames; ++i) {
+        const float* frame = samples + static_cast<std::size_t>(i) * stride;
+        float left = 0.0f;
+        float right = 0.0f;
+        for (int c = 0; c < paired; c += 2) {
+            left += frame[c];
+            right += frame[c + 1];
+        }
+        if (paired != channels) {
+            left += frame[channels - 1];
+            right += frame[channels - 1];
+        }
+        scratchL_[static_cast<std::size_t>(i)] = left * mixGain_;
+        scratchR_[static_cast<std::size_t>(i)] = right * mixGain_;
     }
-    line += "], skip " + std::to_string(skipBuffers_) + ", mode " + modeName(mode_) + ", " +
-            (usingMixdown_ ? "mixdown" : "per stream") + ", " + std::to_string(pairs) + " paren, " +
-            decimalText(sampleRate_) + " Hz";
-    log(line);
+    handler_(scratchL_.data(), scratchR_.data(), frames);
 }
 
-void ProcessTap::growScratch(std::size_t frames) {
-    if (scratchL_.size() < frames) scratchL_.assign(frames, 0.0f);
-    if (scratchR_.size() < frames) scratchR_.assign(frames, 0.0f);
-}
-
-void ProcessTap::deliverMixdown(std::span<const AudioBuffer> input, int first, int available) {
-    const AudioBuffer& buffer = input[static_cast<std::size_t>(first)];
-    const std::size_t stride = strideOf(buffer);
-    std::size_t frames = framesIn(buffer, stride);
-    if (frames == 0) return;
-    const auto gain = static_cast<float>(mixdownScale_);
-    const float* samples = buffer.data;
-    if (stride >= 2) {
-        growScratch(frames);
-        for (std::size_t i = 0; i < frames; ++i) {
-            scratchL_[i] = samples[i * stride] * gain;
-            scratchR_[i] = samples[i * stride + 1] * gain;
-        }
-    } else {
-        const AudioBuffer* right = &buffer;
-        if (available >= 2 && input[static_cast<std::size_t>(first + 1)].data != nullptr) {
-            right = &input[static_cast<std::size_t>(first + 1)];
-        }
-        // The right buffer may be shorter than the left one.
-        frames = std::min<std::size_t>(frames, right->dataByteSize / 4);
-        if (frames == 0) return;
-        growScratch(frames);
-        for (std::size_t i = 0; i < frames; ++i) {
-            scratchL_[i] = samples[i] * gain;
-            scratchR_[i] = right->data[i] * gain;
-        }
-    }
-    handler_(scratchL_.data(), scratchR_.data(), static_cast<int>(frames));
-}
-
-void ProcessTap::raisePairPeaks(std::span<const AudioBuffer> input, int first) {
+void ProcessTap::raisePairPeaks(const float* samples, int frames, int channels) {
     const int pairs = std::min(pairCount_.load(std::memory_order_relaxed), kMaxPairs);
+    const auto stride = static_cast<std::size_t>(channels);
     for (int i = 0; i < pairs; ++i) {
-        const Pair pair = pairMap_[static_cast<std::size_t>(i)];
-        const auto index = static_cast<std::size_t>(first + pair.buffer);
-        if (index >= input.size()) continue;  // fewer buffers than the first callback had
-        const AudioBuffer& buffer = input[index];
-        const std::size_t stride = strideOf(buffer);
-        const std::size_t frames = framesIn(buffer, stride);
-        const auto channel = static_cast<std::size_t>(pair.channel);
-        if (frames == 0 || channel + 1 >= stride) continue;
+        const auto channel = static_cast<std::size_t>(pairMap_[static_cast<std::size_t>(i)].channel);
+        if (channel + 1 >= stride) continue;
         float peak = 0.0f;
-        for (std::size_t f = 0; f < frames; ++f) {
-            const float left = std::fabs(buffer.data[f * stride + channel]);
-            const float right = std::fabs(buffer.data[f * stride + channel + 1]);
-            if (left > peak) peak = left;
-            if (right > peak) peak = right;
+        for (std::size_t f = 0; f < static_cast<std::size_t>(frames); ++f) {
+            peak = std::max({peak, std::fabs(samples[f * stride + channel]), std::fabs(samples[f * stride + channel + 1])});
         }
         auto& stored = pairPeaks_[static_cast<std::size_t>(i)];
         if (peak > stored.load(std::memory_order_relaxed)) stored.store(peak, std::memory_order_relaxed);
     }
 }
 
-void ProcessTap::deliverPair(std::span<const AudioBuffer> input, int first) {
-    if (source_.kind == Source::Kind::automatic) raisePairPeaks(input, first);
-    const int pairs = pairCount_.load(std::memory_order_relaxed);
-    const int p = std::min(pairs - 1, activePair_.load(std::memory_order_relaxed));
+void ProcessTap::deliverPair(const float* samples, int frames, int channels) {
+    if (source_.kind == Source::Kind::automatic) raisePairPeaks(samples, frames, channels);
+    const int p = std::min(pairCount_.load(std::memory_order_relaxed) - 1, activePair_.load(std::memory_order_relaxed));
     if (p < 0) return;
-    const Pair pair = pairMap_[static_cast<std::size_t>(p)];
-    const auto index = static_cast<std::size_t>(first + pair.buffer);
-    if (index >= input.size()) return;
-    const AudioBuffer& buffer = input[index];
-    const std::size_t stride = strideOf(buffer);
-    const std::size_t frames = framesIn(buffer, stride);
-    const auto channel = static_cast<std::size_t>(pair.channel);
-    if (frames == 0 || channel + 1 >= stride) return;
-    growScratch(frames);
-    for (std::size_t i = 0; i < frames; ++i) {
-        scratchL_[i] = buffer.data[i * stride + channel];
-        scratchR_[i] = buffer.data[i * stride + channel + 1];
+    const auto channel = static_cast<std::size_t>(pairMap_[static_cast<std::size_t>(p)].channel);
+    const auto stride = static_cast<std::size_t>(channels);
+    if (channel + 1 >= stride) return;  // a block narrower than the first one
+    for (std::size_t i = 0; i < static_cast<std::size_t>(frames); ++i) {
+        scratchL_[i] = samples[i * stride + channel];
+        scratchR_[i] = samples[i * stride + channel + 1];
     }
-    handler_(scratchL_.data(), scratchR_.data(), static_cast<int>(frames));
+    handler_(scratchL_.data(), scratchR_.data(), frames);
 }
 
 }  // namespace crestline

@@ -197,6 +197,7 @@ void SettingsStore::load() {
 }
 
 void SettingsStore::keepCorruptAside(const std::string& reason) {
+    if (writing_ == Writing::memory) return;  // someone else's file: start empty, leave it be
     const std::string base = file_.string() + ".corrupt-" + utcStamp(clock_.date());
     fs::path aside = base;
     std::error_code error;
@@ -421,7 +422,7 @@ bool SettingsStore::writeNow() {
         std::scoped_lock lock(mutex_);
         if (changes_ == written_) return true;
         attempted_ = changes_;
-        if (readOnly_) return false;
+        if (readOnly_ || writing_ == Writing::memory) return false;
         target = changes_;
         text = doc_->values.dump(2) + "\n";
     }

@@ -47,6 +47,7 @@ public:
     enum class Writing {
         background,  // a writer thread follows every change
         manual,      // only flush() and the destructor write (tests)
+        memory,      // never writes nor moves the file: changes live in memory only
     };
 
     // Loads `file` at once (a missing file is an empty store). `clock` dates

@@ -6,11 +6,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <thread>
 
 #include "analysis/audio_engine.h"
 #include "platform/log.h"
-#include "platform/simulated_audio_service.h"
+#include "platform/simulated_sound_server.h"
 #include "settings/settings.h"
 #include "tests/analysis/signals.h"
 
@@ -22,42 +23,39 @@ using ::testing::ThrowsMessage;
 
 namespace {
 
-using Buffer = SimulatedAudioService::Buffer;
-using Call = SimulatedAudioService::Call;
-using Fault = SimulatedAudioService::Fault;
+using Request = SimulatedSoundServer::Request;
 
 constexpr std::int32_t kPid = 4242;
 constexpr TapSource kAuto = TapSource::automatic();
 
 // 480 stereo frames of a 1 kHz sine at 48 kHz: ten whole periods, so blocks join seamlessly.
-Buffer sineBlock(double amplitude) {
-    Buffer buffer;
-    for (float v : test::wave(1000.0, 48000.0, 480, amplitude)) buffer.samples.insert(buffer.samples.end(), {v, v});
-    return buffer;
+std::vector<float> sineBlock(double amplitude) {
+    std::vector<float> samples;
+    for (float v : test::wave(1000.0, 48000.0, 480, amplitude)) samples.insert(samples.end(), {v, v});
+    return samples;
 }
 
 class AudioEngineTest : public ::testing::Test {
 protected:
     AudioEngineTest() {
         Settings::setSharedForTesting(&settings);
-        sim->addProcess(kPid, {sim->addDevice("Interface", "interface-uid", {2}, 48000.0)});
+        sim->addSinkInput(sim->addSink("interface", 2), kPid);
     }
     ~AudioEngineTest() override { Settings::setSharedForTesting(nullptr); }
 
     void play(double seconds, double amplitude) {
-        for (int b = 0; b < static_cast<int>(seconds * 100); ++b) ASSERT_EQ(sim->deliver({sineBlock(amplitude)}), 1);
+        for (int b = 0; b < static_cast<int>(seconds * 100); ++b) ASSERT_EQ(sim->deliver(sineBlock(amplitude), 2), 1);
     }
 
     void expectDetached(const AudioEngine& engine) {
         EXPECT_FALSE(engine.tap());
         EXPECT_FALSE(engine.liveSampleRate());
-        EXPECT_TRUE(sim->taps().empty());
-        EXPECT_TRUE(sim->aggregates().empty());
-        EXPECT_EQ(sim->ioProcCount(), 0);
+        EXPECT_FALSE(engine.hasLiveTap());
+        EXPECT_EQ(sim->recordingCount(), 0);
     }
 
-    std::shared_ptr<SimulatedAudioService> sim = std::make_shared<SimulatedAudioService>();
-    ScopedAudioService scoped{sim};
+    std::shared_ptr<SimulatedSoundServer> sim = std::make_shared<SimulatedSoundServer>();
+    ScopedSoundServer scoped{sim};
     FakeClock clock;
     // One settings file per test: the destructor writes the store.
     Settings settings{std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) /
@@ -82,11 +80,13 @@ TEST_F(AudioEngineTest, StartsOnTheStoredChannelAndAFailedAttachLeavesNoTapAndTh
                 ThrowsMessage<CoreAudioError>(StrEq("Ableton heeft nog geen actief audioproces (OSStatus 0)")));
     expectDetached(engine);
     EXPECT_EQ(engine.attachedAt(), attached);
-    // The analysers take the tap's rate before it starts.
-    sim->addProcess(88, {sim->addDevice("Fast", "fast-uid", {2}, 96000.0)});
-    sim->inject(Fault::failing(Call::startDevice, -50));
-    EXPECT_THAT([&] { engine.attach(88, TapMode::tapOnly, kAuto); },
-                ThrowsMessage<CoreAudioError>(StrEq("Audio starten mislukt (OSStatus -50)")));
+    // The analysers take the tap's rate before it starts; a recording that
+    // ended since it was prepared fails the start.
+    sim->addSinkInput(sim->addSink("fast", 2, 96000.0), 88);
+    const auto prepared = AudioEngine::prepareTap(88, TapMode::tapOnly, kAuto);
+    sim->end(RecordingEnd::streamGone, "Entity killed");
+    EXPECT_THAT([&] { engine.attach(prepared); },
+                ThrowsMessage<CoreAudioError>(StrEq("Audio starten mislukt (OSStatus 560947818)")));
     expectDetached(engine);
     EXPECT_EQ(engine.meter().sampleRate(), 96000.0);
     EXPECT_EQ(engine.scope().rate(), 96000.0);
@@ -95,45 +95,85 @@ TEST_F(AudioEngineTest, StartsOnTheStoredChannelAndAFailedAttachLeavesNoTapAndTh
 TEST_F(AudioEngineTest, AttachStopsTheOldTapBeforeTheNewOneIsPrepared) {
     AudioEngine engine(clock);
     engine.attach(kPid, TapMode::tapOnly, kAuto);
-    const auto aggregate = std::to_string(engine.tap()->aggregateID());
     sim->clearJournal();
     engine.attach(kPid, TapMode::withOutputDevice, kAuto);
     auto journal = sim->journal();
-    journal.resize(5);  // the rest prepares the new tap
-    EXPECT_THAT(journal, ElementsAre("stopDevice " + aggregate, "destroyIOProcID " + aggregate,
-                                     "destroyAggregateDevice " + aggregate, StartsWith("destroyProcessTap "), "read id2p 1"));
-    EXPECT_EQ(sim->aggregates().size(), 1u);
-    EXPECT_EQ(sim->runningIOProcCount(), 1);
+    journal.resize(2);  // the rest prepares the new tap
+    EXPECT_THAT(journal, ElementsAre("close interface", "sinkInputs"));
+    EXPECT_EQ(sim->recordingCount(), 1);
+    EXPECT_TRUE(engine.hasLiveTap());
 }
 
 TEST_F(AudioEngineTest, BlocksReachMeterPeaksAndScopeWithNonFiniteSamplesAsSilence) {
     AudioEngine engine(clock);
     engine.attach(kPid, TapMode::tapOnly, kAuto);
-    Buffer poisoned = sineBlock(0.5);
-    poisoned.samples[10] = NAN;
-    poisoned.samples[21] = INFINITY;
-    sim->deliver({poisoned});
-    sim->deliver({poisoned});
+    auto poisoned = sineBlock(0.5);
+    poisoned[10] = NAN;
+    poisoned[21] = INFINITY;
+    sim->deliver(poisoned, 2);
+    sim->deliver(poisoned, 2);
     EXPECT_EQ(logs.count("Crestline: niet-eindige samples"), 1);  // once per attach
     play(1.0, std::pow(10.0, -23.0 / 20.0));
     EXPECT_EQ(engine.scope().totalFrames(), 960u + 48000u);
     EXPECT_NEAR(engine.meter().reading().momentary, -23.0, 0.1);
     EXPECT_NEAR(engine.peaks().take().left, -6.02, 0.01);
     engine.attach(kPid, TapMode::tapOnly, kAuto);
-    sim->deliver({poisoned});
+    sim->deliver(poisoned, 2);
     EXPECT_EQ(logs.count("Crestline: niet-eindige samples"), 2);
 }
 
-TEST_F(AudioEngineTest, LiveSampleRateIsWhatTheServiceReportsNowIfUsable) {
+TEST_F(AudioEngineTest, LiveSampleRateIsWhatTheServerReportsIfUsable) {
     AudioEngine engine(clock);
     engine.attach(kPid, TapMode::tapOnly, kAuto);
     for (double rate : {44100.0, 0.0, -1.0, double(NAN), double(INFINITY)}) {
-        sim->setTapSampleRate(rate);
+        sim->setSinkRate("interface", rate);
         EXPECT_EQ(engine.liveSampleRate(), rate == 44100.0 ? std::optional(rate) : std::nullopt) << rate;
     }
-    sim->setTapSampleRate(48000.0);
-    sim->inject(Fault::failing(Call::getPropertyData, kAudioHardwareBadObjectError).on(kAudioTapPropertyFormat));
-    EXPECT_FALSE(engine.liveSampleRate());
+}
+
+TEST_F(AudioEngineTest, AnAsynchronousAttachSwapsTheTapInOnlyWhenTheMainThreadFinishesIt) {
+    AudioEngine engine(clock);
+    engine.attach(kPid, TapMode::tapOnly, kAuto);
+    const auto old = engine.tap();
+    const auto begin = [&](std::int32_t pid) {
+        auto ready = std::make_shared<std::promise<void>>();
+        engine.beginAttach(pid, TapMode::tapOnly, kAuto, [ready] { ready->set_value(); });
+        return ready->get_future();
+    };
+    EXPECT_FALSE(engine.finishAttach());
+    auto ready = begin(kPid);
+    EXPECT_TRUE(engine.attachPending());
+    ready.wait();
+    // Until the main thread takes it the old tap still meters.
+    EXPECT_EQ(engine.tap(), old);
+    EXPECT_EQ(sim->recordingCount(), 2);
+    clock.advance(3.0);
+    EXPECT_TRUE(engine.finishAttach());
+    EXPECT_FALSE(engine.attachPending());
+    EXPECT_NE(engine.tap(), old);
+    EXPECT_EQ(engine.attachedAt(), clock.now());
+    EXPECT_EQ(sim->recordingCount(), 1);
+    play(0.5, 0.5);
+    EXPECT_GT(engine.scope().totalFrames(), 0u);
+
+    // A failure reaches the main thread as the step's error and leaves the engine detached.
+    begin(999).wait();
+    EXPECT_THAT([&] { engine.finishAttach(); },
+                ThrowsMessage<CoreAudioError>(StrEq("Ableton heeft nog geen actief audioproces (OSStatus 0)")));
+    expectDetached(engine);
+    EXPECT_FALSE(engine.finishAttach());
+
+    // A later attach supersedes one still pending.
+    engine.beginAttach(999, TapMode::tapOnly, kAuto);
+    begin(kPid).wait();
+    EXPECT_TRUE(engine.finishAttach());
+    EXPECT_TRUE(engine.hasLiveTap());
+    EXPECT_EQ(sim->recordingCount(), 1);
+
+    // A recording that ends leaves the engine without a live tap.
+    sim->end(RecordingEnd::serverGone, "Connection terminated");
+    EXPECT_TRUE(engine.tap());
+    EXPECT_FALSE(engine.hasLiveTap());
 }
 
 TEST_F(AudioEngineTest, ResetCommandsClearWhatTheirTargetNames) {
@@ -171,12 +211,11 @@ TEST_F(AudioEngineTest, ShutDownWhileAudioArrivesIsOrderly) {
             AudioEngine engine(clock);
             engine.attach(kPid, TapMode::tapOnly, kAuto);
             feeder = std::thread([&] {
-                while (!done) posted += sim->deliverAsync({sineBlock(0.5)});
+                while (!done) posted += sim->deliverAsync(sineBlock(0.5), 2);
             });
             while (posted < 20) std::this_thread::yield();
         }
-        EXPECT_EQ(sim->ioProcCount(), 0);
-        EXPECT_TRUE(sim->aggregates().empty());
+        EXPECT_EQ(sim->recordingCount(), 0);
         done = true;
         feeder.join();
     }

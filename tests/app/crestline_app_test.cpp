@@ -16,7 +16,7 @@
 #include "platform/fake_accessibility.h"
 #include "platform/log.h"
 #include "platform/running_processes.h"
-#include "platform/simulated_audio_service.h"
+#include "platform/simulated_sound_server.h"
 #include "settings/settings.h"
 #include "tests/app/app_fakes.h"
 #include "tests/live/fixtures.h"
@@ -26,7 +26,7 @@ namespace {
 
 using namespace crestline::testing;
 namespace fx = crestline::fixtures;
-using Buffer = SimulatedAudioService::Buffer;
+using Request = SimulatedSoundServer::Request;
 
 constexpr int kLive = 4242;
 
@@ -39,9 +39,8 @@ protected:
         static QApplication* application = new QApplication(argc, argv);  // until exit
         (void)application;
         Settings::setSharedForTesting(&settings);
-        speakers = service->addDevice("Speakers", "speakers", {2});
-        usb = service->addDevice("USB Interface", "usb", {2});
-        service->setDefaultOutputDevice(speakers);
+        speakers = service->addSink("speakers", 2);  // the default
+        usb = service->addSink("usb", 2);
         previousLayer = setAccessibility(layer);
     }
     ~CrestlineAppTest() override {
@@ -65,12 +64,12 @@ protected:
         loop.pump();
     }
 
-    void startLive(int pid = kLive, AudioObjectID device = 0) {
-        service->addProcess(pid, {device != 0 ? device : speakers});
+    void startLive(int pid = kLive, std::uint32_t sink = 0) {
+        liveStream = service->addSinkInput(sink != 0 ? sink : speakers, pid);
         processes.processes.push_back({pid, "Ableton Live 12", "Ableton Live 12 Suite"});
     }
     void quitLive() {
-        service->removeProcess(kLive);
+        service->removeSinkInput(liveStream);
         processes.processes.clear();
     }
     void tick(double seconds = CrestlineApp::kPeriodicSeconds) {
@@ -79,13 +78,11 @@ protected:
         loop.pump();
     }
     void deliver() {
-        Buffer buffer;
-        buffer.samples.assign(960, 0.1f);
-        service->deliver({buffer});
+        service->deliver(std::vector<float>(960, 0.1f), 2);
     }
     int tapsMade() const {
         int n = 0;
-        for (const std::string& line : service->journal()) n += line.rfind("createProcessTap", 0) == 0;
+        for (const std::string& line : service->journal()) n += line.rfind("record", 0) == 0;
         return n;
     }
 
@@ -95,12 +92,13 @@ protected:
     Settings settings{std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) /
                           ::testing::UnitTest::GetInstance()->current_test_info()->name() / "settings.json",
                       clock, Settings::Writing::manual};
-    std::shared_ptr<SimulatedAudioService> service = std::make_shared<SimulatedAudioService>();
-    ScopedAudioService installed{service};
+    std::shared_ptr<SimulatedSoundServer> service = std::make_shared<SimulatedSoundServer>();
+    ScopedSoundServer installed{service};
     std::shared_ptr<FakeAccessibility> layer = std::make_shared<FakeAccessibility>();
     std::shared_ptr<Accessibility> previousLayer;
-    AudioObjectID speakers = 0;
-    AudioObjectID usb = 0;
+    std::uint32_t speakers = 0;
+    std::uint32_t usb = 0;
+    std::uint32_t liveStream = 0;
     FakeProcessList processes;
     FakeLoop loop{clock};
     InlineBackground capture;
@@ -186,9 +184,7 @@ TEST_F(CrestlineAppTest, AnswersGivenAfterLiveCameOrWentChangeNothing) {
 }
 
 TEST_F(CrestlineAppTest, AFailedAttachSaysSoAndIsRetriedEveryTwoSeconds) {
-    service->inject(SimulatedAudioService::Fault::failing(SimulatedAudioService::Call::createProcessTap,
-                                                          kAudioHardwareUnspecifiedError)
-                        .always());
+    service->fail(Request::record, ServerStatus::refused, -1);
     LogCapture logs;
     startLive();
     make(true);
@@ -204,7 +200,7 @@ TEST_F(CrestlineAppTest, AFailedAttachSaysSoAndIsRetriedEveryTwoSeconds) {
     EXPECT_GT(tapsMade(), first);
     EXPECT_EQ(logs.count(failure), 2);
 
-    service->clearFaults();
+    service->clearFailures();
     tick(2.1);
     EXPECT_EQ(app->meteredPid(), kLive);
     EXPECT_FALSE(app->view().status().has_value());
@@ -236,8 +232,8 @@ TEST_F(CrestlineAppTest, AnOutputDeviceChangeCountsOnlyOnceItHeldForOneAndAHalfS
     // Through the periodic check: Live moves to the USB interface and stays.
     deliver();
     const int before = tapsMade();
-    service->removeProcess(kLive);
-    service->addProcess(kLive, {usb});
+    service->removeSinkInput(liveStream);
+    liveStream = service->addSinkInput(usb, kLive);
     tick();
     EXPECT_EQ(tapsMade(), before);
     tick();
@@ -258,9 +254,9 @@ TEST_F(CrestlineAppTest, TheHealthCheckReplacesATapThatStoppedOrChanged) {
     const Row rows[] = {
         {"silent", [] {}, "Crestline: geen callbacks via tap-only aggregate, overschakelen naar output device",
          ProcessTap::Mode::withOutputDevice},
-        {"rate", [this] { service->setTapSampleRate(44100.0); },
+        {"rate", [this] { service->setSinkRate("speakers", 44100.0); },
          "Crestline: samplerate gewijzigd naar 44100 Hz, opnieuw koppelen", ProcessTap::Mode::tapOnly},
-        {"failed", [this] { service->fail(kAudioHardwareNotRunningError, "Connection terminated"); },
+        {"failed", [this] { service->end(RecordingEnd::serverGone, "Connection terminated"); },
          "Crestline: opname gestopt, opnieuw koppelen", ProcessTap::Mode::tapOnly},
     };
     for (const Row& row : rows) {
@@ -283,16 +279,14 @@ TEST_F(CrestlineAppTest, MeteringResumesOnceTheSoundServerIsBack) {
     make();
     deliver();
     // The server goes: the stream fails and nothing can be made meanwhile.
-    service->inject(SimulatedAudioService::Fault::failing(SimulatedAudioService::Call::createProcessTap,
-                                                          kAudioHardwareNotRunningError)
-                        .always());
-    service->fail(kAudioHardwareNotRunningError, "Connection terminated");
+    service->fail(Request::record, ServerStatus::unreachable, -1);
+    service->end(RecordingEnd::serverGone, "Connection terminated");
     for (int i = 0; i < 5; ++i) tick();
     EXPECT_FALSE(app->meteredPid().has_value());
     EXPECT_EQ(app->view().status(), std::string(CrestlineApp::kAllSoundStatus));
 
     // Back: within the next retry (2 s) plus one tick, a new tap meters.
-    service->clearFaults();
+    service->clearFailures();
     double waited = 0.0;
     while (!app->meteredPid() && waited < 4.0) {
         tick();
@@ -402,17 +396,17 @@ TEST_F(CrestlineAppTest, OffersOneRestartWhenLiveRunsWithoutTheHelperAndReopensI
 
 TEST_F(CrestlineAppTest, ShutDownStopsTheCaptureBeforeTheWindowsGo) {
     make();
-    ASSERT_EQ(service->runningIOProcCount(), 1);
+    ASSERT_EQ(service->recordingCount(), 1);
     app->shutDown();
-    EXPECT_EQ(service->runningIOProcCount(), 0);
-    EXPECT_TRUE(service->taps().empty());
+    EXPECT_EQ(service->recordingCount(), 0);
+    EXPECT_EQ(service->recordingCount(), 0);
     EXPECT_TRUE(capture.stopped);
     EXPECT_TRUE(setReader.stopped);
     EXPECT_EQ(placement->shutDowns, 1);
     app->shutDown();
     app->periodic();
     EXPECT_EQ(placement->shutDowns, 1);
-    EXPECT_TRUE(service->taps().empty());
+    EXPECT_EQ(service->recordingCount(), 0);
 }
 
 TEST_F(CrestlineAppTest, TheReportSaysWhatTheApplicationDoes) {

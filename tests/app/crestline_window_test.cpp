@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/components.h"
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -62,7 +64,7 @@ std::string output(const std::string& command) {
 class CrestlineWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (output("command -v Xvfb").empty()) GTEST_SKIP() << "Xvfb is not installed";
+        CRESTLINE_REQUIRE_COMPONENT(crestline::test::installed("Xvfb"), "Xvfb");
         fs::create_directories(folder_);
         // Xvfb takes a free display and names it on the pipe once it accepts clients.
         int ready[2];

@@ -138,7 +138,10 @@ public:
     // Empty when everything came up; else what did not.
     std::string start() {
         for (const char* program : {"Xvfb", "openbox", "pulseaudio", "pactl", "paplay", "xdotool"}) {
-            if (commandOutput(std::string("command -v ") + program).empty()) return std::string(program) + " missing";
+            if (commandOutput(std::string("command -v ") + program).empty()) {
+                missing_ = program;
+                return std::string(program) + " missing";
+            }
         }
         std::string pattern = (fs::temp_directory_path() / "crestline-desktop-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) return "no temporary folder";
@@ -171,7 +174,7 @@ public:
         setenv("DISPLAY", display_.c_str(), 1);
 
         openbox_ = Child("openbox", {"openbox", "--sm-disable"}, folder_ / "openbox.log");
-        if (!eventually(10.0, [] {
+        if (!eventually(30.0, [] {
                 return commandOutput("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null").find("window id") !=
                        std::string::npos;
             })) {
@@ -187,7 +190,7 @@ public:
                         "--load=module-null-sink format=float32le rate=48000 sink_name=test channels=2",
                         "--load=module-native-protocol-unix auth-anonymous=1"},
                        folder_ / "pulseaudio.log");
-        if (!eventually(10.0, [] { return std::system("pactl info >/dev/null 2>&1") == 0; })) {
+        if (!eventually(30.0, [] { return std::system("pactl info >/dev/null 2>&1") == 0; })) {
             return "PulseAudio did not come up: " + readAll(folder_ / "pulseaudio.log");
         }
         return {};
@@ -319,8 +322,12 @@ public:
         return (fs::path(bin != nullptr ? bin : "build/bin") / name).string();
     }
     static std::string crestline() { return binary("crestline"); }
+    // The program that `start` found missing, if any; anything else that
+    // failed to come up is a failure of the test, not a missing component.
+    const std::string& missing() const { return missing_; }
 
 private:
+    std::string missing_;
     fs::path folder_;
     std::string display_;
     Child xvfb_;

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include "tests/app/desktop_session.h"
+#include "tests/support/components.h"
 
 namespace crestline {
 namespace {
@@ -41,7 +42,8 @@ class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         const std::string failure = desktop.start();
-        if (!failure.empty()) GTEST_SKIP() << failure;
+        CRESTLINE_REQUIRE_COMPONENT(desktop.missing().empty(), desktop.missing());
+        ASSERT_TRUE(failure.empty()) << failure;
     }
 
     // The stored settings of a pinned bar with Live's window fitted.

@@ -22,7 +22,7 @@ TEST_F(BarLayoutTest, FlexibleGraphsShareTheFreeWidthByWeightWithAMinimum) {
 TEST_F(BarLayoutTest, TheMeterKeepsItsNaturalWidthPlusItsSpreadAndTheGraphsShareTheRest) {
     render(1400);
     ASSERT_EQ(layout.meter.layout, MeterLayout::inlineRow);
-    const double natural = layout.metrics.totalWidth;
+    const double natural = layout.metrics.totalWidth + 14;  // the gap after it comes on top
     const double free = 1400 - 10 - natural - 34;
     const double scope = layout.rowWidths.at(ColorArea::scope);
     EXPECT_EQ(layout.graphSpan.width, free);
@@ -83,7 +83,7 @@ TEST_F(BarLayoutTest, TheAddButtonShowsOnlyWhileAModuleIsMissing) {
 TEST_F(BarLayoutTest, MinimumWidthCountsGripMarginMeterAndGraphSlots) {
     view.setBounds({900, 36});
     render(900);
-    const double natural = layout.metrics.totalWidth;
+    const double natural = layout.metrics.totalWidth + 14;  // with the gap after the meter
     EXPECT_EQ(view.minimumWidth(), std::trunc(10 + natural + 150 + 150));  // two graph slots
     view.setDraggable(true);
     EXPECT_EQ(view.minimumWidth(), std::trunc(14 + 10 + natural + 150 + 150));

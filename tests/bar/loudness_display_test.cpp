@@ -1,4 +1,3 @@
-#include "bar/meter_picture.h"
 #include "bar/meter_readouts.h"
 #include "tests/bar/bar_fixture.h"
 
@@ -81,6 +80,9 @@ TEST_F(LoudnessDisplayTest, EachLayoutRegistersItsReadoutsAsZones) {
     EXPECT_EQ(hintZone(Hint::momentary)->height, 36);
     EXPECT_NEAR(hintZone(Hint::peak)->maxX(), layout.meterRect.maxX() - BarView::kMeterPadding + BarView::kItemGap / 2,
                 1e-9);
+    // ...and begin at it: the divider at the meter's left edge stays clear of "Momentary".
+    EXPECT_NEAR(hintZone(Hint::momentary)->minX() + BarView::kItemGap / 2,
+                layout.meterRect.minX() + BarView::kMeterPadding, 1e-9);
 
     // The stacked grid splits the height between its rows.
     render(1400, 80);
@@ -154,32 +156,6 @@ TEST_F(LoudnessDisplayTest, TheIntegratedNumberWarnsMoreThanOneLuOverTheTarget) 
     EXPECT_GT(redPixels(), 20);
     meter.value.integrated = -14.5;
     EXPECT_EQ(redPixels(), 0);
-}
-
-class MeterPictureTest : public testing::BarFixture {
-protected:
-    const std::string path = std::string(std::getenv("XDG_CACHE_HOME")) + "/" +
-                             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".png";
-};
-
-TEST_F(MeterPictureTest, WritesThePresetAndTheReadingsAtTheAskedSize) {
-    LoudnessReading reading;
-    reading.integrated = -14.0;
-    const MeterPictureOptions options{700, 80, 1, "scope"};
-    ASSERT_EQ(writeMeterPicture(path, reading, PeakLevels{-0.01, -3.0}, options, settings), "");
-    const QImage image(QString::fromStdString(path));
-    EXPECT_EQ(image.size(), QSize(700, 80));
-    const QColor corner = image.pixelColor(2, 2);
-    const QColor expected = BarTheme::scope().background.toQColor();
-    EXPECT_NEAR(corner.red(), expected.red(), 1);
-    EXPECT_NEAR(corner.blue(), expected.blue(), 1);
-}
-
-TEST_F(MeterPictureTest, RefusesUnknownThemesAndEmptySizesWritingNothing) {
-    EXPECT_NE(writeMeterPicture(path, {}, std::nullopt, {900, 36, 2, "dark"}, settings).find("unknown theme"),
-              std::string::npos);
-    EXPECT_FALSE(writeMeterPicture(path, {}, std::nullopt, {0, 36, 2, std::nullopt}, settings).empty());
-    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 }  // namespace

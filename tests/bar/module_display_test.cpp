@@ -140,7 +140,10 @@ TEST(AnalyserSource, FeedsTheCapturesRoadAndRecordsAColumnPer40msOfAudio) {
     for (int block = 0; block < 48; ++block) source.feed(left.data(), right.data(), 1000);
     EXPECT_EQ(source.framesFed(), 48000u);
     EXPECT_EQ(source.recorder().filled(), 25);
-    EXPECT_EQ(source.scopeBuffer().totalFrames(), 48000u);
+    source.recordColumnsFrom(96000);  // none for the next second
+    for (int block = 0; block < 48; ++block) source.feed(left.data(), right.data(), 1000);
+    EXPECT_EQ(source.recorder().filled(), 26);  // the one at the end of it
+    EXPECT_EQ(source.scopeBuffer().totalFrames(), 96000u);
     EXPECT_NEAR(source.takePeaks().left, 20 * std::log10(0.5), 0.01);
     const LoudnessReading reading = source.reading();
     EXPECT_TRUE(std::isfinite(reading.momentary));

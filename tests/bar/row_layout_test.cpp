@@ -44,14 +44,15 @@ TEST_F(RowLayoutTest, ModulesFollowTheOrderEdgeToEdgeWithTheirDividers) {
     settings.setMeterSpread(5);
     const RowLayout row = layoutRow(inputs(1000));
     ASSERT_EQ(areas(row), (std::vector{ColorArea::scope, ColorArea::meter, ColorArea::history}));
-    // 1000 less the margin 10, the meter's 400 + 6 gaps of 5 and the 34 of chrome, shared evenly.
-    const double graph = (1000 - 10 - 430 - 34) / 2.0;
+    // 1000 less the margin 10, the meter's 400 + its gap of 14 + 6 gaps of
+    // 5 and the 34 of chrome, shared evenly.
+    const double graph = (1000 - 10 - 444 - 34) / 2.0;
     EXPECT_EQ(row.modules[0].rect, (Rect{10, 0, graph - 14, 36}));
-    EXPECT_EQ(row.modules[1].rect, (Rect{10 + graph, 0, 430 - 14, 36}));
-    EXPECT_EQ(row.modules[2].rect.minX(), 10 + graph + 430);
+    EXPECT_EQ(row.modules[1].rect, (Rect{10 + graph, 0, 430, 36}));  // the readouts keep their padding
+    EXPECT_EQ(row.modules[2].rect.minX(), 10 + graph + 444);
     EXPECT_EQ(row.meterRect, row.modules[1].rect);
     EXPECT_EQ(row.meterSpreadNow, 5);
-    EXPECT_EQ(row.plusRect->minX(), 10 + 2 * graph + 430);
+    EXPECT_EQ(row.plusRect->minX(), 10 + 2 * graph + 444);
     // Without panels a module's shape is its rectangle; each divider sits in the gap after it.
     EXPECT_EQ(row.areaShapes.at(ColorArea::history), row.modules[2].rect);
     ASSERT_EQ(row.trailingLines.size(), 3u);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/x11_accessibility.h"
+#include "tests/support/components.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -64,7 +65,7 @@ protected:
         pid_ = 0;
     }
     void SetUp() override {
-        if (missing_) GTEST_SKIP() << "Xvfb is not installed";
+        CRESTLINE_REQUIRE_COMPONENT(!missing_, "Xvfb");
         ASSERT_GT(pid_, 0) << "Xvfb did not start";
         client_ = XOpenDisplay(display_.c_str());
         ASSERT_NE(client_, nullptr);

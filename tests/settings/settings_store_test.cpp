@@ -117,6 +117,23 @@ TEST(SettingsStore, UnparsableFilesAreKeptAsideEachUnderItsOwnNameAndTheStoreSta
     }
 }
 
+TEST(SettingsStore, AMemoryStoreReadsTheFileButNeverWritesOrMovesIt) {
+    const auto file = freshFolder() / "settings.json";
+    FakeClock clock;
+    for (const std::string& text : {std::string("{\"barHeight\": 40}"), std::string("{\"barHei")}) {
+        writeFile(file, text);
+        {
+            SettingsStore store(file, clock, Writing::memory);
+            EXPECT_EQ(store.integer("barHeight"), text.size() > 12 ? std::optional<std::int64_t>(40) : std::nullopt);
+            store.setInteger("barHeight", 60);
+            EXPECT_EQ(store.integer("barHeight"), 60);
+            EXPECT_FALSE(store.flush());
+        }
+        EXPECT_EQ(readFile(file), text);  // also the broken one stays where it was
+        EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
+    }
+}
+
 TEST(SettingsStore, AFileItCannotReadOrWriteIsLoggedOnceNeverReplacedAndTheStoreWorksOnInMemory) {
     const auto folder = freshFolder();
     writeFile(folder / "not-a-folder", "x");                      // a file where the folder should be

@@ -22,6 +22,10 @@ std::string describe(const MeterOptions& o) {
     for (const auto& file : o.files) out << "file=" << file << " ";
     if (o.png) out << "png=" << *o.png << " " << o.width << "x" << o.height << "@" << o.scale << " ";
     if (o.theme) out << "theme=" << *o.theme << " ";
+    if (o.modules) out << "modules=" << *o.modules << " ";
+    for (const auto& o2 : o.overrides) out << "set=" << o2 << " ";
+    if (o.bpm) out << "bpm=" << *o.bpm << " ";
+    if (o.signature) out << "signature=" << o.signature->first << "/" << o.signature->second << " ";
     if (o.capture) out << "capture ";
     if (o.pid) out << "pid=" << *o.pid << " ";
     if (o.seconds) out << "seconds=" << *o.seconds << " ";
@@ -40,6 +44,10 @@ TEST(MeterOptions, AcceptedCommandLines) {
              {{"--png", "a.png", "--width", "1200", "--height", "150", "--scale", "1.5", "--theme", "liveDark", "x.wav"},
               "file=x.wav png=a.png 1200x150@1.5 theme=liveDark "},
              {{"--png=b.png", "x.wav"}, "file=x.wav png=b.png 900x36@2 "},
+             {{"--png", "b.png", "--modules", "spectrum,meter", "--set", "scopeWindow=\"s4\"", "--set=imagerMode=1",
+               "--bpm", "128", "--signature", "7/8", "x.wav"},
+              "file=x.wav png=b.png 900x36@2 modules=spectrum,meter set=scopeWindow=\"s4\" set=imagerMode=1 bpm=128 "
+              "signature=7/8 "},
              {{"--capture", "--pid", "4242", "--seconds=2.5", "--every", "1", "--no-auto-reset"},
               "every=1 no-auto-reset capture pid=4242 seconds=2.5 "},
              {{"--capture"}, "capture "},  // all sound, for the default time
@@ -65,6 +73,14 @@ TEST(MeterOptions, RefusedCommandLinesGetOneLineSayingWhy) {
              {{"--height", "2001", "x.wav"}, ""}, {{"--width", "0", "x.wav"}, ""}, {{"--width", "nan", "x.wav"}, ""},
              {{"--scale", "9", "x.wav"}, ""}, {{"--scale", "", "x.wav"}, ""}, {{"--png", "", "x.wav"}, ""},
              {{"x.wav", "--png"}, ""}, {{"--theme", "dark", "x.wav"}, "liveLight, liveDark or scope"},
+             // The picture's own choices: only with a picture, a beat grid of a
+             // tempo the sync follows and a signature it accepts.
+             {{"--modules", "meter", "x.wav"}, "they go with --png"}, {{"--bpm", "120", "x.wav"}, ""},
+             {{"--png", "a.png", "--set", "scopeWindow", "x.wav"}, "--set: expected KEY=VALUE"},
+             {{"--png", "a.png", "--modules=", "x.wav"}, ""}, {{"--png", "a.png", "--bpm", "19", "x.wav"}, "20 to 360"},
+             {{"--png", "a.png", "--bpm", "361", "x.wav"}, ""}, {{"--png", "a.png", "--bpm", "1e400", "x.wav"}, ""},
+             {{"--png", "a.png", "--signature", "4/4", "x.wav"}, "--signature goes with --bpm"},
+             {{"--capture", "--set", "a=1"}, "they go with --png"},
              // Capture: a positive pid and time, no files, no picture.
              {{"--capture", "--pid", "0"}, "--pid: expected a process id"}, {{"--capture", "--pid", "-5"}, ""},
              {{"--capture", "--pid", "12a"}, ""}, {{"--capture", "--pid", "99999999999"}, ""},
@@ -86,4 +102,9 @@ TEST(MeterOptions, RefusedCommandLinesGetOneLineSayingWhy) {
         EXPECT_NE(p.error.find(reason), std::string::npos) << p.error;
     }
     EXPECT_NE(meterUsage().find("--capture [--pid PID] [--seconds S]"), std::string::npos);
+    for (const std::string signature : {"7", "0/4", "100/4", "4/3", "4/0", "4/32", "a/4", "4/4x", "/4", "-4/4", ""}) {
+        const ParsedOptions p = parse({"--png", "a.png", "--bpm", "120", "--signature", signature, "x.wav"});
+        EXPECT_FALSE(p.options) << signature;
+        EXPECT_NE(p.error.find("--signature: expected N/D"), std::string::npos) << p.error;
+    }
 }

@@ -1,5 +1,4 @@
 // crestline-meter's pieces, then the built tool on files made here.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -20,15 +19,6 @@ using CrestlineMeter = ToolTest;
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-// Width and height from the PNG signature and IHDR chunk; 0x0 when the file is no PNG.
-std::string pngSize(const fs::path& path) {
-    const std::string h = fixtures::readFile(path);
-    if (h.size() < 24 || !h.starts_with("\x89PNG\r\n\x1a\n") || h.compare(12, 4, "IHDR") != 0) return "0x0";
-    std::uint32_t size[2];
-    std::memcpy(size, h.data() + 16, sizeof size);
-    return std::to_string(ntohl(size[0])) + "x" + std::to_string(ntohl(size[1]));
-}
 
 }  // namespace
 
@@ -172,11 +162,12 @@ TEST_F(CrestlineMeter, ThePictureOfTheBarComesInEveryLayoutHeightAndScale) {
     const fs::path wav = dir_ / "sine.wav";
     writeAudio(wav, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2, 48000,
                [](int i, int) { return sineAt(-6.0, 1000.0, 48000, i); });
-    // The size options (none: 900 x 36 points at scale 2) and the picture's pixels.
+    // The size options (none: 900 x 36 points at scale 2) and the picture's
+    // pixels; the scope, the history and the meter fit from 1200 points.
     for (const auto& [options, pixels] : std::vector<std::pair<std::string, std::string>>{
-             {"", "1800x72"}, {"--width 1000 --height 36 --scale 1", "1000x36"},
-             {"--width 1000 --height 80 --scale 2", "2000x160"}, {"--width 1000 --height 150 --scale 1.5", "1500x225"},
-             {"--width 1000 --height 400 --scale 1 --theme scope", "1000x400"}}) {
+             {"--width 1200", "2400x72"}, {"--width 1200 --height 36 --scale 1", "1200x36"},
+             {"--width 1200 --height 80 --scale 2", "2400x160"}, {"--width 1200 --height 150 --scale 1.5", "1800x225"},
+             {"--width 1200 --height 400 --scale 1 --theme scope", "1200x400"}}) {
         const ToolRun r = run("crestline-meter", "--png " + quoted(dir_ / "bar.png") + " " + options + " " + quoted(wav));
         ASSERT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(r.err, "");  // no noise from the drawing layer

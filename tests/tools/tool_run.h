@@ -3,12 +3,15 @@
 // of the test's own.
 #pragma once
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/wait.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <numbers>
 #include <sstream>
 #include <string>
@@ -60,6 +63,16 @@ protected:
     fixtures::ScratchFolder scratch_;
     const fs::path& dir_ = scratch_.path();
 };
+
+// Width and height from the PNG signature and IHDR chunk; 0x0 when the file is no PNG.
+inline std::string pngSize(const fs::path& path) {
+    const std::string h = fixtures::readFile(path);
+    if (h.size() < 24 || !h.starts_with("\x89PNG\r\n\x1a\n") || h.compare(12, 4, "IHDR") != 0) return "0x0";
+    std::uint32_t size[2];
+    std::memcpy(size, h.data() + 16, sizeof size);
+    return std::to_string(ntohl(size[0])) + "x" + std::to_string(ntohl(size[1]));
+}
+
 
 inline float sineAt(double dbfs, double frequency, int rate, int i) {
     return static_cast<float>(std::pow(10.0, dbfs / 20.0) *

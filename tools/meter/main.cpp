@@ -8,10 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "bar/meter_picture.h"
 #include "bar/third_party_leaks.h"
-#include "settings/settings.h"
 #include "tools/meter/album.h"
+#include "tools/meter/file_picture.h"
 #include "tools/meter/meter_capture.h"
 #include "tools/meter/meter_file.h"
 #include "tools/meter/meter_options.h"
@@ -31,17 +30,15 @@ int main(int argc, char** argv) {
     }
     if (options.capture) return meterCapture(options, stdout, stderr);
     if (options.png) {
-        // The picture of the one file, drawn after its readings are out.
-        MeterReport report;
-        if (!meterFile(options.files.front(), options, stdout, stderr, &report)) return 2;
-        crestline::MeterPictureOptions picture{options.width, options.height, options.scale, options.theme};
-        const std::string error = crestline::writeMeterPicture(*options.png, report.reading, report.samplePeak,
-                                                               picture, crestline::Settings::shared());
-        if (!error.empty()) {
-            std::fprintf(stderr, "crestline-meter: %s: %s\n", options.png->c_str(), error.c_str());
+        // The picture of the one file, drawn after its readings are out; its
+        // own choices are checked before anything is metered.
+        FilePicture picture(options);
+        if (!picture.error().empty()) {
+            std::fprintf(stderr, "crestline-meter: %s\n", picture.error().c_str());
             return 2;
         }
-        return 0;
+        if (!meterFile(options.files.front(), options, stdout, stderr)) return 2;
+        return picture.draw(options.files.front(), stderr) ? 0 : 2;
     }
     std::size_t failed = 0;
     Album album;

@@ -98,9 +98,20 @@ int meterCapture(const MeterOptions& options, std::FILE* out, std::FILE* errors)
         return 1;
     }
     if (stoppedEarly) {
-        std::fprintf(errors, "crestline-meter: %s: the sound stopped after %.1f s\n", source.c_str(),
-                     static_cast<double>(report.frames) / rate);
-        return 1;
+        const double metered = static_cast<double>(report.frames) / rate;
+        switch (tap->failure().value_or(RecordingEnd::streamGone)) {
+            case RecordingEnd::streamGone:
+                std::fprintf(errors, "crestline-meter: %s: the sound stopped after %.1f s\n", source.c_str(), metered);
+                return 1;
+            case RecordingEnd::serverGone:
+                std::fprintf(errors, "crestline-meter: %s: the sound server went away after %.1f s\n", source.c_str(),
+                             metered);
+                return 2;
+            case RecordingEnd::stalled:
+                std::fprintf(errors, "crestline-meter: %s: the recording stalled after %.1f s while the sound played on\n",
+                             source.c_str(), metered);
+                return 2;
+        }
     }
     return 0;
 }

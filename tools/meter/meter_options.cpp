@@ -52,6 +52,23 @@ std::optional<std::int32_t> processId(const std::string& text) {
     return pid;
 }
 
+// "N/D": a numerator of 1...99 over a denominator of 1, 2, 4, 8 or 16.
+std::optional<std::pair<int, int>> timeSignature(const std::string& text) {
+    const std::size_t slash = text.find('/');
+    if (slash == std::string::npos) return std::nullopt;
+    int numerator = 0;
+    int denominator = 0;
+    const char* end = text.data() + text.size();
+    const auto [afterN, errorN] = std::from_chars(text.data(), text.data() + slash, numerator);
+    const auto [afterD, errorD] = std::from_chars(text.data() + slash + 1, end, denominator);
+    if (errorN != std::errc() || afterN != text.data() + slash || errorD != std::errc() || afterD != end) {
+        return std::nullopt;
+    }
+    const bool power = denominator == 1 || denominator == 2 || denominator == 4 || denominator == 8 || denominator == 16;
+    if (numerator < 1 || numerator > 99 || !power) return std::nullopt;
+    return std::pair(numerator, denominator);
+}
+
 void addTarget(MeterOptions& o, const LoudnessTarget& target) {
     if (std::find(o.targets.begin(), o.targets.end(), target) == o.targets.end()) o.targets.push_back(target);
 }
@@ -92,6 +109,34 @@ const std::vector<OptionRule>& optionTable() {
                  return "--theme: expected liveLight, liveDark or scope, got '" + value + "'";
              }
              o.theme = value;
+             return {};
+         }},
+        {"--modules", true,
+         [](MeterOptions& o, const std::string& value) -> std::string {
+             if (value.empty()) return "--modules: expected module names separated by commas";
+             o.modules = value;
+             return {};
+         }},
+        {"--set", true,
+         [](MeterOptions& o, const std::string& value) -> std::string {
+             if (value.find('=') == std::string::npos) return "--set: expected KEY=VALUE, got '" + value + "'";
+             o.overrides.push_back(value);
+             return {};
+         }},
+        {"--bpm", true,
+         [](MeterOptions& o, const std::string& value) -> std::string {
+             const auto bpm = numberWithin(value, 20.0, 360.0);
+             if (!bpm) return "--bpm: expected 20 to 360 beats per minute, got '" + value + "'";
+             o.bpm = bpm;
+             return {};
+         }},
+        {"--signature", true,
+         [](MeterOptions& o, const std::string& value) -> std::string {
+             const auto signature = timeSignature(value);
+             if (!signature) {
+                 return "--signature: expected N/D with N 1 to 99 and D 1, 2, 4, 8 or 16, got '" + value + "'";
+             }
+             o.signature = signature;
              return {};
          }},
         {"--capture", false,
@@ -146,8 +191,8 @@ const std::vector<OptionRule>& optionTable() {
 
 std::string meterUsage() {
     return "usage: crestline-meter [--every SECONDS] [--no-auto-reset] [--png OUT.png [--width POINTS] "
-           "[--height POINTS] [--scale S] [--theme liveLight|liveDark|scope]] [--album] [--target LUFS[:DBTP]]... "
-           "[--streaming] FILE... | "
+           "[--height POINTS] [--scale S] [--theme liveLight|liveDark|scope] [--modules LIST] [--set KEY=VALUE]... "
+           "[--bpm B [--signature N/D]]] [--album] [--target LUFS[:DBTP]]... [--streaming] FILE... | "
            "crestline-meter --capture [--pid PID] [--seconds S] [--every SECONDS] [--no-auto-reset] "
            "[--target LUFS[:DBTP]]... [--streaming]";
 }
@@ -187,6 +232,10 @@ ParsedOptions parseMeterOptions(std::span<const std::string> args) {
         if (std::string error = option->apply(options, value); !error.empty()) return {std::nullopt, error};
     }
     if (options.help) return {options, {}};
+    if (!options.png && (options.modules || !options.overrides.empty() || options.bpm || options.signature)) {
+        return {std::nullopt, "--modules, --set, --bpm and --signature shape the picture: they go with --png"};
+    }
+    if (options.signature && !options.bpm) return {std::nullopt, "--signature goes with --bpm"};
     if (options.capture) {
         if (!options.files.empty()) return {std::nullopt, "--capture meters live sound and takes no file"};
         if (options.png) return {std::nullopt, "--png draws a file's readings, not --capture"};

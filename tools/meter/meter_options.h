@@ -1,7 +1,8 @@
 // Command line of crestline-meter:
 //   crestline-meter [--every SECONDS] [--no-auto-reset]
 //                   [--png OUT.png [--width POINTS] [--height POINTS] [--scale S]
-//                    [--theme liveLight|liveDark|scope]]
+//                    [--theme liveLight|liveDark|scope] [--modules LIST] [--set KEY=VALUE]...
+//                    [--bpm B [--signature N/D]]]
 //                   [--album] [--target LUFS[:DBTP]]... [--streaming] FILE...
 //   crestline-meter --capture [--pid PID] [--seconds S] [--every SECONDS] [--no-auto-reset]
 //                   [--target LUFS[:DBTP]]... [--streaming]
@@ -13,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/meter/loudness_targets.h"
@@ -30,6 +32,13 @@ struct MeterOptions {
     double height = 36.0;  // points, 28...2000
     double scale = 2.0;    // pixels per point, 0.5...8
     std::optional<std::string> theme;
+    // The picture's own module order ("spectrum,meter,imager"), settings
+    // overrides ("KEY=VALUE", the value in JSON; checked where the settings
+    // are known) and a beat grid from the file's start.
+    std::optional<std::string> modules;
+    std::vector<std::string> overrides;
+    std::optional<double> bpm;  // 20...360, the tempi the transport sync follows
+    std::optional<std::pair<int, int>> signature;  // numerator 1...99, denominator 1, 2, 4, 8 or 16
     // Live sound instead of files: the sound of process `pid`, or all sound
     // without it, for `seconds` of wall-clock time.
     bool capture = false;

@@ -31,6 +31,7 @@
 #include "bar/bar_view.h"
 #include "platform/x11_accessibility.h"
 #include "settings/settings.h"
+#include "tests/support/components.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -220,7 +221,7 @@ protected:
     static long atom(const char* name) { return static_cast<long>(XInternAtom(client_, name, False)); }
 
     void SetUp() override {
-        if (missing_) GTEST_SKIP() << "Xvfb is not installed";
+        CRESTLINE_REQUIRE_COMPONENT(!missing_, "Xvfb");
         ASSERT_FALSE(display_.empty()) << "Xvfb did not start";
         ASSERT_TRUE(windowManagerUp()) << "openbox did not start";
     }

@@ -1,8 +1,9 @@
-// Capture and crestline-meter --capture (the application's engine) against a
-// private PulseAudio server that each test starts in this run's own
-// XDG_RUNTIME_DIR (the test main makes a fresh one) and stops by its pid.
-// paplay players play raw float32 tones to float32 null sinks, so levels come
-// through unchanged.
+// Capture, the engine and crestline-meter --capture against real sound
+// servers that each test starts privately in this run's own XDG folders (the
+// test main makes fresh ones) and stops by pid: PulseAudio, and PipeWire with
+// its PulseAudio server (pipewire-pulse, WirePlumber and a D-Bus session bus
+// of its own). Players play raw float32 tones to float32 null sinks ("test"
+// in stereo, "octo" in eight channels), so levels come through unchanged.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -21,9 +22,11 @@
 #include <sstream>
 #include <thread>
 
+#include "analysis/audio_engine.h"
 #include "capture/process_tap.h"
 #include "platform/log.h"
-#include "platform/pulse_audio_service.h"
+#include "platform/pulse_sound_server.h"
+#include "tests/support/components.h"
 
 extern char** environ;
 
@@ -33,14 +36,20 @@ using json = nlohmann::ordered_json;
 namespace {
 
 constexpr int kRate = 48000;
+constexpr const char* kOctoMap = "aux0,aux1,aux2,aux3,aux4,aux5,aux6,aux7";
+
+enum class Server { pulseAudio, pipeWire };
+
+void PrintTo(Server server, std::ostream* out) { *out << (server == Server::pulseAudio ? "PulseAudio" : "PipeWire"); }
 
 // RMS of a sine in dBFS.
 double sineDb(double amplitude) { return 20.0 * std::log10(amplitude / std::sqrt(2.0)); }
 
-std::string runtimeFolder() {
-    const char* folder = std::getenv("XDG_RUNTIME_DIR");
-    return folder ? folder : "/tmp";
+std::string folder(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value ? value : "/tmp";
 }
+std::string runtimeFolder() { return folder("XDG_RUNTIME_DIR"); }
 
 std::string readAll(const std::string& path) {
     std::stringstream text;
@@ -58,9 +67,14 @@ bool eventually(double seconds, const std::function<bool()>& done) {
     return true;
 }
 
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 // A process the test started, ended by its pid: SIGTERM, then SIGKILL after two seconds.
 class Child {
 public:
+    Child() = default;
     // stdout and stderr go to `logPath`.
     explicit Child(const std::vector<std::string>& argv, const std::string& logPath = "/dev/null") {
         std::vector<char*> args;
@@ -75,13 +89,20 @@ public:
         posix_spawn_file_actions_destroy(&actions);
     }
     ~Child() { end(); }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
+    Child(Child&& other) noexcept : pid_(std::exchange(other.pid_, 0)) {}
+    Child& operator=(Child&& other) noexcept {
+        end();
+        pid_ = std::exchange(other.pid_, 0);
+        return *this;
+    }
 
     pid_t pid() const { return pid_; }
-    void end() {
+    void signal(int number) const {
+        if (pid_ > 0) kill(pid_, number);
+    }
+    void end(int first = SIGTERM) {
         if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
+        kill(pid_, first);
         if (!eventually(2.0, [&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; })) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
@@ -93,8 +114,79 @@ private:
     pid_t pid_ = 0;
 };
 
-// Twenty seconds of 1 kHz, raw float32 at 48 kHz, of amplitude(channel).
-std::string tone(const std::string& name, int channels, const std::function<double(int)>& amplitude) {
+bool pactl(const std::string& arguments) { return std::system(("pactl " + arguments + " >/dev/null 2>&1").c_str()) == 0; }
+
+// One private server with the sinks "test" (the default) and "octo". This
+// process's clients find it through PULSE_SERVER and no desktop bus.
+class PrivateServer {
+public:
+    explicit PrivateServer(Server kind) : kind_(kind) {
+        setenv("PULSE_SERVER", ("unix:" + runtimeFolder() + "/pulse/native").c_str(), 1);
+        if (kind_ == Server::pulseAudio) {
+            unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        } else {
+            // WirePlumber exits at once without a session bus.
+            setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + runtimeFolder() + "/bus").c_str(), 1);
+        }
+        start();
+    }
+
+    // Starts the server (again) in the same folders.
+    void start() {
+        if (kind_ == Server::pulseAudio) {
+            const std::string sink = "--load=module-null-sink format=float32le rate=48000 ";
+            daemon_ = Child({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
+                             "--high-priority=no", "--disallow-exit", "--log-target=stderr",
+                             sink + "sink_name=test channels=2",
+                             sink + "sink_name=octo channels=8 channel_map=" + kOctoMap,
+                             "--load=module-native-protocol-unix auth-anonymous=1"},
+                            log_);
+        } else {
+            bus_ = Child({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                          "--address=" + folder("DBUS_SESSION_BUS_ADDRESS")},
+                         log_);
+            ready_ = eventually(5.0, [] { return access((runtimeFolder() + "/bus").c_str(), F_OK) == 0; });
+            daemon_ = Child({"pipewire"}, log_);
+            ready_ = ready_ && eventually(5.0, [] { return access((runtimeFolder() + "/pipewire-0").c_str(), F_OK) == 0; });
+            startSessionManager();
+            pulse_ = Child({"pipewire-pulse"}, log_);
+        }
+        ready_ = ready_ && eventually(10.0, [] { return pactl("info"); });
+        if (ready_ && kind_ == Server::pipeWire) {
+            const std::string sink = "load-module module-null-sink format=float32le rate=48000 ";
+            ready_ = pactl(sink + "sink_name=test channels=2") &&
+                     pactl(sink + "sink_name=octo channels=8 channel_map=" + kOctoMap);
+        }
+        ready_ = ready_ && eventually(10.0, [] { return pactl("set-default-sink test"); });
+    }
+    // Everything but the bus, so the folder can serve again.
+    void stop() {
+        pulse_.end();
+        sessionManager_.end();
+        daemon_.end(SIGKILL);
+    }
+    void startSessionManager() { sessionManager_ = Child({"wireplumber"}, log_); }
+    void stopSessionManager() { sessionManager_.end(SIGKILL); }
+    // The process that answers PulseAudio clients.
+    const Child& pulseServer() const { return kind_ == Server::pulseAudio ? daemon_ : pulse_; }
+
+    bool ready() const { return ready_; }
+    std::string log() const { return readAll(log_); }
+
+private:
+    Server kind_;
+    std::string log_ = runtimeFolder() + "/server.log";
+    bool ready_ = true;
+    Child bus_;
+    Child daemon_;
+    Child sessionManager_;
+    Child pulse_;
+};
+
+// Twenty seconds of 1 kHz at 48 kHz in float32 of amplitude(channel): raw
+// for paplay, or a WAV file for pw-play.
+std::string tone(const std::string& name, int channels, const std::function<double(int)>& amplitude,
+                 bool wav = false) {
     std::vector<float> samples;
     for (int f = 0; f < 20 * kRate; ++f) {
         for (int c = 0; c < channels; ++c) {
@@ -102,8 +194,20 @@ std::string tone(const std::string& name, int channels, const std::function<doub
         }
     }
     const std::string path = runtimeFolder() + "/" + name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 4));
+    std::ofstream file(path, std::ios::binary);
+    const auto put = [&](std::uint32_t value, int bytes) { file.write(reinterpret_cast<const char*>(&value), bytes); };
+    if (wav) {
+        const auto data = static_cast<std::uint32_t>(samples.size() * 4);
+        const auto frameBytes = static_cast<std::uint32_t>(4 * channels);
+        file << "RIFF";
+        put(36 + data, 4);
+        file << "WAVEfmt ";
+        put(16, 4), put(3, 2), put(static_cast<std::uint32_t>(channels), 2), put(kRate, 4);
+        put(kRate * frameBytes, 4), put(frameBytes, 2), put(32, 2);
+        file << "data";
+        put(data, 4);
+    }
+    file.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 4));
     return path;
 }
 
@@ -127,26 +231,17 @@ Child play(const std::string& file, int channels = 2, const std::string& sink = 
     return Child(argv);
 }
 
-// Whether the server lists the player's stream within ten seconds.
-bool playing(const Child& player) {
-    const std::string command = "pactl list sink-inputs | grep -q 'application.process.id = \"" +
-                                std::to_string(player.pid()) + "\"'";
-    return eventually(10.0, [&] { return std::system(command.c_str()) == 0; });
-}
-
-constexpr const char* kOctoMap = "aux0,aux1,aux2,aux3,aux4,aux5,aux6,aux7";
-
-// The arguments of a private server with two float32 null sinks, "test" in
-// stereo and "octo" in eight channels; points this process's clients at it
-// and at no desktop bus.
-std::vector<std::string> privateServer() {
-    setenv("PULSE_SERVER", ("unix:" + runtimeFolder() + "/pulse/native").c_str(), 1);
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    const std::string sink = "--load=module-null-sink format=float32le rate=48000 ";
-    return {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no", "--high-priority=no",
-            "--disallow-exit", "--log-target=stderr", sink + "sink_name=test channels=2",
-            sink + "sink_name=octo channels=8 channel_map=" + kOctoMap,
-            "--load=module-native-protocol-unix auth-anonymous=1"};
+// Whether the server lists a stream of the player on `sink` within ten
+// seconds (PipeWire's session manager may place a new stream a moment later).
+bool playing(const Child& player, const std::string& sink = "test") {
+    return eventually(10.0, [&] {
+        try {
+            const auto device = ProcessTap::currentDevice(ProcessTap::sinkInputOf(player.pid()), false);
+            return device && device->uid == sink;
+        } catch (const CoreAudioError&) {
+            return false;
+        }
+    });
 }
 
 // Level per channel of the sound the tap delivers after its first 25 blocks
@@ -194,12 +289,38 @@ private:
     int soundBlocks_ = 0;
 };
 
-class PulseCapture : public ::testing::Test {
+struct ToolRun {
+    int exitCode = -1;
+    std::vector<std::string> lines;  // stdout
+    std::string errors;              // stderr
+};
+
+// crestline-meter with `arguments`, from the build's bin folder (the test main always names it).
+ToolRun meter(const std::string& arguments) {
+    const std::string out = runtimeFolder() + "/out";
+    const std::string err = runtimeFolder() + "/err";
+    const int status = std::system(("'" + folder("CRESTLINE_BIN_DIR") + "/crestline-meter' " + arguments + " >'" + out +
+                                    "' 2>'" + err + "' </dev/null")
+                                       .c_str());
+    ToolRun result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, readAll(err)};
+    std::ifstream lines(out);
+    for (std::string line; std::getline(lines, line);) result.lines.push_back(line);
+    return result;
+}
+
+bool installed(Server kind) {
+    if (kind == Server::pulseAudio) return test::installed("pulseaudio") && test::installed("paplay");
+    return test::installed("pipewire") && test::installed("pipewire-pulse") && test::installed("wireplumber") &&
+           test::installed("dbus-daemon") && test::installed("pw-play");
+}
+
+class Capture : public ::testing::TestWithParam<Server> {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(eventually(10.0, [] { return std::system("pactl info >/dev/null 2>&1") == 0; }))
-            << readAll(serverLog);
-        ASSERT_EQ(std::system("pactl set-default-sink test"), 0);  // what all sound taps
+        CRESTLINE_REQUIRE_COMPONENT(installed(GetParam()),
+                                    GetParam() == Server::pulseAudio ? "PulseAudio" : "PipeWire");
+        server_.emplace(GetParam());
+        ASSERT_TRUE(server_->ready()) << server_->log();
     }
 
     // A started tap whose meter holds one second of sound.
@@ -211,34 +332,28 @@ protected:
         return tap;
     }
 
-    const std::string serverLog = runtimeFolder() + "/pulseaudio.log";
-    Child server{privateServer(), serverLog};
-    ScopedAudioService scoped{std::make_shared<PulseAudioService>()};
+    PrivateServer& server() { return *server_; }
+
+    std::optional<PrivateServer> server_;
+    ScopedSoundServer scoped{std::make_shared<PulseSoundServer>()};
     LogCapture logs;
 };
 
-struct ToolRun {
-    int exitCode = -1;
-    std::vector<std::string> lines;  // stdout
-    std::string errors;              // stderr
-};
+// Only one of the kinds.
+class PulseAudioCapture : public Capture {};
+class PipeWireCapture : public Capture {};
 
-// crestline-meter with `arguments`, from the build's bin folder (the test main always names it).
-ToolRun meter(const std::string& arguments) {
-    const std::string out = runtimeFolder() + "/out";
-    const std::string err = runtimeFolder() + "/err";
-    const int status = std::system(("'" + std::string(std::getenv("CRESTLINE_BIN_DIR")) + "/crestline-meter' " +
-                                    arguments + " >'" + out + "' 2>'" + err + "' </dev/null")
-                                       .c_str());
-    ToolRun result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, readAll(err)};
-    std::ifstream lines(out);
-    for (std::string line; std::getline(lines, line);) result.lines.push_back(line);
-    return result;
+std::string serverName(const ::testing::TestParamInfo<Server>& info) {
+    return info.param == Server::pulseAudio ? "PulseAudio" : "PipeWire";
 }
 
 }  // namespace
 
-TEST_F(PulseCapture, TapOfOnePlayerLeavesTheOtherOutAndAllSoundHasBoth) {
+INSTANTIATE_TEST_SUITE_P(Servers, Capture, ::testing::Values(Server::pulseAudio, Server::pipeWire), serverName);
+INSTANTIATE_TEST_SUITE_P(Server, PulseAudioCapture, ::testing::Values(Server::pulseAudio), serverName);
+INSTANTIATE_TEST_SUITE_P(Server, PipeWireCapture, ::testing::Values(Server::pipeWire), serverName);
+
+TEST_P(Capture, TapOfOnePlayerLeavesTheOtherOutAndAllSoundHasBoth) {
     const Child left = play(sideTone("left.raw", 0));
     const Child right = play(sideTone("right.raw", 1));
     ASSERT_TRUE(playing(left) && playing(right));
@@ -250,7 +365,7 @@ TEST_F(PulseCapture, TapOfOnePlayerLeavesTheOtherOutAndAllSoundHasBoth) {
     EXPECT_DOUBLE_EQ(tap->sampleRate(), 48000.0);
     ASSERT_TRUE(tap->device());
     EXPECT_EQ(tap->device()->uid, "test");
-    EXPECT_EQ(tap->device()->streamChannels, std::vector<int>{2});
+    EXPECT_EQ(tap->device()->channels, 2);
     EXPECT_TRUE(logs.contains("Crestline: 1 buffers [2ch/"));
     EXPECT_TRUE(logs.contains("b], skip 0, mode tapOnly, per stream, 1 paren, 48000.0 Hz"));
     tap.reset();
@@ -258,16 +373,16 @@ TEST_F(PulseCapture, TapOfOnePlayerLeavesTheOtherOutAndAllSoundHasBoth) {
     for (const auto source : {TapSource::automatic(), TapSource::mixdown()}) {
         LevelMeter all;
         tap = measure(0, source, all);
-        EXPECT_EQ(tap->processObjectID(), 0u);
+        EXPECT_FALSE(tap->sinkInput());
         EXPECT_EQ(tap->usingMixdown(), source == TapSource::mixdown());
         EXPECT_NEAR(all.db(0), sineDb(0.25), 0.05);
         EXPECT_NEAR(all.db(1), sineDb(0.25), 0.05);
     }
 }
 
-TEST_F(PulseCapture, EightChannelsDeliverAPairUnmixedAndTheMixdownAfterItsGain) {
+TEST_P(Capture, EightChannelsDeliverAPairUnmixedAndTheMixdownAfterItsGain) {
     const Child player = play(tone("graded.raw", 8, [](int c) { return (c + 1) / 16.0; }), 8, "octo", kOctoMap);
-    ASSERT_TRUE(playing(player));
+    ASSERT_TRUE(playing(player, "octo"));
     LevelMeter meter;
     auto tap = measure(player.pid(), TapSource::pair(2), meter);
     ASSERT_EQ(tap->pairMap().size(), 4u);
@@ -284,7 +399,7 @@ TEST_F(PulseCapture, EightChannelsDeliverAPairUnmixedAndTheMixdownAfterItsGain) 
     EXPECT_NEAR(mixed.db(1), sineDb(1.25), 0.05);
 }
 
-TEST_F(PulseCapture, ToolMetersOneProcessOrAllSoundAndPrintsTheFileJsonWithItsSource) {
+TEST_P(Capture, ToolMetersOneProcessOrAllSoundAndPrintsTheFileJsonWithItsSource) {
     const Child player = play(minus23Tone());
     ASSERT_TRUE(playing(player));
     const std::string pid = std::to_string(player.pid());
@@ -315,15 +430,15 @@ TEST_F(PulseCapture, ToolMetersOneProcessOrAllSoundAndPrintsTheFileJsonWithItsSo
     EXPECT_NEAR(last["momentary"].get<double>(), -23.0, 0.2);
 }
 
-TEST_F(PulseCapture, APidWithoutSoundOrNoServerFailsInOneToolLineWithStatusTwoAndIsLoggedOnce) {
+TEST_P(Capture, APidWithoutSoundOrNoServerFailsInOneToolLineWithStatusTwoAndIsLoggedOnce) {
     ToolRun run = meter("--capture --pid " + std::to_string(getpid()) + " --seconds 1");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.lines.empty());
     EXPECT_EQ(run.errors, "crestline-meter: Ableton heeft nog geen actief audioproces (OSStatus 0)\n");
 
-    server.end();
+    server().stop();
     try {
-        CA::processObject(1234);
+        ProcessTap::sinkInputOf(1234);
         ADD_FAILURE() << "no failure";
     } catch (const CoreAudioError& error) {
         EXPECT_EQ(error.description(), "Ableton heeft nog geen actief audioproces (OSStatus 1937010544)");
@@ -336,7 +451,7 @@ TEST_F(PulseCapture, APidWithoutSoundOrNoServerFailsInOneToolLineWithStatusTwoAn
     EXPECT_EQ(run.errors, "crestline-meter: Process tap aanmaken mislukt (OSStatus 1937010544)\n");
 }
 
-TEST_F(PulseCapture, APlayerQuittingStopsTheTapAndEndsTheToolRunWithWhatWasMetered) {
+TEST_P(Capture, APlayerQuittingStopsTheTapAndEndsTheToolRunWithWhatWasMetered) {
     Child player = play(minus23Tone());
     ASSERT_TRUE(playing(player));
     const std::string pid = std::to_string(player.pid());
@@ -357,8 +472,120 @@ TEST_F(PulseCapture, APlayerQuittingStopsTheTapAndEndsTheToolRunWithWhatWasMeter
     EXPECT_NE(run.errors.find("crestline-meter: pid:" + pid + ": the sound stopped after"), std::string::npos)
         << run.errors;
     ASSERT_TRUE(eventually(5.0, [&] { return tap.streamFailed(); }));
+    EXPECT_EQ(tap.failure(), RecordingEnd::streamGone);
     EXPECT_TRUE(logs.contains("Crestline: audiostream gestopt ("));
     const auto count = tap.callbackCount();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(tap.callbackCount(), count);
+}
+
+TEST_P(PulseAudioCapture, ServerKilledMidCaptureIsReportedAndANewAttachAfterItsRestartMeters) {
+    {
+        AudioEngine engine;
+        auto player = std::make_unique<Child>(play(minus23Tone()));
+        ASSERT_TRUE(playing(*player));
+        engine.attach(player->pid(), TapMode::tapOnly, TapSource::automatic());
+        ASSERT_TRUE(eventually(10.0, [&] { return engine.tap()->callbackCount() > 10; }));
+
+        server().stop();
+        ASSERT_TRUE(eventually(5.0, [&] { return !engine.hasLiveTap(); }));
+        EXPECT_EQ(engine.tap()->failure(), RecordingEnd::serverGone);
+        player.reset();
+
+        server().start();
+        ASSERT_TRUE(server().ready()) << server().log();
+        player = std::make_unique<Child>(play(minus23Tone()));
+        ASSERT_TRUE(playing(*player));
+        engine.attach(player->pid(), TapMode::tapOnly, TapSource::automatic());
+        EXPECT_TRUE(engine.hasLiveTap());
+        ASSERT_TRUE(eventually(10.0, [&] { return engine.meter().reading().momentary > -24.0; }));
+        EXPECT_NEAR(engine.meter().reading().momentary, -23.0, 0.3);
+
+        // The tool sees the server go and says so, after what it measured.
+        std::thread killer([&] {
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            server().stop();
+        });
+        const ToolRun run = meter("--capture --seconds 20");
+        killer.join();
+        EXPECT_EQ(run.exitCode, 2);
+        ASSERT_EQ(run.lines.size(), 1u);
+        EXPECT_NEAR(json::parse(run.lines.back())["maxMomentary"].get<double>(), -23.0, 0.3);
+        EXPECT_NE(run.errors.find("crestline-meter: all: the sound server went away after"), std::string::npos)
+            << run.errors;
+    }
+}
+
+TEST_P(PulseAudioCapture, AServerThatStopsAnsweringFailsAnAttachWithinTwoSecondsAndNeverHoldsTheMainThread) {
+    {
+        AudioEngine engine;
+        engine.attach(0, TapMode::tapOnly, TapSource::automatic());
+        ASSERT_TRUE(eventually(10.0, [&] { return engine.tap()->callbackCount() > 0; }));
+        server().pulseServer().signal(SIGSTOP);
+
+        // What the main thread calls returns at once.
+        double slowest = 0.0;
+        const auto timed = [&](const std::function<void()>& call) {
+            const auto start = std::chrono::steady_clock::now();
+            call();
+            slowest = std::max(slowest, secondsSince(start));
+        };
+        timed([&] { engine.beginAttach(0, TapMode::tapOnly, TapSource::automatic()); });
+        timed([&] { EXPECT_FALSE(engine.finishAttach()); });
+        timed([&] { engine.liveSampleRate(); });
+        timed([&] { engine.hasLiveTap(); });
+        timed([&] { engine.tap()->refreshAutoSelection(); });
+        EXPECT_LT(slowest, 0.1);
+
+        // The worker's attempt fails within its two seconds; each look costs nothing.
+        const auto start = std::chrono::steady_clock::now();
+        std::string failure;
+        ASSERT_TRUE(eventually(5.0, [&] {
+            bool done = false;
+            timed([&] {
+                try {
+                    done = engine.finishAttach();
+                } catch (const CoreAudioError& error) {
+                    failure = error.description();
+                    done = true;
+                }
+            });
+            return done;
+        }));
+        EXPECT_EQ(failure, "Process tap aanmaken mislukt (OSStatus 1937010544)");
+        EXPECT_LT(secondsSince(start), 2.5);
+        EXPECT_LT(slowest, 0.1);
+        EXPECT_FALSE(engine.tap());
+
+        // A blocking attach gives up within the same bound.
+        const auto direct = std::chrono::steady_clock::now();
+        EXPECT_THROW(engine.attach(0, TapMode::tapOnly, TapSource::automatic()), CoreAudioError);
+        EXPECT_LT(secondsSince(direct), 2.5);
+        server().pulseServer().signal(SIGCONT);
+    }
+}
+
+TEST_P(PipeWireCapture, ANativePlayerIsFoundThroughItsClient) {
+    const Child player({"pw-play", "--target", "test", tone("minus23.wav", 2,
+                                                            [](int) { return std::pow(10.0, -23.0 / 20.0); }, true)});
+    ASSERT_TRUE(playing(player));
+    LevelMeter meter;
+    auto tap = measure(player.pid(), TapSource::automatic(), meter);
+    EXPECT_NEAR(meter.db(0), -23.0 - 3.01, 0.1);
+    EXPECT_NEAR(meter.db(1), -23.0 - 3.01, 0.1);
+}
+
+TEST_P(PipeWireCapture, ASessionManagerThatDiesStallsTheRecordingAndTheToolSaysSo) {
+    const Child player = play(minus23Tone());
+    ASSERT_TRUE(playing(player));
+    std::thread killer([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        server().stopSessionManager();
+    });
+    const ToolRun run = meter("--capture --pid " + std::to_string(player.pid()) + " --seconds 20");
+    killer.join();
+    EXPECT_EQ(run.exitCode, 2);
+    ASSERT_EQ(run.lines.size(), 1u);
+    EXPECT_NEAR(json::parse(run.lines.back())["maxMomentary"].get<double>(), -23.0, 0.3);
+    EXPECT_NE(run.errors.find("the recording stalled after"), std::string::npos) << run.errors;
 }
