@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/app/desktop_session.h"
+#include "tests/support/components.h"
 
 namespace crestline {
 namespace {
@@ -15,7 +16,8 @@ class PointerEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         const std::string failure = desktop.start();
-        if (!failure.empty()) GTEST_SKIP() << failure;
+        CRESTLINE_REQUIRE_COMPONENT(desktop.missing().empty(), desktop.missing());
+        ASSERT_TRUE(failure.empty()) << failure;
     }
 
     bool xdotool(const std::string& arguments) const {
