@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/process_launch.h"
+#include "settings/module_options.h"
 
 namespace crestline {
 
@@ -84,6 +85,9 @@ public:
     virtual void setFillPending() = 0;
     virtual void requestTrustIfNeeded() = 0;
     virtual void redraw() = 0;
+    // The bar's module selection changed: a selection in the pinned bar
+    // takes the keyboard (for Delete), none gives it back to Live.
+    virtual void selectionChanged(std::optional<ColorArea> /*module*/) {}
     // The effective mode: floating when standalone or "barMode" says so.
     virtual bool floating() const = 0;
     virtual bool barShown() const = 0;

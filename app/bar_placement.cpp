@@ -196,6 +196,7 @@ void BarPlacement::layoutBar() {
     const double height = settings_.barHeight() > 0.0 ? settings_.barHeight() : placement::kDefaultBarHeight;
     if (floating()) {
         view_.setTopInset(0.0);
+        view_.setHeightHandle(!floating_->isFullScreen());
         if (floating_->isFullScreen()) return;
         const auto origin = settings_.floatingOrigin();
         FloatingValues stored;
@@ -213,6 +214,8 @@ void BarPlacement::layoutBar() {
     const DesktopRect frame = pinnedFrame(all[static_cast<std::size_t>(*index)], height);
     view_.setTopInset(0.0);
     view_.setNotchGap(std::nullopt);
+    // Fitted, Live's top edge sizes the bar; otherwise its own bottom edge.
+    view_.setHeightHandle(!settings_.fitAbleton());
     setFrame(*pinned_, frame);
     // Above everything while Live covers another screen; a plain dock else.
     desktop_.pinAsDock(*pinned_, frame, liveFullScreen());

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/bar_commands.h"
 #include "bar/bar_theme.h"
 #include "bar/bar_view.h"
 #include "bar/engine_meter_source.h"
@@ -108,6 +109,14 @@ void CrestlineApp::start(bool timers) {
         return std::nullopt;
     };
     placement_ = makePlacement_(*this);
+    Placement* placement = placement_.get();
+    commands_ = BarCommands::install(settings_, *view_, *engine_,
+                                     {.relayout = [placement] { placement->layoutBar(); },
+                                      .redraw = [placement] { placement->redraw(); },
+                                      .selectionChanged =
+                                          [placement](std::optional<ColorArea> area) {
+                                              placement->selectionChanged(area);
+                                          }});
 
     standalone_ = !launchedAtLogin_ && !liveRunning;
     engine_->meter().setAutoResetEnabled(settings_.autoResetAfterSilence());
@@ -152,6 +161,7 @@ void CrestlineApp::shutDown() {
     // No audio callback runs after this.
     engine_->detach();
     if (view_) view_->transportLastMessage = nullptr;
+    if (commands_) commands_->uninstall();
     if (placement_) placement_->shutDown();
 }
 

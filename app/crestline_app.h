@@ -36,6 +36,7 @@
 
 namespace crestline {
 
+class BarCommands;
 class BarView;
 class EngineMeterSource;
 class LiveHelperReceiver;
@@ -186,6 +187,7 @@ private:
     std::unique_ptr<LiveHelperReceiver> helperReceiver_;
     PlacementFactory makePlacement_;
     std::unique_ptr<Placement> placement_;
+    std::shared_ptr<BarCommands> commands_;  // the bar's gestures, answered
 
     QTimer timer_;
     QTimer settingsTimer_;

@@ -89,6 +89,10 @@ void DesktopPlacement::redraw() {
     if (placement_) placement_->widget().update();
 }
 
+void DesktopPlacement::selectionChanged(std::optional<ColorArea> module) {
+    if (placement_) placement_->selectionChanged(module);
+}
+
 bool DesktopPlacement::floating() const { return !placement_ || placement_->floating(); }
 
 bool DesktopPlacement::barShown() const { return placement_ && placement_->barShown(); }

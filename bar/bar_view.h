@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bar/bar_menu.h"
 #include "bar/bar_theme.h"
 #include "bar/canvas.h"
 #include "bar/geometry.h"
@@ -114,6 +115,13 @@ public:
     void setTopInset(double points) { topInset_ = std::max(0.0, points); }
     void setNotchGap(std::optional<NotchGap> gap) { notchGap_ = gap; }
     void setHasTitleBar(bool on) { hasTitleBar_ = on; }
+    bool hasTitleBar() const { return hasTitleBar_; }
+    double topInset() const { return topInset_; }
+    const std::optional<NotchGap>& notchGap() const { return notchGap_; }
+    // Whether the bottom edge drags the bar's height: off while the bar sits
+    // in a full-screen strip or Live's window is fitted under it.
+    void setHeightHandle(bool shown) { heightHandle_ = shown; }
+    bool heightHandle() const { return heightHandle_; }
     // Sets the bar theme, rebuilds the per-module themes from the modules'
     // accents and empties the text cache.
     void setTheme(const BarTheme& theme);
@@ -141,7 +149,30 @@ public:
     // points, and whether the drag ended. The host bounds it and lays out.
     std::function<void(double height, bool finished)> onHeightDrag;
 
+    // ---- Callbacks of the pointer's gestures (set by the window owner) ----
+    // Every press and context-menu request, before anything else.
+    std::function<void()> onClicked;
+    // A click on a reset zone.
+    std::function<void(ResetTarget)> onReset;
+    std::function<void(std::optional<ColorArea>)> onSelectionChanged;
+    // A module was dragged off the bar, or removed with Delete.
+    std::function<void(ColorArea)> onLayoutHide;
+    // A module was dropped at `index` among the others.
+    std::function<void(ColorArea, int index)> onLayoutMove;
+    // Kept for the window owner; no gesture calls it.
+    std::function<void()> onModulesMoved;
+    // The menus of a module (gear, right-click) and of the add button;
+    // nothing shows no menu.
+    std::function<std::unique_ptr<BarMenu>(ColorArea)> moduleMenu;
+    std::function<std::unique_ptr<BarMenu>()> addMenu;
+    std::function<std::vector<DrawerControl>(ColorArea)> moduleControls;
+    // One of the application's own menus is open (no hint then).
+    std::function<bool()> applicationMenuOpen;
+
     PointerState pointer;
+    // The divider under the pointer or being dragged; kept across frames
+    // by module (see keepActiveLine).
+    void setActiveLine(std::optional<TrailingLine> line) { layout_.activeLine = std::move(line); }
 
     // ---- Drawing -----------------------------------------------------------
     // Draws one frame onto a painter whose device has `scale()` pixels per
@@ -161,6 +192,11 @@ public:
     bool step();
 
     const BarLayout& layout() const { return layout_; }
+    Settings& settings() { return settings_; }
+    const Clock& clock() const { return clock_; }
+    // Modules of the order other than `excluding` whose shape's middle lies
+    // left of `x`: where a module dropped at x goes.
+    int moduleDropIndex(double x, std::optional<ColorArea> excluding) const;
     const PeakHold& peaks() const { return meter_.peaks(); }
     void resetPeaks() { meter_.resetPeaks(); }
     TextCache& texts() { return texts_; }
@@ -196,7 +232,6 @@ private:
     void drawGearIcon(const Rect& rect, Canvas& canvas);
     void drawGrip(const Rect& rect, Canvas& canvas);
     void drawGrabLine(double x, const Rect& rect, Canvas& canvas);
-    int moduleDropIndex(double x, std::optional<ColorArea> excluding) const;
     void rebuildAreaThemes();
     void postFrameChanged();
 
@@ -213,6 +248,7 @@ private:
     double topInset_ = 0.0;
     std::optional<NotchGap> notchGap_;
     bool hasTitleBar_ = false;
+    bool heightHandle_ = true;
 
     BarTheme theme_;
     std::map<ColorArea, BarTheme> areaThemes_;

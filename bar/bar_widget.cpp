@@ -1,5 +1,9 @@
 #include "bar/bar_widget.h"
 
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
@@ -8,15 +12,31 @@
 #include <cmath>
 
 #include "bar/bar_view.h"
+#include "bar/hint_panel.h"
+#include "bar/poof.h"
 
 namespace crestline {
 
-BarWidget::BarWidget(BarView& view, QWidget* parent) : QWidget(parent), view_(view) {
+BarWidget::BarWidget(BarView& view, QWidget* parent)
+    : QWidget(parent),
+      view_(view),
+      pointer_(std::make_unique<BarPointer>(view, static_cast<PointerHost&>(*this))),
+      hintPanel_(std::make_unique<HintPanel>()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
+    // A click gives the bar the keyboard, so Delete reaches a selected module.
+    setFocusPolicy(Qt::ClickFocus);
     link_.setTimerType(Qt::PreciseTimer);
     connect(&link_, &QTimer::timeout, this, [this] { tick(); });
+    hintTimer_.setSingleShot(true);
+    hintTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&hintTimer_, &QTimer::timeout, this, [this] { pointer_->hintTimerFired(); });
     view_.setBounds({static_cast<double>(width()), static_cast<double>(height())});
+}
+
+BarWidget::~BarWidget() {
+    hintTimer_.stop();
+    pointer_.reset();
 }
 
 QSize BarWidget::minimumSizeHint() const {
@@ -24,6 +44,14 @@ QSize BarWidget::minimumSizeHint() const {
 }
 
 QSize BarWidget::sizeHint() const { return {900, 36}; }
+
+Point BarWidget::barPoint(QPointF widgetPosition) const {
+    return {widgetPosition.x(), static_cast<double>(height()) - widgetPosition.y()};
+}
+
+QPointF BarWidget::widgetPosition(Point barPoint) const {
+    return {barPoint.x, static_cast<double>(height()) - barPoint.y};
+}
 
 void BarWidget::paintEvent(QPaintEvent*) {
     view_.setBounds({static_cast<double>(width()), static_cast<double>(height())});
@@ -46,12 +74,126 @@ void BarWidget::wheelEvent(QWheelEvent* event) {
     // Qt's y grows downwards and its wheel gives positive values away from
     // the user; the view scrolls content left for positive deltas.
     if (view_.scrollWheel(delta.x(), delta.y(), precise)) {
+        pointer_->scrolled();
         update();
         event->accept();
         return;
     }
     QWidget::wheelEvent(event);
 }
+
+// ---- Pointer and keys ----------------------------------------------------------
+
+BarPointer::Event BarWidget::eventOf(const QMouseEvent& event, int clicks) {
+    lastPointer_ = event.globalPosition();
+    return {barPoint(event.position()), event.globalPosition(), clicks};
+}
+
+void BarWidget::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    pressed_ = true;
+    pointer_->press(eventOf(*event));
+    event->accept();
+}
+
+void BarWidget::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mouseDoubleClickEvent(event);
+        return;
+    }
+    pressed_ = true;
+    pointer_->press(eventOf(*event, 2));
+    event->accept();
+}
+
+void BarWidget::mouseMoveEvent(QMouseEvent* event) {
+    if (pressed_ && event->buttons().testFlag(Qt::LeftButton)) {
+        pointer_->drag(eventOf(*event));
+    } else {
+        pointer_->move(eventOf(*event));
+    }
+    event->accept();
+}
+
+void BarWidget::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !pressed_) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    pressed_ = false;
+    pointer_->release(eventOf(*event));
+    event->accept();
+}
+
+void BarWidget::leaveEvent(QEvent* event) {
+    pointer_->leave();
+    QWidget::leaveEvent(event);
+}
+
+void BarWidget::contextMenuEvent(QContextMenuEvent* event) {
+    lastPointer_ = event->globalPos();
+    const BarPointer::Event at{barPoint(event->pos()), QPointF(event->globalPos()), 1};
+    if (pointer_->contextMenu(at)) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+}
+
+void BarWidget::keyPressEvent(QKeyEvent* event) {
+    if (pointer_->key(event->key())) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+// ---- PointerHost ---------------------------------------------------------------
+
+void BarWidget::setCursor(PointerCursor cursor) {
+    switch (cursor) {
+        case PointerCursor::arrow: unsetCursor(); return;
+        case PointerCursor::resizeLeftRight: QWidget::setCursor(Qt::SizeHorCursor); return;
+        case PointerCursor::resizeUpDown: QWidget::setCursor(Qt::SizeVerCursor); return;
+        case PointerCursor::openHand: QWidget::setCursor(Qt::OpenHandCursor); return;
+        case PointerCursor::closedHand: QWidget::setCursor(Qt::ClosedHandCursor); return;
+        case PointerCursor::pointingHand: QWidget::setCursor(Qt::PointingHandCursor); return;
+        case PointerCursor::disappearingItem: QWidget::setCursor(Qt::ForbiddenCursor); return;
+    }
+}
+
+QPointF BarWidget::toDesktop(Point at) const { return mapToGlobal(widgetPosition(at)); }
+
+QRectF BarWidget::windowFrame() const { return QRectF(window()->geometry()); }
+
+void BarWidget::setWindowFrame(const QRectF& frame) { window()->setGeometry(frame.toAlignedRect()); }
+
+std::optional<QRectF> BarWidget::visibleScreenFrame(QPointF at) const {
+    if (!isVisible()) return std::nullopt;
+    QScreen* display = QGuiApplication::screenAt(at.toPoint());
+    if (display == nullptr) display = screen();
+    if (display == nullptr) return std::nullopt;
+    return QRectF(display->availableGeometry());
+}
+
+void BarWidget::showHint(Hint hint, QPointF at, const QRectF& visible) {
+    hintPanel_->showHint(hint, view_.barTheme(), at, visible);
+}
+
+void BarWidget::hideHint() { hintPanel_->hide(); }
+
+void BarWidget::startHintTimer(double seconds) {
+    hintTimer_.start(static_cast<int>(std::ceil(std::clamp(seconds, 0.0, 10.0) * 1000.0)));
+}
+
+void BarWidget::stopHintTimer() { hintTimer_.stop(); }
+
+void BarWidget::poof(QPointF at) { showPoof(at.toPoint()); }
+
+// ---- Display link --------------------------------------------------------------
 
 void BarWidget::showEvent(QShowEvent* event) {
     startLink();
@@ -60,6 +202,8 @@ void BarWidget::showEvent(QShowEvent* event) {
 
 void BarWidget::hideEvent(QHideEvent* event) {
     link_.stop();
+    pressed_ = false;
+    pointer_->leftWindow();
     QWidget::hideEvent(event);
 }
 

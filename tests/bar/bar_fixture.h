@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QImage>
 #include <cstdlib>
 #include <filesystem>
@@ -19,12 +19,13 @@
 
 namespace crestline::testing {
 
-// Fonts and images need one QGuiApplication per process; it lives until exit.
+// Fonts and images need one application object per process, and the bar's
+// widgets a QApplication; it lives until exit.
 inline QGuiApplication& guiApplication() {
     static int argc = 1;
     static char name[] = "bar_tests";
     static char* argv[] = {name, nullptr};
-    static QGuiApplication* app = new QGuiApplication(argc, argv);
+    static QGuiApplication* app = new QApplication(argc, argv);
     return *app;
 }
 
