@@ -72,7 +72,9 @@ TEST(Relaunch, ArgumentsDropEarlierSetsAndStartWindowsProgramsThroughWine) {
 TEST(Relaunch, StartsTheProgramDetachedAndSaysWhenItCannot) {
     const fs::path marker = fs::temp_directory_path() / ("crestline-relaunch-" + std::to_string(::getpid()));
     fs::remove(marker);
-    const LaunchRecord record{{"/bin/sh", "-c", "echo \"$SET\" > \"$1\"", "sh", marker.string()},
+    // Written aside and renamed: the marker appears only with its text.
+    const LaunchRecord record{{"/bin/sh", "-c", "echo \"$SET\" > \"$1.part\" && mv \"$1.part\" \"$1\"", "sh",
+                               marker.string()},
                               {"SET=in its environment", "PATH=/usr/bin:/bin"},
                               "/"};
     ASSERT_TRUE(relaunch(record, std::nullopt));
