@@ -76,7 +76,10 @@ void BarCommands::reset(ResetTarget target) {
         case ResetTarget::Kind::integrated: engine_.resetIntegrated(); break;
         case ResetTarget::Kind::truePeak: engine_.resetTruePeak(); break;
         case ResetTarget::Kind::peakHold: view_.resetPeaks(); break;
-        case ResetTarget::Kind::history: engine_.resetHistory(); break;
+        case ResetTarget::Kind::history:
+            engine_.resetHistory();
+            if (hooks_.clearTransportSamples) hooks_.clearTransportSamples();
+            break;
         // The view's own steps; nothing of the engine changes.
         case ResetTarget::Kind::windowStep:
         case ResetTarget::Kind::graphView:

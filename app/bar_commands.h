@@ -31,6 +31,7 @@ public:
         std::function<void()> relayout;  // the window's frame and the bar, anew
         std::function<void()> redraw;
         std::function<void(std::optional<ColorArea>)> selectionChanged;
+        std::function<void()> clearTransportSamples;  // with the loudness history
     };
 
     static std::shared_ptr<BarCommands> install(Settings& settings, BarView& view, AudioEngine& engine, Hooks hooks);

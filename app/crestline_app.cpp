@@ -116,7 +116,8 @@ void CrestlineApp::start(bool timers) {
                                       .selectionChanged =
                                           [placement](std::optional<ColorArea> area) {
                                               placement->selectionChanged(area);
-                                          }});
+                                          },
+                                      .clearTransportSamples = [sync = sync_.get()] { sync->clearSamples(); }});
 
     standalone_ = !launchedAtLogin_ && !liveRunning;
     engine_->meter().setAutoResetEnabled(settings_.autoResetAfterSilence());

@@ -80,6 +80,13 @@ void LiveSync::stop() {
     if (midi_) midi_->close();
 }
 
+void LiveSync::clearSamples() {
+    std::scoped_lock held(lock_);
+    state_.index = 0;
+    state_.filled = 0;
+    state_.lastSample = 0.0;
+}
+
 void LiveSync::receive(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return;
     const double now = clock_.now();

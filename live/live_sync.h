@@ -75,6 +75,10 @@ public:
     // For the ordered shut-down; the destructor does it too.
     void stop();
 
+    // Forgets the recorded (host time, beat) samples, as clearing the
+    // loudness history does: the timeline marks start afresh. Takes the lock.
+    void clearSamples();
+
     // The estimated beat at host time `at` and the tempo, or nothing when the
     // transport is not followed reliably (stopped, stale, too few or
     // inconsistent samples, implausible tempo). Takes the lock.

@@ -314,6 +314,15 @@ TEST(LiveSyncSamples, ForEachSampleWalksTheRingOldestFirstFromAGivenTime) {
     EXPECT_EQ(all.back().second, LiveSync::kRingSize + 9.0);
     for (std::size_t i = 1; i < all.size(); ++i) ASSERT_LT(all[i - 1].first, all[i].first);
     EXPECT_EQ(rig.samples(all[all.size() - 5].first), std::vector(all.end() - 5, all.end()));
+
+    // Clearing the history forgets the samples; the next ones start afresh.
+    rig.sync.clearSamples();
+    EXPECT_TRUE(rig.samples().empty());
+    EXPECT_FALSE(rig.sync.beatClock(rig.clock.now()));
+    rig.clock.advance(0.0625);
+    rig.position(5);
+    ASSERT_EQ(rig.samples().size(), 1u);
+    EXPECT_EQ(rig.samples().front().second, 5.0);
 }
 
 }  // namespace
