@@ -458,11 +458,11 @@ std::optional<Sink> PulseSoundServer::defaultSink(Deadline deadline) {
 
 std::unique_ptr<Recording> PulseSoundServer::record(const Sink& sink, std::optional<std::uint32_t> sinkInput,
                                                     RecordingCallbacks callbacks, Deadline deadline) {
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(sink.rate), static_cast<std::uint8_t>(sink.channels)};
+    pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(sink.rate), static_cast<std::uint8_t>(sink.channels)};
     pa_channel_map map;
     if (sink.channels < 1 || sink.channels > static_cast<int>(PA_CHANNELS_MAX) || !(sink.rate >= 1.0 && sink.rate <= PA_RATE_MAX) ||
-        !pa_sample_spec_valid(&spec) || pa_channel_map_parse(&map, sink.channelMap.c_str()) == nullptr ||
-        !pa_channel_map_compatible(&map, &spec)) {
+        !pa_sample_spec_valid(&format) || pa_channel_map_parse(&map, sink.channelMap.c_str()) == nullptr ||
+        !pa_channel_map_compatible(&map, &format)) {
         throw ServerError(ServerStatus::refused, "sink heeft een onbruikbaar formaat");
     }
     auto recording = std::make_unique<PulseRecording>();
@@ -476,7 +476,7 @@ std::unique_ptr<Recording> PulseSoundServer::record(const Sink& sink, std::optio
     impl_->connect(deadline);
     pa_context* context = impl_->context;
     recording->context = pa_context_ref(context);
-    pa_stream* stream = pa_stream_new(context, "Crestline", &spec, &map);
+    pa_stream* stream = pa_stream_new(context, "Crestline", &format, &map);
     if (stream == nullptr) throw errorOf(pa_context_errno(context));
     recording->stream = stream;
     if (sinkInput && pa_stream_set_monitor_stream(stream, *sinkInput) != 0) throw errorOf(pa_context_errno(context));
@@ -491,7 +491,7 @@ std::unique_ptr<Recording> PulseSoundServer::record(const Sink& sink, std::optio
     attributes.tlength = static_cast<std::uint32_t>(-1);
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
-    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentMicroseconds, &spec));
+    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentMicroseconds, &format));
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_NO_REMIX_CHANNELS | PA_STREAM_DONT_MOVE);
     const std::string monitor = sink.name + ".monitor";

@@ -83,7 +83,7 @@ void play(Tone& tone) {
         if (quitting.load()) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 2};
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 2};
     // A short buffer, so "sound off" is heard off within a few blocks.
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<uint32_t>(-1);
@@ -92,7 +92,7 @@ void play(Tone& tone) {
     attributes.minreq = static_cast<uint32_t>(-1);
     attributes.fragsize = static_cast<uint32_t>(-1);
     int error = 0;
-    pa_simple* stream = pa_simple_new(nullptr, "Ableton Live", PA_STREAM_PLAYBACK, nullptr, "Master", &spec, nullptr,
+    pa_simple* stream = pa_simple_new(nullptr, "Ableton Live", PA_STREAM_PLAYBACK, nullptr, "Master", &format, nullptr,
                                       &attributes, &error);
     if (stream == nullptr) {
         std::fprintf(stderr, "sound unavailable: %s\n", pa_strerror(error));
