@@ -122,13 +122,14 @@ void SpectrogramRecorder::render(int span, int width, int height, double tilt, s
     const int lastColour = static_cast<int>(std::min<std::size_t>(colours.size(), 256) - 1);
 
     // Bands of each pixel row, counted from the bottom: at least one each.
-    std::vector<std::array<int, 2>> rowBands(static_cast<std::size_t>(height));
-    for (int r = 0; r < height; ++r) {
+    // Worked out where needed rather than kept in a table, so a render
+    // (one per new column, on the drawing path) takes nothing from the heap.
+    const auto rowBands = [height](int r) {
         const int lo = static_cast<int>(static_cast<std::int64_t>(r) * kBands / height);
         const int hi = std::max(lo + 1, static_cast<int>(std::min<std::int64_t>(
                                              static_cast<std::int64_t>(r + 1) * kBands / height, kBands)));
-        rowBands[static_cast<std::size_t>(r)] = {lo, hi};
-    }
+        return std::array<int, 2>{lo, hi};
+    };
 
     // The image is filled in tiles of kTile pixel columns: first the colour
     // index of every band of each column of the tile, then the image row by
@@ -169,7 +170,7 @@ void SpectrogramRecorder::render(int span, int width, int height, double tilt, s
             }
         }
         for (int r = 0; r < height; ++r) {
-            const auto [lo, hi] = rowBands[static_cast<std::size_t>(r)];
+            const auto [lo, hi] = rowBands(r);
             std::uint32_t* out = pixels.data() + static_cast<std::size_t>(height - 1 - r) * width + x0;
             const std::uint8_t* band = indices.data() + lo;
             if (hi == lo + 1) {

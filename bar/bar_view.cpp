@@ -188,7 +188,7 @@ void BarView::drawFrame(Canvas& canvas) {
     in.meter = measured.choice;
     in.meterNaturalWidth = measured.metrics.totalWidth;
     in.meterColumns = measured.columns;
-    static_cast<RowLayout&>(layout_) = layoutRow(in);
+    layoutRow(in, layout_);
     layout_.meter = measured.choice;
     layout_.metrics = measured.metrics;
     meter_.setSpread(layout_.meterSpreadNow);
@@ -266,7 +266,7 @@ void BarView::drawStatus(const LoudnessReading& reading, Canvas& canvas) {
 
 int BarView::moduleDropIndex(double x, std::optional<ColorArea> excluding) const {
     int index = 0;
-    for (ColorArea area : settings_.moduleOrder()) {
+    for (ColorArea area : settings_.moduleOrderList()) {
         if (area == excluding) continue;
         const auto shape = layout_.areaShapes.find(area);
         if (shape != layout_.areaShapes.end() && shape->second.midX() < x) ++index;
@@ -293,7 +293,7 @@ void BarView::drawModuleChrome(Canvas& canvas) {
             }
         } else {
             std::vector<Rect> others;
-            for (ColorArea area : settings_.moduleOrder()) {
+            for (ColorArea area : settings_.moduleOrderList()) {
                 if (area == drag->area) continue;
                 if (const auto s = layout_.areaShapes.find(area); s != layout_.areaShapes.end()) {
                     others.push_back(s->second);
@@ -315,10 +315,12 @@ void BarView::drawModuleChrome(Canvas& canvas) {
     }
 
     if (status_) return;
-    std::vector<std::pair<ColorArea, bool>> titled;
-    if (pointer.selectedArea) titled.emplace_back(*pointer.selectedArea, true);
-    if (pointer.hoverArea && pointer.hoverArea != pointer.selectedArea) titled.emplace_back(*pointer.hoverArea, false);
-    for (const auto& [area, selected] : titled) {
+    std::array<std::pair<ColorArea, bool>, 2> titled{};
+    std::size_t titles = 0;
+    if (pointer.selectedArea) titled[titles++] = {*pointer.selectedArea, true};
+    if (pointer.hoverArea && pointer.hoverArea != pointer.selectedArea) titled[titles++] = {*pointer.hoverArea, false};
+    for (std::size_t i = 0; i < titles; ++i) {
+        const auto [area, selected] = titled[i];
         const auto shape = layout_.areaShapes.find(area);
         if (shape == layout_.areaShapes.end()) continue;
         if (shape->second.width < kTitleBarMinimumWidth || shape->second.height < kTitleBarMinimumHeight) continue;

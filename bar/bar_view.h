@@ -60,7 +60,7 @@ class SpectrumAnalyzer;
 struct BarLayout : RowLayout, Zones {
     MeterChoice meter;
     MeterMetrics metrics;
-    std::map<ColorArea, Rect> lastShapes;
+    AreaMap<Rect> lastShapes;
     std::optional<Rect> meterHandle;  // legacy handles: never shown by the module row
     std::optional<Rect> splitHandle;
     std::optional<TrailingLine> activeLine;

@@ -214,8 +214,17 @@ void BarWidget::startLink() {
     link_.start(static_cast<int>(std::lround(1000.0 / clamped)));
 }
 
+void BarWidget::wake() {
+    if (isVisible() && !link_.isActive()) startLink();
+}
+
 void BarWidget::tick() {
-    if (view_.step()) update();
+    if (view_.step()) {
+        update();
+        return;
+    }
+    link_.stop();
+    if (onIdle) onIdle();
 }
 
 }  // namespace crestline

@@ -3,7 +3,9 @@
 // (the gestures live in BarPointer, the hints in HintPanel), and runs the
 // display link, a precise timer at the screen's refresh rate (30 to 60 Hz)
 // that redraws only while the view asks for frames (audio or transport
-// activity). Main thread only.
+// activity). Once the view asks for none the link stops, so an idle bar
+// costs no wake-ups, and says so through `onIdle`; `wake` starts it again
+// when activity returns. Main thread only.
 #pragma once
 
 #include <QTimer>
@@ -28,6 +30,12 @@ public:
     HintPanel& hintPanel() { return *hintPanel_; }
     // Called after every size change, once the view has the new bounds.
     std::function<void()> onResized;
+    // The link stopped: nothing moves until `wake`.
+    std::function<void()> onIdle;
+    // Starts the link again while shown; the next tick decides whether the
+    // view has anything to draw.
+    void wake();
+    bool linkRunning() const { return link_.isActive(); }
     QSize minimumSizeHint() const override;
     QSize sizeHint() const override;
 

@@ -204,12 +204,16 @@ void Canvas::clip(const Path& p) { painter_.setClipPath(p.qt(), Qt::IntersectCli
 void Canvas::draw(const QImage& image, const Rect& r, bool smooth) {
     if (image.isNull() || r.isEmpty()) return;
     // The painter is flipped; flip back locally so the picture stands upright.
-    painter_.save();
+    // The two things changed are put back by hand: save() and restore()
+    // allocate a painter state each, and every text goes through here.
+    const QTransform transform = painter_.worldTransform();
+    const bool wasSmooth = painter_.testRenderHint(QPainter::SmoothPixmapTransform);
     painter_.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
     painter_.translate(r.x, r.y + r.height);
     painter_.scale(1.0, -1.0);
     painter_.drawImage(QRectF(0.0, 0.0, r.width, r.height), image);
-    painter_.restore();
+    painter_.setWorldTransform(transform);
+    painter_.setRenderHint(QPainter::SmoothPixmapTransform, wasSmooth);
 }
 
 Size Canvas::textSize(std::string_view text, const Font& font) { return texts_.size(text, font); }

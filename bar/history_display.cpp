@@ -24,7 +24,7 @@ constexpr double kPillPadding = 8.0;  // points of width beyond the text
 
 std::size_t at(HistorySource source) { return static_cast<std::size_t>(source); }
 
-bool shows(const std::vector<HistorySource>& list, HistorySource source) {
+bool shows(std::span<const HistorySource> list, HistorySource source) {
     return std::find(list.begin(), list.end(), source) != list.end();
 }
 
@@ -134,7 +134,7 @@ void HistoryDisplay::appendValueText(double value, std::string& out) {
     }
 }
 
-std::string HistoryDisplay::legend(double minutes, const std::vector<HistorySource>& shown, bool shortNames) {
+std::string HistoryDisplay::legend(double minutes, std::span<const HistorySource> shown, bool shortNames) {
     char buffer[32];
     if (minutes >= 1.0 && std::isfinite(minutes)) {
         std::snprintf(buffer, sizeof buffer, "%d min", static_cast<int>(std::min(std::trunc(minutes), 1e6)));
@@ -170,7 +170,7 @@ void HistoryDisplay::draw(Canvas& canvas, const Rect& rect, const Frame& frame, 
     const double minutes = settings.historyMinutes();
     const double span = spanSeconds(minutes);
     const int count = valueCount(span);
-    const std::vector<HistorySource> shown = settings.historyShows();
+    const ShortList<HistorySource> shown = settings.historyShowsList();
     copyTracks(frame, count);
 
     const Rect field{rect.minX(), rect.minY() + kFieldInset, rect.width, rect.height - 2.0 * kFieldInset};
@@ -319,13 +319,13 @@ void HistoryDisplay::fillMarks(Canvas& canvas, double y, Marked marked, const Co
 }
 
 void HistoryDisplay::drawLegend(Canvas& canvas, const Rect& rect, const Frame& frame,
-                                const std::vector<HistorySource>& shown, const Zones& zones) {
+                                std::span<const HistorySource> shown, const Zones& zones) {
     legendRect_.reset();
     if (rect.height < kLegendFromHeight) return;
     const double minutes = frame.settings.historyMinutes();
-    if (minutes != legendMinutes_ || shown != legendShows_) {
+    if (minutes != legendMinutes_ || !std::equal(shown.begin(), shown.end(), legendShows_.begin(), legendShows_.end())) {
         legendMinutes_ = minutes;
-        legendShows_ = shown;
+        legendShows_.assign(shown.begin(), shown.end());
         legendLong_ = legend(minutes, shown, false);
         legendShort_ = legend(minutes, shown, true);
     }
@@ -348,8 +348,9 @@ void HistoryDisplay::drawLegend(Canvas& canvas, const Rect& rect, const Frame& f
 }
 
 void HistoryDisplay::drawReadout(Canvas& canvas, const Rect& rect, const Rect& field, const Frame& frame,
-                                 const std::vector<HistorySource>& shown, double span) {
+                                 std::span<const HistorySource> shown, double span) {
     readout_.clear();
+    readoutPill_.reset();
     const std::optional<double> pointer = frame.pointer.historyPointerX;
     if (!pointer || !std::isfinite(*pointer)) return;
     const double px = *pointer;
@@ -378,12 +379,24 @@ void HistoryDisplay::drawReadout(Canvas& canvas, const Rect& rect, const Rect& f
     if (shows(shown, HistorySource::integrated)) add(column.i, " I");
     add(column.peak, " TP");
 
+    // A field too narrow for the whole read-out drops its first items (the
+    // bar, then the loudest-moving series) rather than cutting the text at
+    // the field's edge; the true peak always stays.
     const Font font = LiveFont::toolbar(kTextSize);
-    const Size size = canvas.textSize(readout_, font);
+    const std::string_view separator(kSeparator);
+    Size size = canvas.textSize(readout_, font);
+    while (size.width + kPillPadding > field.width - 2.0) {
+        const std::size_t cut = readout_.find(separator);
+        if (cut == std::string::npos) break;
+        readout_.erase(0, cut + separator.size());
+        size = canvas.textSize(readout_, font);
+    }
     const double width = size.width + kPillPadding;
-    const double x = std::min(std::max(px - width / 2.0, field.minX() + 1.0), field.maxX() - width - 1.0);
+    const double x = std::max(std::min(std::max(px - width / 2.0, field.minX() + 1.0), field.maxX() - width - 1.0),
+                              field.minX() + 1.0);
     const double y = field.minY() + (frame.settings.historyDynamics() ? 5.0 : 1.0);
     const Rect pill{x, y, width, kPillHeight};
+    readoutPill_ = pill;
     canvas.fillRoundedRect(pill, 3.0, theme.fieldBackground.value_or(theme.hintBackground));
     canvas.drawText(readout_, font, theme.valueColor,
                     {pill.midX() - size.width / 2.0, pill.midY() - size.height / 2.0 - 0.5});

@@ -21,6 +21,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -79,13 +80,14 @@ public:
     static void appendValueText(double value, std::string& out);
     // The legend: the span ("1 min", "30 s") and the names of the series
     // shown, joined by " · ".
-    static std::string legend(double minutes, const std::vector<HistorySource>& shows, bool shortNames);
+    static std::string legend(double minutes, std::span<const HistorySource> shows, bool shortNames);
 
     // What the last frame drew, for tests.
     const std::vector<Column>& columns() const { return columns_; }
     const TimelineMarks& marks() const { return marks_; }
     const std::optional<Rect>& legendRect() const { return legendRect_; }
     const std::string& readout() const { return readout_; }
+    const std::optional<Rect>& readoutPill() const { return readoutPill_; }  // where the read-out went
 
 private:
     void copyTracks(const Frame& frame, int count);
@@ -97,10 +99,10 @@ private:
     // Fills the columns that `marked` accepts, neighbours joined into one rectangle.
     template <typename Marked>
     void fillMarks(Canvas& canvas, double y, Marked marked, const Colour& colour);
-    void drawLegend(Canvas& canvas, const Rect& rect, const Frame& frame, const std::vector<HistorySource>& shows,
+    void drawLegend(Canvas& canvas, const Rect& rect, const Frame& frame, std::span<const HistorySource> shows,
                     const Zones& zones);
     void drawReadout(Canvas& canvas, const Rect& rect, const Rect& field, const Frame& frame,
-                     const std::vector<HistorySource>& shows, double span);
+                     std::span<const HistorySource> shows, double span);
 
     Tracks tracks_;
     int copiedCount_ = 0;   // N of the stored copy
@@ -136,6 +138,7 @@ private:
     std::string legendShort_;
     std::optional<Rect> legendRect_;
     std::string readout_;
+    std::optional<Rect> readoutPill_;
 };
 
 }  // namespace crestline

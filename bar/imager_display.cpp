@@ -150,7 +150,9 @@ bool ImagerDisplay::fade(std::uint8_t* bytes, std::size_t count) {
 std::string ImagerDisplay::correlationText(double correlation) {
     if (!std::isfinite(correlation)) return "\xE2\x80\x93";  // –
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%+.2f", std::clamp(correlation, -9.99, 9.99));
+    // A value that rounds to zero has no side: "+0.00", never "−0.00".
+    const double shown = std::fabs(correlation) < 0.005 ? 0.0 : std::clamp(correlation, -9.99, 9.99);
+    std::snprintf(buffer, sizeof buffer, "%+.2f", shown);
     std::string text;
     for (const char* c = buffer; *c != 0; ++c) {
         if (*c == '-') {

@@ -27,8 +27,14 @@ bool hasTruePeak(const std::vector<Readout>& items) {
 
 // A bar row of the dashboards.
 struct LevelRow {
-    std::string label;
-    std::vector<double> values;  // one value, or left and right
+    struct Values {
+        std::array<double, 2> v{};
+        std::size_t count = 0;
+        std::size_t size() const { return count; }
+        double operator[](std::size_t i) const { return v[i]; }
+    };
+    const char* label = "";
+    Values values;  // one value, or left and right
     bool peak = false;
     bool sample = false;
     std::optional<ResetTarget> reset;
@@ -79,7 +85,8 @@ std::vector<Readout> LoudnessDisplay::buildReadouts(const LoudnessReading& readi
 const LoudnessDisplay::Measure& LoudnessDisplay::prepare(const LoudnessReading& reading, const Settings& settings,
                                                          const BarTheme& theme, double height, double roomWidth,
                                                          bool notch, TextCache& texts) {
-    items_ = buildReadouts(reading, settings, theme);
+    readouts(reading, meterParts(settings), settings.targetLUFS(), peaks_.clipped,
+             ReadoutColours{theme.meterFill, theme.warnColor}, items_);
     prepared_.choice = chooseLayout(height, roomWidth, notch, items_, texts);
     prepared_.metrics = metricsFor(items_, prepared_.choice, texts);
     prepared_.columns = static_cast<int>(prepared_.choice.stacked ? gridColumns(items_).size() : items_.size());
@@ -378,28 +385,29 @@ Colour integratedColour(const BarTheme& t, double integrated, std::optional<doub
     return t.meterFill.withAlpha(1.0);
 }
 
-std::vector<LevelRow> levelRows(const LoudnessReading& reading, const MeterParts& parts,
-                                       std::optional<double> target, const PeakHold& peaks) {
+// At most five rows, on the stack: the dashboards draw them every frame.
+ShortList<LevelRow> levelRows(const LoudnessReading& reading, const MeterParts& parts,
+                              std::optional<double> target, const PeakHold& peaks) {
     using Kind = ResetTarget::Kind;
-    std::vector<LevelRow> rows;
-    const auto add = [&rows](std::string label, std::vector<double> values, bool peak, bool sample,
+    ShortList<LevelRow> rows;
+    const auto add = [&rows](const char* label, LevelRow::Values values, bool peak, bool sample,
                              std::optional<ResetTarget> reset, Hint hint, bool warn) {
-        rows.push_back({std::move(label), std::move(values), peak, sample, reset, hint, warn});
+        rows.push_back({label, values, peak, sample, reset, hint, warn});
     };
-    if (parts.momentary) add("M", {reading.momentary}, false, false, std::nullopt, Hint::momentary, false);
+    if (parts.momentary) add("M", {{reading.momentary}, 1}, false, false, std::nullopt, Hint::momentary, false);
     if (parts.shortTerm) {
-        add("S", {reading.shortTerm}, false, false, ResetTarget::of(Kind::shortTerm), Hint::shortTerm, false);
+        add("S", {{reading.shortTerm}, 1}, false, false, ResetTarget::of(Kind::shortTerm), Hint::shortTerm, false);
     }
     if (parts.integrated) {
-        add("I", {reading.integrated}, false, false, ResetTarget::of(Kind::integrated), Hint::integrated,
+        add("I", {{reading.integrated}, 1}, false, false, ResetTarget::of(Kind::integrated), Hint::integrated,
             target && reading.integrated > *target + 1.0);
     }
     if (parts.truePeak) {
-        add("TP", {reading.truePeak}, true, false, ResetTarget::of(Kind::truePeak), Hint::truePeak,
+        add("TP", {{reading.truePeak}, 1}, true, false, ResetTarget::of(Kind::truePeak), Hint::truePeak,
             reading.truePeak > -1.0);
     }
     if (parts.peak) {
-        add("Peak", {peaks.shown[0], peaks.shown[1]}, true, true, ResetTarget::of(Kind::peakHold), Hint::peak,
+        add("Peak", {{peaks.shown[0], peaks.shown[1]}, 2}, true, true, ResetTarget::of(Kind::peakHold), Hint::peak,
             peaks.clipped);
     }
     return rows;
@@ -426,13 +434,13 @@ void LoudnessDisplay::drawHorizontalDashboard(const Rect& rect, const Frame& fra
         const Rect col{inner.minX(), inner.minY(), columnWidth, inner.height};
         double top = col.maxY();
         const double lineHeight = f10.lineHeight();
-        std::optional<std::string> targetLine;
+        const std::string* targetLine = nullptr;  // one of targetTexts_
         if (target) {
-            const auto texts = targetLineTexts(reading.integrated, *target, true);
-            targetLine = texts.back();
-            for (const auto& text : texts) {
-                if (widthOf(text, f10, canvas) <= col.width) {
-                    targetLine = text;
+            const std::size_t count = targetLineTexts(reading.integrated, *target, true, targetTexts_);
+            targetLine = &targetTexts_[count - 1];
+            for (std::size_t i = 0; i < count; ++i) {
+                if (widthOf(targetTexts_[i], f10, canvas) <= col.width) {
+                    targetLine = &targetTexts_[i];
                     break;
                 }
             }
@@ -497,7 +505,7 @@ void LoudnessDisplay::drawHorizontalDashboard(const Rect& rect, const Frame& fra
     }
 
     // The bar rows.
-    const std::vector<LevelRow> rows = levelRows(reading, parts, target, peaks_);
+    const ShortList<LevelRow> rows = levelRows(reading, parts, target, peaks_);
     if (rows.empty()) return;
     const double tickHeight = std::ceil(f9.lineHeight());
     const double rowsTop = inner.maxY();
@@ -527,14 +535,14 @@ void LoudnessDisplay::drawHorizontalDashboard(const Rect& rect, const Frame& fra
 
         const Colour fill = row.warn ? t.warnColor : t.meterFill;
         const Gradient& gradient = frame.gradients.of(fill);
-        std::vector<Rect> bars;
+        std::array<Rect, 2> bars{};
         if (row.values.size() == 2) {
             const double h = std::round((1.2 * barHeight - 2.0) / 2.0);
             bars = {Rect{barX, mid + 1.0, barWidth, h}, Rect{barX, mid - 1.0 - h, barWidth, h}};
         } else {
-            bars = {Rect{barX, mid - barHeight / 2.0, barWidth, barHeight}};
+            bars[0] = Rect{barX, mid - barHeight / 2.0, barWidth, barHeight};
         }
-        for (std::size_t b = 0; b < bars.size(); ++b) {
+        for (std::size_t b = 0; b < row.values.size(); ++b) {
             const Rect& bar = bars[b];
             canvas.fill(bar, t.meterTrack);
             const double v = row.values[b];
@@ -608,7 +616,8 @@ void LoudnessDisplay::drawDashboardMeter(const Rect& rect, const Frame& frame, C
         zones.addReset(zone, ResetTarget::of(ResetTarget::Kind::integrated));
         y = numberY;
         if (target) {
-            const std::string text = targetLineTexts(reading.integrated, *target, false).front();
+            targetLineTexts(reading.integrated, *target, false, targetTexts_);
+            const std::string& text = targetTexts_[0];
             y -= 4.0 + f11.lineHeight();
             canvas.drawText(text, f11, targetColour(t, reading.integrated, *target), {c.minX(), y});
             zones.addHint(Rect{c.minX(), y, c.width, f11.lineHeight()}, Hint::vsTarget);
@@ -637,7 +646,7 @@ void LoudnessDisplay::drawDashboardMeter(const Rect& rect, const Frame& frame, C
     }
 
     // Vertical bars with the scale at their left.
-    const std::vector<LevelRow> rows = levelRows(reading, parts, target, peaks_);
+    const ShortList<LevelRow> rows = levelRows(reading, parts, target, peaks_);
     if (rows.empty()) return;
     const double scaleWidth = widthOf("\xE2\x88\x92" "36", f9, canvas);
     const double barsLeft = c.minX() + scaleWidth + 8.0;

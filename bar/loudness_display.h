@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QImage>
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -81,6 +82,7 @@ private:
 
     PeakHold peaks_;
     std::vector<Readout> items_;
+    std::array<std::string, 3> targetTexts_;  // the dashboards' target line forms, kept for their storage
     Measure prepared_;
     double spread_ = 0.0;
     std::optional<StackedMeter> stackedCache_;

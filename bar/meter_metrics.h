@@ -4,6 +4,9 @@
 // measures; the row layout reads the widths. Plain values.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -34,9 +37,31 @@ struct StackedMeter {
     double columnGap = 0.0;
 };
 
+// One width per readout (eight at most) on a fixed array: the meter is
+// measured every frame.
+struct ReadoutWidths {
+    std::array<double, 8> values{};
+    std::size_t count = 0;
+
+    void assign(std::size_t n, double v) {
+        count = std::min(n, values.size());
+        std::fill(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count), v);
+    }
+    void push_back(double v) {
+        if (count < values.size()) values[count++] = v;
+    }
+    std::size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+    double& operator[](std::size_t i) { return values[i]; }
+    double operator[](std::size_t i) const { return values[i]; }
+    double back() const { return values[count - 1]; }
+    const double* begin() const { return values.data(); }
+    const double* end() const { return values.data() + count; }
+};
+
 struct MeterMetrics {
-    std::vector<double> labelWidths;
-    std::vector<double> fieldWidths;
+    ReadoutWidths labelWidths;
+    ReadoutWidths fieldWidths;
     double contentWidth = 0.0;
     double totalWidth = 0.0;  // natural width of the meter block
 };

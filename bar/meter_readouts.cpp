@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace crestline {
 
@@ -12,12 +13,16 @@ constexpr const char* kMinus = "\xE2\x88\x92";      // U+2212
 constexpr const char* kEnDash = "\xE2\x80\x93";     // U+2013
 constexpr const char* kMinusInfinity = "\xE2\x88\x92\xE2\x88\x9E";
 
-// Every "-" of a printf result becomes the typographic minus.
+// Every "-" of a printf result becomes the typographic minus. A value that
+// rounds to zero shows no sign: "−0.0" or "+0.0" would claim a side it is
+// not on.
 std::string withMinusSign(const char* format, double value) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, format, value);
+    const char* start = buffer;
+    if ((*start == '-' || *start == '+') && std::strpbrk(start, "123456789") == nullptr) ++start;
     std::string out;
-    for (const char* c = buffer; *c != 0; ++c) {
+    for (const char* c = start; *c != 0; ++c) {
         if (*c == '-') {
             out += kMinus;
         } else {
@@ -50,37 +55,56 @@ std::string formatTarget(double target) {
     if (magnitude == std::trunc(magnitude) && std::fabs(magnitude) < 1e15) {
         char buffer[32];
         std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(magnitude));
-        return std::string(kMinus) + buffer;
+        return magnitude == 0.0 ? std::string(buffer) : std::string(kMinus) + buffer;
     }
-    return std::string(kMinus) + withMinusSign("%.1f", magnitude);
+    return withMinusSign("%.1f", target);
+}
+
+std::size_t targetLineTexts(double integrated, double target, bool shortForms, std::array<std::string, 3>& out) {
+    const std::string name = formatTarget(target);
+    for (std::string& text : out) text.clear();
+    if (!std::isfinite(integrated) || integrated <= -99.0) {
+        out[0].append("Target ").append(name).append(" LUFS");
+        out[1].append("Target ").append(name);
+        return 2;
+    }
+    const double d = integrated - target;
+    if (std::fabs(d) < 0.05) {
+        out[0].append("On your ").append(name).append(" target");
+        out[1].append("On target");
+        return 2;
+    }
+    const std::string amount = formatAmount(std::fabs(d));
+    const char* side = d < 0.0 ? " LU below" : " LU over";
+    out[0].append(amount).append(side).append(" your ").append(name).append(" target");
+    if (!shortForms) return 1;
+    out[1].append(amount).append(side).append(" target");
+    out[2].append(d < 0.0 ? kMinus : "+").append(amount).append(" LU");
+    return 3;
 }
 
 std::vector<std::string> targetLineTexts(double integrated, double target, bool shortForms) {
-    const std::string name = formatTarget(target);
-    if (!std::isfinite(integrated) || integrated <= -99.0) {
-        return {"Target " + name + " LUFS", "Target " + name};
-    }
-    const double d = integrated - target;
-    if (std::fabs(d) < 0.05) return {"On your " + name + " target", "On target"};
-    const std::string amount = formatAmount(std::fabs(d)) + " LU";
-    const std::string side = d < 0.0 ? "below" : "over";
-    std::vector<std::string> texts{amount + " " + side + " your " + name + " target"};
-    if (shortForms) {
-        texts.push_back(amount + " " + side + " target");
-        texts.push_back((d < 0.0 ? std::string(kMinus) : std::string("+")) + amount);
-    }
-    return texts;
+    std::array<std::string, 3> texts;
+    const std::size_t count = targetLineTexts(integrated, target, shortForms, texts);
+    return {texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(count)};
 }
 
 std::vector<Readout> readouts(const LoudnessReading& reading, const MeterParts& parts,
                               std::optional<double> targetLUFS, bool peakClipped, const ReadoutColours& colours) {
-    using Kind = ResetTarget::Kind;
     std::vector<Readout> items;
+    readouts(reading, parts, targetLUFS, peakClipped, colours, items);
+    return items;
+}
+
+void readouts(const LoudnessReading& reading, const MeterParts& parts, std::optional<double> targetLUFS,
+              bool peakClipped, const ReadoutColours& colours, std::vector<Readout>& items) {
+    using Kind = ResetTarget::Kind;
+    items.clear();
     items.reserve(8);
-    const auto add = [&items](std::string label, std::string text, bool warn, std::optional<ResetTarget> target,
+    const auto add = [&items](std::string_view label, std::string text, bool warn, std::optional<ResetTarget> target,
                               Hint hint, bool hero = false) -> Readout& {
         Readout& r = items.emplace_back();
-        r.label = std::move(label);
+        r.label = label;
         r.text = std::move(text);
         r.warn = warn;
         r.target = target;
@@ -117,13 +141,12 @@ std::vector<Readout> readouts(const LoudnessReading& reading, const MeterParts& 
             Hint::truePeak);
     }
     if (parts.peak) add("Peak", "", peakClipped, ResetTarget::of(Kind::peakHold), Hint::peak).isPeakMeter = true;
-    return items;
 }
 
-std::vector<std::vector<int>> gridColumns(const std::vector<Readout>& items) {
-    std::array<std::vector<int>, 4> columns;
+GridColumns gridColumns(const std::vector<Readout>& items) {
+    std::array<GridColumns::Column, 4> byHint{};
     for (std::size_t i = 0; i < items.size(); ++i) {
-        int column = 3;
+        std::size_t column = 3;
         switch (items[i].hint) {
             case Hint::momentary:
             case Hint::shortTerm: column = 0; break;
@@ -133,13 +156,20 @@ std::vector<std::vector<int>> gridColumns(const std::vector<Readout>& items) {
             case Hint::psr: column = 2; break;
             default: column = 3; break;
         }
-        columns[static_cast<std::size_t>(column)].push_back(static_cast<int>(i));
+        GridColumns::Column& c = byHint[column];
+        if (c.count < c.items.size()) c.items[c.count++] = static_cast<int>(i);
     }
-    std::vector<std::vector<int>> result;
-    for (auto& column : columns) {
-        if (!column.empty()) result.push_back(std::move(column));
+    GridColumns result;
+    for (const auto& column : byHint) {
+        if (column.count > 0) result.columns[result.count++] = column;
     }
     return result;
+}
+
+std::vector<std::vector<int>> GridColumns::vectors() const {
+    std::vector<std::vector<int>> out;
+    for (const Column& column : *this) out.push_back(column.vector());
+    return out;
 }
 
 MeterLayout meterLayoutFor(double height, bool notchGap) {

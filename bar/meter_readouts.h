@@ -65,6 +65,9 @@ std::string formatTarget(double target);
 // dashboard meter the first (`shortForms` false gives only the long form of
 // a miss).
 std::vector<std::string> targetLineTexts(double integrated, double target, bool shortForms);
+// The same into strings the caller keeps between frames (their storage is
+// reused): how many of `out` hold a form.
+std::size_t targetLineTexts(double integrated, double target, bool shortForms, std::array<std::string, 3>& out);
 
 // Colours the readouts take from the theme.
 struct ReadoutColours {
@@ -74,11 +77,32 @@ struct ReadoutColours {
 
 std::vector<Readout> readouts(const LoudnessReading& reading, const MeterParts& parts,
                               std::optional<double> targetLUFS, bool peakClipped, const ReadoutColours& colours);
+// The same into a list the caller keeps between frames.
+void readouts(const LoudnessReading& reading, const MeterParts& parts, std::optional<double> targetLUFS,
+              bool peakClipped, const ReadoutColours& colours, std::vector<Readout>& items);
 
 // The stacked layout's four columns by hint (momentary and short-term;
 // integrated and vs target; LRA and PSR; the peaks), empty ones dropped;
 // indices into `items`.
-std::vector<std::vector<int>> gridColumns(const std::vector<Readout>& items);
+struct GridColumns {
+    struct Column {
+        std::array<int, 8> items{};
+        std::size_t count = 0;
+        const int* begin() const { return items.data(); }
+        const int* end() const { return items.data() + count; }
+        std::size_t size() const { return count; }
+        int front() const { return items[0]; }
+        int operator[](std::size_t i) const { return items[i]; }
+        std::vector<int> vector() const { return {begin(), end()}; }
+    };
+    std::array<Column, 4> columns{};
+    std::size_t count = 0;
+    const Column* begin() const { return columns.data(); }
+    const Column* end() const { return columns.data() + count; }
+    std::size_t size() const { return count; }
+    std::vector<std::vector<int>> vectors() const;
+};
+GridColumns gridColumns(const std::vector<Readout>& items);
 
 enum class MeterLayout { inlineRow, stacked, horizontalDashboard, dashboard };
 

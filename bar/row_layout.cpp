@@ -1,17 +1,15 @@
 #include "bar/row_layout.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <span>
 
 #include "settings/settings.h"
 
 namespace crestline {
 
 namespace {
-
-bool contains(const std::vector<ColorArea>& order, ColorArea area) {
-    return std::find(order.begin(), order.end(), area) != order.end();
-}
 
 struct GraphSlot {
     int number;
@@ -63,6 +61,19 @@ Rect rowContent(const RowInputs& in) {
 
 RowLayout layoutRow(const RowInputs& in) {
     RowLayout out;
+    layoutRow(in, out);
+    return out;
+}
+
+void layoutRow(const RowInputs& in, RowLayout& out) {
+    std::vector<PlacedModule> modules = std::move(out.modules);
+    std::vector<TrailingLine> lines = std::move(out.trailingLines);
+    modules.clear();
+    lines.clear();
+    out = RowLayout{};
+    out.modules = std::move(modules);
+    out.trailingLines = std::move(lines);
+
     const Rect content = rowContent(in);
     out.content = content;
     out.grip = in.draggable ? kGripWidth : 0.0;
@@ -91,20 +102,22 @@ RowLayout layoutRow(const RowInputs& in) {
         }
         out.scrollOffset = 0.0;
         out.graphSpan = {content.minX(), 0.0};
-        return out;
+        return;
     }
 
     // The row's own rectangle starts after the grip and the margin.
     const Rect row{out.startX, content.minY(), std::max(0.0, content.maxX() - out.startX), content.height};
-    const std::vector<ColorArea> order = in.settings.moduleOrder();
-    std::vector<GraphSlot> graphs;
+    const ShortList<ColorArea> order = in.settings.moduleOrderList();
+    std::array<GraphSlot, Settings::kGraphSlots> graphSlots{};
+    std::size_t graphCount = 0;
     for (int n = 1; n <= Settings::kGraphSlots; ++n) {
-        if (const auto kind = in.settings.window(n)) graphs.push_back({n, *kind});
+        if (const auto kind = in.settings.window(n)) graphSlots[graphCount++] = {n, *kind};
     }
+    const std::span<const GraphSlot> graphs(graphSlots.data(), graphCount);
 
     const bool resizable =
         in.meter.layout == MeterLayout::dashboard || in.meter.layout == MeterLayout::horizontalDashboard;
-    const bool meterShown = contains(order, ColorArea::meter);
+    const bool meterShown = order.contains(ColorArea::meter);
     // The readouts keep their padding on both sides: the gap after the
     // meter comes on top of its natural width, not out of it.
     const double rowNatural = resizable || natural <= 0.0 ? natural : natural + out.gap;
@@ -147,7 +160,7 @@ RowLayout layoutRow(const RowInputs& in) {
     // share what is left by their weights.
     double fixedSum = 0.0;
     double weightSum = 0.0;
-    std::vector<std::optional<double>> stored(graphs.size());
+    std::array<std::optional<double>, Settings::kGraphSlots> stored{};
     for (std::size_t i = 0; i < graphs.size(); ++i) {
         stored[i] = in.settings.moduleWidth(colorArea(graphs[i].kind));
         if (stored[i]) {
@@ -158,7 +171,7 @@ RowLayout layoutRow(const RowInputs& in) {
     }
     weightSum = std::max(weightSum, 0.001);
     const double freeWidth = std::max(0.0, row.width - meterWidth - kRowChrome - fixedSum);
-    std::vector<double> widths(graphs.size());
+    std::array<double, Settings::kGraphSlots> widths{};
     double rowWidth = meterWidth;
     for (std::size_t i = 0; i < graphs.size(); ++i) {
         if (stored[i]) {
@@ -221,14 +234,13 @@ RowLayout layoutRow(const RowInputs& in) {
 
     // The add button, while some module is not in the bar.
     bool missing = false;
-    for (ColorArea area : allCases<ColorArea>()) missing = missing || !contains(order, area);
+    for (ColorArea area : allCases<ColorArea>()) missing = missing || !order.contains(area);
     if (missing) {
         const double t = in.hasTitleBar ? 1.0 : 0.0;
         const Rect button{x, row.minY() + out.groundY + t, kRowChrome - kGround - t,
                           row.height - 2.0 * out.groundY - t};
         if (button.width > 8.0 && button.height > 8.0) out.plusRect = button;
     }
-    return out;
 }
 
 }  // namespace crestline

@@ -7,11 +7,11 @@
 #pragma once
 
 #include <limits>
-#include <map>
 #include <optional>
 #include <utility>
 #include <vector>
 
+#include "bar/area_map.h"
 #include "bar/geometry.h"
 #include "bar/meter_metrics.h"
 #include "settings/module_options.h"
@@ -86,8 +86,8 @@ struct RowLayout {
     Rect clip;             // the row draws inside this
     std::vector<PlacedModule> modules;  // in the module order; the meter alone beside a status text
     Rect meterRect;        // where the meter block goes (empty when it is not shown)
-    std::map<ColorArea, Rect> areaShapes;
-    std::map<ColorArea, double> rowWidths;  // user-sizable modules only
+    AreaMap<Rect> areaShapes;
+    AreaMap<double> rowWidths;  // user-sizable modules only
     double moduleWidthLimit = std::numeric_limits<double>::max();
     struct {
         double minX = 0.0;
@@ -110,6 +110,9 @@ struct RowLayout {
 // row is laid out.
 Rect rowContent(const RowInputs& in);
 RowLayout layoutRow(const RowInputs& in);
+// The same into `out`, keeping its lists' storage: the view lays out every
+// frame without touching the heap.
+void layoutRow(const RowInputs& in, RowLayout& out);
 
 // Space before the first module: 10 without panels, else the ground (one
 // more under a window title bar).

@@ -16,6 +16,8 @@ namespace {
 constexpr double kImageInset = 2.0;  // points above and below the image
 constexpr double kTextSize = 8.0;    // points, bold: grid labels and the channel
 constexpr double kLabelMargin = 3.0;  // points between a grid label and the right edge
+constexpr double kLabelBacking = 2.0;  // points the dimmed patch under a grid label reaches past it
+const Colour kLabelBackingColour = Colour::black(0.45);
 constexpr int kMaxSpan = 1 << 20;     // history columns; the ring holds 15000
 
 struct GridLine {
@@ -178,6 +180,9 @@ void SpectrogramDisplay::drawGrid(Canvas& canvas, const Rect& imageRect, double 
         Rect label{imageRect.maxX() - kLabelMargin - size.width, y + 1.0, size.width, size.height};
         if (label.maxY() > imageRect.maxY()) label.y = y - 1.0 - size.height;
         if (previous && meets(label, *previous)) continue;
+        // On a dimmed patch: over loud material the image is as light as
+        // the text, and a label nobody can read marks nothing.
+        canvas.fill(label.insetBy(-kLabelBacking, 0.0), kLabelBackingColour);
         canvas.drawText(line.text, font, labelColour, {label.x, label.y});
         labels_.push_back({line.hz, label});
         previous = label;

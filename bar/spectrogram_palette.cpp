@@ -69,9 +69,16 @@ Span span(SpectrogramRange range) {
     return {-90.0, -12.0};
 }
 
+// A translucent colour as it shows over `under`: the scope theme's track
+// is a faint white over a dark bar, not white.
+Rgb3 over(const Colour& c, const Rgb3& under) {
+    if (!c.isValid()) return under;
+    return mix(under, rgb(c), std::clamp(c.alpha, 0.0, 1.0));
+}
+
 Table colours(const BarTheme& theme, SpectrogramRange range) {
-    const Rgb3 a = rgb(theme.meterTrack);
-    const Rgb3 b = rgb(theme.meterFill);
+    const Rgb3 a = over(theme.meterTrack, rgb(theme.background));
+    const Rgb3 b = over(theme.meterFill, a);
     const Stop stops[] = {{0.0, a}, {0.3, mix(a, b, 0.35)}, {0.72, b}, {1.0, mix(b, kWhite, 0.75)}};
     return levelTable(stops, range);
 }
@@ -85,8 +92,8 @@ Table heatColours(SpectrogramRange range) {
 }
 
 Table spectrumColours(const BarTheme& theme) {
-    const Rgb3 a = rgb(theme.meterTrack);
-    const Rgb3 b = rgb(theme.meterFill);
+    const Rgb3 a = over(theme.meterTrack, rgb(theme.background));
+    const Rgb3 b = over(theme.meterFill, a);
     const Stop stops[] = {{0.0, mix(a, b, 0.3)}, {0.35, mix(a, b, 0.65)}, {0.65, b}, {1.0, mix(b, kWhite, 0.55)}};
     Table table{};
     for (std::size_t i = 0; i < table.size(); ++i) table[i] = pack(at(stops, static_cast<double>(i) / 255.0));

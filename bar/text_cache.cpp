@@ -22,8 +22,8 @@ int hundredths(double scale) {
 
 }  // namespace
 
-std::size_t TextKeyHash::operator()(const TextKey& key) const {
-    std::size_t h = std::hash<std::string>{}(key.text);
+std::size_t TextKeyHash::operator()(const TextKeyView& key) const {
+    std::size_t h = std::hash<std::string_view>{}(key.text);
     const auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2); };
     mix(static_cast<std::size_t>(key.font));
     mix(key.colour);
@@ -32,7 +32,7 @@ std::size_t TextKeyHash::operator()(const TextKey& key) const {
 }
 
 template <typename Value>
-Value* TextCache::Lru<Value>::find(const TextKey& key) {
+Value* TextCache::Lru<Value>::find(const TextKeyView& key) {
     const auto found = index_.find(key);
     if (found == index_.end()) return nullptr;
     order_.splice(order_.begin(), order_, found->second);
@@ -53,16 +53,16 @@ Value& TextCache::Lru<Value>::insert(TextKey key, Value value) {
 TextCache::TextCache(std::size_t capacity) : images_(capacity), sizes_(capacity) {}
 
 Size TextCache::size(std::string_view text, const Font& font) {
-    TextKey key{std::string(text), font.key(), 0, 0};
-    if (const Size* found = sizes_.find(key)) return *found;
+    if (const Size* found = sizes_.find(TextKeyView{text, font.key(), 0, 0})) return *found;
     ++misses_;
-    return sizes_.insert(std::move(key), font.measure(text));
+    return sizes_.insert(TextKey{std::string(text), font.key(), 0, 0}, font.measure(text));
 }
 
 const QImage& TextCache::image(std::string_view text, const Font& font, const Colour& colour, double scale) {
-    TextKey key{std::string(text), font.key(), packColour(colour), hundredths(scale)};
-    if (const QImage* found = images_.find(key)) return *found;
+    const TextKeyView view{text, font.key(), packColour(colour), hundredths(scale)};
+    if (const QImage* found = images_.find(view)) return *found;
     ++misses_;
+    TextKey key{std::string(text), view.font, view.colour, view.scale};
     const double pixelsPerPoint = key.scale / 100.0;
     const Size box = size(text, font);
     const int width = std::max(1, static_cast<int>(std::ceil(box.width * pixelsPerPoint)));

@@ -28,8 +28,27 @@ struct TextKey {
     bool operator==(const TextKey&) const = default;
 };
 
+// A key looked up without copying its text: frames look up every text
+// they draw, and a copy of a longer one would take from the heap.
+struct TextKeyView {
+    std::string_view text;
+    int font = 0;
+    std::uint32_t colour = 0;
+    int scale = 0;
+
+    TextKeyView(std::string_view t, int f, std::uint32_t c, int s) : text(t), font(f), colour(c), scale(s) {}
+    TextKeyView(const TextKey& key) : text(key.text), font(key.font), colour(key.colour), scale(key.scale) {}
+    bool operator==(const TextKeyView&) const = default;
+};
+
 struct TextKeyHash {
-    std::size_t operator()(const TextKey& key) const;
+    using is_transparent = void;
+    std::size_t operator()(const TextKeyView& key) const;
+};
+
+struct TextKeyEqual {
+    using is_transparent = void;
+    bool operator()(const TextKeyView& a, const TextKeyView& b) const { return a == b; }
 };
 
 class TextCache {
@@ -55,7 +74,7 @@ private:
     class Lru {
     public:
         explicit Lru(std::size_t capacity) : capacity_(capacity) {}
-        Value* find(const TextKey& key);
+        Value* find(const TextKeyView& key);
         Value& insert(TextKey key, Value value);
         void clear() {
             order_.clear();
@@ -67,7 +86,7 @@ private:
         using Entry = std::pair<TextKey, Value>;
         std::size_t capacity_;
         std::list<Entry> order_;  // most recently used first
-        std::unordered_map<TextKey, typename std::list<Entry>::iterator, TextKeyHash> index_;
+        std::unordered_map<TextKey, typename std::list<Entry>::iterator, TextKeyHash, TextKeyEqual> index_;
     };
 
     Lru<QImage> images_;

@@ -43,10 +43,18 @@ void TraceLayer::begin(int columns, int rows) {
     if (image_.width() != std::max(columns, 1) || image_.height() != std::max(rows, 1)) {
         image_ = QImage(std::max(columns, 1), std::max(rows, 1), QImage::Format_ARGB32_Premultiplied);
         image_.fill(0);
+        drawnLow_.assign(static_cast<std::size_t>(columns), 0);
+        drawnHigh_.assign(static_cast<std::size_t>(columns), 0);
+    }
+    if (drawnLow_.size() != static_cast<std::size_t>(columns)) {
+        image_.fill(0);
+        drawnLow_.assign(static_cast<std::size_t>(columns), 0);
+        drawnHigh_.assign(static_cast<std::size_t>(columns), 0);
     }
     columns_ = columns;
     rows_ = rows;
-    byColumn_.resize(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
+    nowLow_.resize(static_cast<std::size_t>(columns));
+    nowHigh_.resize(static_cast<std::size_t>(columns));
     passes_.resize(kMaxPasses);
     passCount_ = 0;
 }
@@ -97,35 +105,37 @@ void TraceLayer::finish() {
     known_.fill(false);
     uniform_ = true;
     for (int p = 0; p < passCount_; ++p) uniform_ = uniform_ && !passes_[static_cast<std::size_t>(p)].perColumn;
-    for (int c = 0; c < columns_; ++c) composeColumn(c);
-    // Into the picture in tiles: a column of the picture lies across many
-    // memory pages, so writing it down directly costs a page lookup per
-    // pixel; a tile reads 16 short columns and writes 16 short rows.
-    constexpr int kTile = 16;
-    const auto stride = static_cast<std::size_t>(image_.bytesPerLine() / 4);
+    // Straight into the picture, column after column: the rows of a panel
+    // are a few hundred cache lines that neighbouring columns share, so
+    // they stay in the cache while a column is written down. Only the rows
+    // a trace covers now or covered last frame are written; the rest of
+    // the picture is clear already.
     auto* bits = reinterpret_cast<std::uint32_t*>(image_.bits());
-    const auto height = static_cast<std::size_t>(rows_);
-    for (int c0 = 0; c0 < columns_; c0 += kTile) {
-        const int c1 = std::min(c0 + kTile, columns_);
-        for (int r0 = 0; r0 < rows_; r0 += kTile) {
-            const int r1 = std::min(r0 + kTile, rows_);
-            for (int y = r0; y < r1; ++y) {
-                std::uint32_t* row = bits + (height - 1 - static_cast<std::size_t>(y)) * stride;
-                for (int c = c0; c < c1; ++c) {
-                    row[c] = byColumn_[static_cast<std::size_t>(c) * height + static_cast<std::size_t>(y)];
-                }
-            }
+    const auto stride = static_cast<std::size_t>(image_.bytesPerLine() / 4);
+    for (int c = 0; c < columns_; ++c) {
+        const auto i = static_cast<std::size_t>(c);
+        std::uint32_t* column = bits + i;
+        composeColumn(c, column, stride);
+        const int low = nowLow_[i], high = nowHigh_[i];
+        for (int y = drawnLow_[i]; y < drawnHigh_[i]; ++y) {
+            if (y < low || y >= high) column[static_cast<std::size_t>(rows_ - 1 - y) * stride] = 0u;
         }
+        drawnLow_[i] = low;
+        drawnHigh_[i] = high;
     }
 }
 
 // The column falls into runs of rows in which every pass covers all, none
 // or (on the single row holding a span's end) part of each row; each run's
 // colour is composed once and stored, since nothing lies under it.
-void TraceLayer::composeColumn(int column) {
+void TraceLayer::composeColumn(int column, std::uint32_t* out, std::size_t stride) {
     const auto i = static_cast<std::size_t>(column);
-    std::uint32_t* out = byColumn_.data() + i * static_cast<std::size_t>(rows_);
-    std::fill_n(out, rows_, 0u);
+    // Row y (from the bottom) of this column of the picture.
+    const auto fill = [&](int from, int to, std::uint32_t pixel) {
+        std::uint32_t* at = out + static_cast<std::size_t>(rows_ - 1 - from) * stride;
+        for (int y = from; y < to; ++y, at -= stride) *at = pixel;
+    };
+    nowLow_[i] = nowHigh_[i] = 0;
     std::array<int, 4 * kMaxPasses> cuts{};
     int cutCount = 0;
     for (int p = 0; p < passCount_; ++p) {
@@ -138,7 +148,20 @@ void TraceLayer::composeColumn(int column) {
         cuts[static_cast<std::size_t>(cutCount++)] = static_cast<int>(std::ceil(high));
     }
     if (cutCount == 0) return;
-    std::sort(cuts.begin(), cuts.begin() + cutCount);
+    // Each pass adds four cuts in order; an insertion sort of at most
+    // sixteen beats the general sort here, once per column.
+    for (int a = 1; a < cutCount; ++a) {
+        const int v = cuts[static_cast<std::size_t>(a)];
+        int b = a - 1;
+        while (b >= 0 && cuts[static_cast<std::size_t>(b)] > v) {
+            cuts[static_cast<std::size_t>(b + 1)] = cuts[static_cast<std::size_t>(b)];
+            --b;
+        }
+        cuts[static_cast<std::size_t>(b + 1)] = v;
+    }
+    // Every row from the first cut to the last is written below.
+    nowLow_[i] = cuts[0];
+    nowHigh_[i] = cuts[static_cast<std::size_t>(cutCount - 1)];
     for (int k = 0; k + 1 < cutCount; ++k) {
         const int from = cuts[static_cast<std::size_t>(k)];
         const int to = cuts[static_cast<std::size_t>(k + 1)];
@@ -156,7 +179,7 @@ void TraceLayer::composeColumn(int column) {
         }
         // Whole rows under the same pens share one colour for the frame.
         if (uniform_ && !partial && known_[full]) {
-            std::fill(out + from, out + to, composed_[full]);
+            fill(from, to, composed_[full]);
             continue;
         }
         std::uint32_t pixel = 0;
@@ -171,7 +194,7 @@ void TraceLayer::composeColumn(int column) {
             known_[full] = true;
             composed_[full] = pixel;
         }
-        std::fill(out + from, out + to, pixel);
+        fill(from, to, pixel);
     }
 }
 

@@ -55,14 +55,20 @@ private:
         std::vector<std::uint32_t> colours;   // per column, for a coloured pass
     };
     int startPass();
-    void composeColumn(int column);
+    // Writes the column's rows [nowLow_, nowHigh_) into the picture at
+    // `out` (its top pixel), `stride` pixels a row.
+    void composeColumn(int column, std::uint32_t* out, std::size_t stride);
 
     QImage image_;
     int columns_ = 0;
     int rows_ = 0;
     std::vector<Pass> passes_;  // kMaxPasses, storage kept
     int passCount_ = 0;
-    std::vector<std::uint32_t> byColumn_;  // the picture column by column, bottom up
+    // Per column the rows [low, high) this frame composes, and those the
+    // picture holds from the last frame: the picture is clear outside
+    // them, so a frame writes only where a trace is or was, not the whole
+    // panel.
+    std::vector<int> nowLow_, nowHigh_, drawnLow_, drawnHigh_;
     // Colours of whole rows by the set of passes covering them, this frame;
     // only while no pass has a colour per column.
     bool uniform_ = true;

@@ -11,15 +11,26 @@
 //   is in the full frame, for the work on each display.
 // - BM_Scope...: the scope display drawn straight into a canvas, window by
 //   window.
+// - BM_FrameAllocations: heap blocks taken per frame by the whole bar, once
+//   the sizes are stable, in every mode of every module (malloc, calloc,
+//   realloc and operator new all count; this binary replaces them). Target:
+//   none.
 //
 // CPU time is the whole process's, so work Qt hands to its thread pool
 // counts too; on a shared machine it is the steadier figure. Report the
 // medians.
 #include <benchmark/benchmark.h>
+#include <execinfo.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <unistd.h>
 
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <array>
+#include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -40,7 +51,83 @@
 #include "platform/midi_input.h"
 #include "settings/settings.h"
 #include "tools/demo/demo_signal.h"
-#include <vector>
+
+// Every heap block this process takes goes through these, so a frame's
+// allocations can be counted; glibc's own functions do the work.
+extern "C" {
+void* __libc_malloc(std::size_t size) noexcept;
+void* __libc_calloc(std::size_t count, std::size_t size) noexcept;
+void* __libc_realloc(void* block, std::size_t size) noexcept;
+void* __libc_memalign(std::size_t alignment, std::size_t size) noexcept;
+}
+
+namespace {
+std::atomic<bool> gCounting{false};       // written and read by the benchmark thread; relaxed
+std::atomic<long> gAllocations{0};        // any thread; relaxed, read after the frame
+
+// With CRESTLINE_ALLOCATION_STACKS=FILE the counted allocations' call
+// stacks go to FILE (one "--" line between stacks; addresses as
+// backtrace_symbols writes them, for addr2line), to find who allocates.
+constexpr int kStackDepth = 14;
+constexpr int kMaximumStacks = 40000;
+void* gStacks[kMaximumStacks][kStackDepth];
+int gStackDepths[kMaximumStacks];
+std::atomic<int> gStackCount{0};
+bool gTracing = false;
+thread_local bool tInHook = false;
+
+inline void countAllocation() {
+    if (!gCounting.load(std::memory_order_relaxed)) return;
+    gAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (!gTracing || tInHook) return;
+    tInHook = true;
+    const int slot = gStackCount.fetch_add(1, std::memory_order_relaxed);
+    if (slot < kMaximumStacks) gStackDepths[slot] = backtrace(gStacks[slot], kStackDepth);
+    tInHook = false;
+}
+
+void writeStacks() {
+    const char* path = std::getenv("CRESTLINE_ALLOCATION_STACKS");
+    if (path == nullptr) return;
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0) return;
+    const int count = std::min(gStackCount.load(), kMaximumStacks);
+    for (int i = 0; i < count; ++i) {
+        backtrace_symbols_fd(gStacks[i] + 1, gStackDepths[i] - 1, fd);
+        (void)::write(fd, "--\n", 3);
+    }
+    ::close(fd);
+    gStackCount.store(0);
+}
+}  // namespace
+
+extern "C" {
+void* malloc(std::size_t size) noexcept {
+    countAllocation();
+    return __libc_malloc(size);
+}
+void* calloc(std::size_t count, std::size_t size) noexcept {
+    countAllocation();
+    return __libc_calloc(count, size);
+}
+void* realloc(void* block, std::size_t size) noexcept {
+    countAllocation();
+    return __libc_realloc(block, size);
+}
+void* memalign(std::size_t alignment, std::size_t size) noexcept {
+    countAllocation();
+    return __libc_memalign(alignment, size);
+}
+void* aligned_alloc(std::size_t alignment, std::size_t size) noexcept {
+    countAllocation();
+    return __libc_memalign(alignment, size);
+}
+int posix_memalign(void** out, std::size_t alignment, std::size_t size) noexcept {
+    countAllocation();
+    *out = __libc_memalign(alignment, size);
+    return *out != nullptr ? 0 : ENOMEM;
+}
+}
 
 namespace crestline {
 namespace {
@@ -67,9 +154,43 @@ QGuiApplication& application() {
     return *app;
 }
 
+class NoMidi final : public MidiInput {
+public:
+    MidiOpenResult open(const std::string&, Handler) override { return {MidiOpenResult::Failure::client, 0}; }
+    void close() override {}
+    bool isOpen() const override { return false; }
+};
+
+// Live playing at 120 BPM past four locators, on a clock of our own: the
+// transport both sets of benchmark material drive before each frame.
+struct Transport {
+    FakeClock clock;
+    LiveSync sync{clock, std::make_unique<NoMidi>()};
+
+    void placeLocators() {
+        std::scoped_lock held(sync.lock());
+        sync.applyHelper({{"type", "locators"},
+                          {"locators", {{64.0, "Verse"}, {320.0, "Chorus"}, {704.0, "Break"}, {1152.0, "Drop"}}},
+                          {"numerator", 4},
+                          {"denominator", 4}},
+                         clock.now());
+    }
+
+    void advance(double seconds) {
+        clock.advance(seconds);
+        beat_ += 2.0 * seconds;
+        std::scoped_lock held(sync.lock());
+        sync.applyHelper({{"type", "position"}, {"beat", beat_}, {"playing", true}}, clock.now());
+    }
+
+private:
+    double beat_ = 0.0;
+};
+
 // The demo's 16-second loop with a −20 dBFS sine at 1 kHz, played round and
-// round into one set of analysers shared by every benchmark.
-class Material {
+// round into one set of analysers shared by every benchmark, with Live
+// playing it at 120 BPM past four locators.
+class Material : public Transport {
 public:
     static Material& shared() {
         static Material* material = new Material;  // until exit
@@ -77,12 +198,11 @@ public:
     }
 
     AnalyserSource source;
-    FakeClock clock;
 
-    // The next 1/60 s of audio, and the clock with it.
+    // The next 1/60 s of audio, and the clock and the transport with it.
     void refresh() {
         play(kFramesPerRefresh);
-        clock.advance(kFramesPerRefresh / kRate);
+        advance(kFramesPerRefresh / kRate);
     }
 
 private:
@@ -97,7 +217,8 @@ private:
         }
         source.configure(kRate);
         play(static_cast<std::size_t>(kFeedSeconds * kRate));
-        clock.advance(kFeedSeconds);
+        for (int k = 0; k < static_cast<int>(kFeedSeconds * 8.0); ++k) advance(0.125);
+        placeLocators();
     }
 
     void play(std::size_t frames) {
@@ -126,6 +247,7 @@ struct Bench {
     void run(benchmark::State& state, Size size) {
         Material& material = Material::shared();
         BarView view(*settings, &material.source, material.clock);
+        view.setSync(&material.sync);
         view.setTheme(BarTheme::liveDark());
         view.setBounds(size);
         view.setScale(kScale);
@@ -211,6 +333,97 @@ BENCHMARK(BM_WideGraph)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
+// ---- Allocations per frame ----------------------------------------------------
+
+constexpr std::array kScopeWindows{ScopeWindow::ms10, ScopeWindow::ms40,  ScopeWindow::ms100, ScopeWindow::ms250,
+                                   ScopeWindow::s1,   ScopeWindow::s4,    ScopeWindow::s10,   ScopeWindow::s30,
+                                   ScopeWindow::beat1, ScopeWindow::bar1, ScopeWindow::bars4, ScopeWindow::bars8,
+                                   ScopeWindow::bars16};
+constexpr std::array kScopeModes{ScopeMode::stereo, ScopeMode::left, ScopeMode::right, ScopeMode::mid, ScopeMode::side};
+constexpr std::array kChannels{SpectrumChannel::stereo, SpectrumChannel::left, SpectrumChannel::right,
+                               SpectrumChannel::mid, SpectrumChannel::side};
+constexpr std::array kRanges{SpectrogramRange::wide, SpectrogramRange::normal, SpectrogramRange::tight};
+const std::vector<std::vector<HistorySource>> kShows{
+    {HistorySource::momentary, HistorySource::shortTerm, HistorySource::integrated},
+    {HistorySource::shortTerm},
+    {HistorySource::momentary, HistorySource::integrated},
+    {}};
+
+// Mode set `i` of 13: every scope window once, and every other module's
+// modes in turn beside it; odd sets also hover the history and hold the
+// spectrum under the pointer.
+void chooseModes(Settings& settings, PointerState& pointer, int i) {
+    const auto at = [i](const auto& list) { return list[static_cast<std::size_t>(i) % list.size()]; };
+    settings.setScopeWindow(kScopeWindows[static_cast<std::size_t>(i)]);
+    settings.setScopeMode(at(kScopeModes));
+    settings.setScopeColorMap(i % 2 == 0 ? ColorMap::module : ColorMap::frequency);
+    settings.setSpectrumChannel(kChannels[static_cast<std::size_t>(i + 1) % kChannels.size()]);
+    settings.setSpectrumTilt((i % 3) * 3.0 - 3.0);
+    settings.setSpectrumPeakHold(i % 2 == 1);
+    settings.setSpectrogramChannel(kChannels[static_cast<std::size_t>(i + 2) % kChannels.size()]);
+    settings.setSpectrogramRange(at(kRanges));
+    settings.setSpectrogramColorMap(i % 2 == 0 ? ColorMap::heat : ColorMap::module);
+    settings.setSpectrogramSeconds(i % 2 == 0 ? 60.0 : 600.0);
+    settings.setImagerMode(i % 2 == 0 ? ImagerMode::polarSample : ImagerMode::lissajous);
+    settings.setHistoryMinutes(std::array{1.0, 2.0, 5.0, 10.0}[static_cast<std::size_t>(i) % 4]);
+    settings.setHistoryShows(at(kShows));
+    settings.setHistoryPeakMarks(i % 3 != 0);
+    settings.setHistoryDynamics(i % 2 == 0);
+    settings.setHistoryTargetLUFS(i % 4 == 3 ? std::nullopt : std::optional<double>(-16.0));
+    pointer.historyPointerX = i % 2 == 1 ? std::optional<double>(1200.0) : std::nullopt;
+    pointer.hoverArea = i % 2 == 1 ? std::optional<ColorArea>(ColorArea::spectrum) : std::nullopt;
+    pointer.spectrumGrabbed = i % 2 == 1;
+    pointer.grabPointerX = i % 2 == 1 ? std::optional<double>(300.0) : std::nullopt;
+}
+
+// The whole bar in one mode set at one height: a loop of warm-up frames,
+// then 100 counted ones. One iteration; the figure is the counter.
+void BM_FrameAllocations(benchmark::State& state) {
+    application();
+    const int modes = static_cast<int>(state.range(0));
+    const Size size{1920.0, static_cast<double>(state.range(1))};
+    Bench bench("crestline-bar-bench-allocations.json");
+    bench.settings->setModuleOrder(kEveryModule);
+    Material& material = Material::shared();
+    BarView view(*bench.settings, &material.source, material.clock);
+    view.setSync(&material.sync);
+    view.setTheme(BarTheme::liveDark());
+    view.setBounds(size);
+    view.setScale(kScale);
+    chooseModes(*bench.settings, view.pointer, modes);
+    QImage image(static_cast<int>(size.width * kScale), static_cast<int>(size.height * kScale),
+                 QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(kScale);
+    constexpr int kCounted = 100;
+    long allocations = 0;
+    void* first[1];
+    backtrace(first, 1);  // loads the unwinder before anything is counted
+    gTracing = std::getenv("CRESTLINE_ALLOCATION_STACKS") != nullptr;
+    for (auto _ : state) {
+        for (int warm = 0; warm < kWarmFrames; ++warm) {
+            material.refresh();
+            renderBar(view, image);
+        }
+        for (int frame = 0; frame < kCounted; ++frame) {
+            material.refresh();
+            QPainter painter(&image);  // the widget's paint event makes one too
+            gAllocations.store(0, std::memory_order_relaxed);
+            gCounting.store(true, std::memory_order_relaxed);
+            view.paint(painter);
+            gCounting.store(false, std::memory_order_relaxed);
+            allocations += gAllocations.load(std::memory_order_relaxed);
+        }
+    }
+    state.counters["allocsPerFrame"] = static_cast<double>(allocations) / kCounted;
+    writeStacks();
+}
+
+BENCHMARK(BM_FrameAllocations)
+    ->ArgNames({"modes", "height"})
+    ->ArgsProduct({benchmark::CreateDenseRange(0, 12, 1), {36, 150}})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
 // ---- Each display alone -------------------------------------------------------
 
 // Ten seconds of music-like audio: a kick on every beat at 120 BPM, two
@@ -235,13 +448,6 @@ void feedMusic(AnalyserSource& source) {
     }
     source.feed(left.data(), right.data(), kFrames);
 }
-
-class NoMidi final : public MidiInput {
-public:
-    MidiOpenResult open(const std::string&, Handler) override { return {MidiOpenResult::Failure::client, 0}; }
-    void close() override {}
-    bool isOpen() const override { return false; }
-};
 
 // The scope alone in a panel at scale 2, for one window: the whole width of
 // a 1920-point bar, or the 384 points it gets beside four other graphs and
@@ -326,7 +532,7 @@ BENCHMARK(BM_ScopeSyncedBar384x150)->Unit(benchmark::kMicrosecond)->MeasureProce
 // Ten minutes of the music above (the history full) with Live playing at
 // 120 BPM past four locators; before each frame 1/60 s of new audio, the
 // clock and the transport move on (not timed), as on screen.
-class Playing {
+class Playing : public Transport {
 public:
     static Playing& shared() {
         static Playing* playing = new Playing;  // until exit
@@ -346,33 +552,19 @@ public:
         advance(1.0 / 60.0);
     }
 
-    FakeClock clock;
     AnalyserSource source;
-    LiveSync sync{clock, std::make_unique<NoMidi>()};
 
 private:
     Playing() {
         source.configure(48000.0);
         for (int loop = 0; loop < 60; ++loop) feedMusic(source);
         for (int k = 0; k < 4800; ++k) advance(0.125);
-        std::scoped_lock held(sync.lock());
-        sync.applyHelper({{"type", "locators"},
-                          {"locators", {{64.0, "Verse"}, {320.0, "Chorus"}, {704.0, "Break"}, {1152.0, "Drop"}}},
-                          {"numerator", 4},
-                          {"denominator", 4}},
-                         clock.now());
-    }
-    void advance(double seconds) {
-        clock.advance(seconds);
-        beat_ += 2.0 * seconds;
-        std::scoped_lock held(sync.lock());
-        sync.applyHelper({{"type", "position"}, {"beat", beat_}, {"playing", true}}, clock.now());
+        placeLocators();
     }
 
     std::vector<float> left_ = std::vector<float>(800);
     std::vector<float> right_ = std::vector<float>(800);
     std::uint64_t frames_ = 0;
-    double beat_ = 0.0;
     std::mt19937 random_{3};
 };
 

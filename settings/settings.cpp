@@ -39,13 +39,41 @@ constexpr int kMaxPairDigits = 6;
 
 std::atomic<Settings*> sharedOverride{nullptr};
 
-std::string key(std::string_view prefix, std::string_view suffix) {
-    std::string k(prefix);
-    k += suffix;
-    return k;
-}
+constexpr std::array kHistorySources{HistorySource::momentary, HistorySource::shortTerm, HistorySource::integrated};
 
-std::string slotKey(std::string_view prefix, int slot) { return key(prefix, std::to_string(slot)); }
+// A key made of two parts. The bar reads per-module keys every frame, so
+// the key sits in a buffer of its own rather than on the heap; only a key
+// longer than the buffer (a long device id) spills into a string.
+class Key {
+public:
+    Key(std::string_view prefix, std::string_view suffix) {
+        const std::size_t size = prefix.size() + suffix.size();
+        if (size <= sizeof(buffer_)) {
+            std::copy(prefix.begin(), prefix.end(), buffer_);
+            std::copy(suffix.begin(), suffix.end(), buffer_ + prefix.size());
+            view_ = std::string_view(buffer_, size);
+        } else {
+            spilled_.reserve(size);
+            spilled_.append(prefix).append(suffix);
+            view_ = spilled_;
+        }
+    }
+    Key(const Key&) = delete;  // the view points into this object
+    Key& operator=(const Key&) = delete;
+    operator std::string_view() const { return view_; }
+
+private:
+    char buffer_[48];
+    std::string spilled_;
+    std::string_view view_;
+};
+
+Key key(std::string_view prefix, std::string_view suffix) { return Key(prefix, suffix); }
+
+Key slotKey(std::string_view prefix, int slot) {
+    const char digit[] = {static_cast<char>('0' + std::clamp(slot, 0, 9))};
+    return Key(prefix, std::string_view(digit, 1));
+}
 
 fs::path homeFolder() {
     if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
@@ -274,19 +302,26 @@ void Settings::setHistoryTargetLUFS(std::optional<double> lufs) {
 
 // ---- history -------------------------------------------------------------
 
-std::vector<HistorySource> Settings::historyShows() const {
-    const auto stored = store_.strings("historyShows").value_or(std::vector<std::string>{"shortTerm", "integrated"});
-    std::vector<HistorySource> shown;
-    for (HistorySource s : {HistorySource::momentary, HistorySource::shortTerm, HistorySource::integrated}) {
-        for (const auto& raw : stored) {
-            if (raw == rawValue(s)) {
-                shown.push_back(s);
-                break;
+ShortList<HistorySource> Settings::historyShowsList() const {
+    // One reference captured, so the std::function holds it in place.
+    struct {
+        std::array<bool, kHistorySources.size()> shown{};
+    } found;
+    if (!store_.eachString("historyShows", [&found](std::string_view raw) {
+            for (std::size_t i = 0; i < kHistorySources.size(); ++i) {
+                found.shown[i] = found.shown[i] || raw == rawValue(kHistorySources[i]);
             }
-        }
+        })) {
+        return ShortList<HistorySource>{{HistorySource::shortTerm, HistorySource::integrated}, 2};
+    }
+    ShortList<HistorySource> shown;
+    for (std::size_t i = 0; i < kHistorySources.size(); ++i) {
+        if (found.shown[i]) shown.push_back(kHistorySources[i]);
     }
     return shown;
 }
+
+std::vector<HistorySource> Settings::historyShows() const { return historyShowsList().vector(); }
 
 void Settings::setHistoryShows(const std::vector<HistorySource>& sources) {
     std::vector<std::string> raw;
@@ -404,7 +439,7 @@ void Settings::setFreezeOnHover(ColorArea area, bool on) { store_.setBool(key("f
 std::optional<Rgb> Settings::accentColor(ColorArea area) const { return colorAt(key("accentColor.", rawValue(area))); }
 
 void Settings::setAccentColor(std::optional<Rgb> color, ColorArea area) {
-    const std::string k = key("accentColor.", rawValue(area));
+    const Key k = key("accentColor.", rawValue(area));
     if (color) {
         store_.setNumbers(k, {(*color)[0], (*color)[1], (*color)[2]});
     } else {
@@ -454,29 +489,32 @@ double Settings::windowWeight(int slot) const {
 
 std::optional<int> Settings::meterIndex() const {
     const auto index = store_.integer("meterIndex");
-    if (!index || *index < 0 || *index > static_cast<std::int64_t>(graphOrder().size())) return std::nullopt;
+    if (!index || *index < 0 || *index > static_cast<std::int64_t>(graphOrderList().size())) return std::nullopt;
     return static_cast<int>(*index);
 }
 
-std::vector<GraphKind> Settings::graphOrder() const {
-    std::vector<GraphKind> order;
+ShortList<GraphKind> Settings::graphOrderList() const {
+    ShortList<GraphKind> order;
     for (int slot = 1; slot <= kGraphSlots; ++slot) {
         const auto kind = window(slot);
-        if (kind && std::find(order.begin(), order.end(), *kind) == order.end()) order.push_back(*kind);
+        if (kind && !order.contains(*kind)) order.push_back(*kind);
     }
     return order;
 }
 
-std::vector<ColorArea> Settings::moduleOrder() const {
-    std::vector<ColorArea> order;
-    for (GraphKind kind : graphOrder()) order.push_back(colorArea(kind));
+ShortList<ColorArea> Settings::moduleOrderList() const {
+    ShortList<ColorArea> order;
+    for (GraphKind kind : graphOrderList()) order.push_back(colorArea(kind));
     if (showMeter()) {
         const std::size_t graphs = order.size();
-        const std::size_t at = std::min(static_cast<std::size_t>(meterIndex().value_or(static_cast<int>(graphs))), graphs);
-        order.insert(order.begin() + static_cast<std::ptrdiff_t>(at), ColorArea::meter);
+        order.insert(std::min(static_cast<std::size_t>(meterIndex().value_or(static_cast<int>(graphs))), graphs),
+                     ColorArea::meter);
     }
     return order;
 }
+
+std::vector<GraphKind> Settings::graphOrder() const { return graphOrderList().vector(); }
+std::vector<ColorArea> Settings::moduleOrder() const { return moduleOrderList().vector(); }
 
 void Settings::setModuleOrder(const std::vector<ColorArea>& order) {
     std::vector<GraphKind> graphs;
@@ -511,7 +549,7 @@ void Settings::setGraphOrder(const std::vector<GraphKind>& kinds) {
     }
     for (int slot = 1; slot <= kGraphSlots; ++slot) {
         const auto index = static_cast<std::size_t>(slot - 1);
-        const std::string weightKey = slotKey("windowWeight", slot);
+        const Key weightKey = slotKey("windowWeight", slot);
         if (index < kinds.size()) {
             store_.setString(slotKey("window", slot), rawValue(kinds[index]));
             if (const auto weight = weights.find(kinds[index]); weight != weights.end()) {
@@ -569,7 +607,7 @@ void Settings::recordFirstLaunch() {
 void Settings::migrateToModules() {
     if (store_.boolean("modulesMigrated") == true) return;
     for (int slot = 1; slot <= kGraphSlots; ++slot) {
-        const std::string oldKey = slotKey("accentColor.window", slot);
+        const Key oldKey = slotKey("accentColor.window", slot);
         const auto kind = window(slot);
         const auto color = colorAt(oldKey);
         if (kind && color && !accentColor(colorArea(*kind))) setAccentColor(color, colorArea(*kind));

@@ -17,6 +17,7 @@
 //     Settings::setSharedForTesting(&settings);   // ... and nullptr to undo
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <optional>
@@ -38,6 +39,33 @@ struct Point {
     double x = 0.0;
     double y = 0.0;
     bool operator==(const Point&) const = default;
+};
+
+// At most one entry per module, in order, on a fixed array: what the
+// bar reads every frame without touching the heap.
+template <typename T>
+struct ShortList {
+    std::array<T, 6> items{};
+    std::size_t count = 0;
+
+    const T* begin() const { return items.data(); }
+    const T* end() const { return items.data() + count; }
+    std::size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+    const T& operator[](std::size_t i) const { return items[i]; }
+    bool contains(T value) const { return std::find(begin(), end(), value) != end(); }
+    void push_back(T value) {
+        if (count < items.size()) items[count++] = value;
+    }
+    void insert(std::size_t at, T value) {
+        if (count >= items.size() || at > count) return;
+        std::move_backward(items.begin() + static_cast<std::ptrdiff_t>(at),
+                           items.begin() + static_cast<std::ptrdiff_t>(count),
+                           items.begin() + static_cast<std::ptrdiff_t>(count + 1));
+        items[at] = value;
+        ++count;
+    }
+    std::vector<T> vector() const { return {begin(), end()}; }
 };
 
 class Settings {
@@ -144,6 +172,7 @@ public:
     // ---- Loudness history -------------------------------------------------
     // Of momentary, shortTerm, integrated (in that order) those stored.
     std::vector<HistorySource> historyShows() const;
+    ShortList<HistorySource> historyShowsList() const;  // the same without the heap
     void setHistoryShows(const std::vector<HistorySource>& sources);
     double historyMinutes() const;  // 1; stored (0, 10]
     void setHistoryMinutes(double minutes);
@@ -208,6 +237,9 @@ public:
     std::vector<GraphKind> graphOrder() const;
     // The graphs with the meter among them (when shown).
     std::vector<ColorArea> moduleOrder() const;
+    // The same two without the heap, for the bar's every frame.
+    ShortList<GraphKind> graphOrderList() const;
+    ShortList<ColorArea> moduleOrderList() const;
     void setModuleOrder(const std::vector<ColorArea>& order);
     // Rewrites the slots so that every graph keeps its width share.
     void setGraphOrder(const std::vector<GraphKind>& kinds);

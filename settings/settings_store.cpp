@@ -127,8 +127,10 @@ SettingsDate dateFromReferenceSeconds(double seconds) {
 struct SettingsStore::Document {
     json values = json::object();
 
+    // Looked up by the view itself (the object's keys compare with
+    // std::less<>), as the bar reads keys every frame.
     const json* find(std::string_view key) const {
-        const auto it = values.find(std::string(key));
+        const auto it = values.find(key);
         return it == values.end() ? nullptr : &*it;
     }
 };
@@ -273,6 +275,17 @@ std::optional<std::vector<std::string>> SettingsStore::strings(std::string_view 
         out.push_back(element.get<std::string>());
     }
     return out;
+}
+
+bool SettingsStore::eachString(std::string_view key, const std::function<void(std::string_view)>& each) const {
+    std::scoped_lock lock(mutex_);
+    const json* v = doc_->find(key);
+    if (v == nullptr || !v->is_array()) return false;
+    for (const json& element : *v) {
+        if (!element.is_string()) return false;
+    }
+    for (const json& element : *v) each(element.get_ref<const std::string&>());
+    return true;
 }
 
 std::optional<std::vector<double>> SettingsStore::numbers(std::string_view key) const {

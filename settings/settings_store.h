@@ -24,6 +24,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -68,6 +69,10 @@ public:
     std::optional<double> number(std::string_view key) const;
     std::optional<std::string> string(std::string_view key) const;
     std::optional<std::vector<std::string>> strings(std::string_view key) const;
+    // The same list handed out string by string without copies (for readers
+    // that run every frame): false, and `each` never called, where
+    // strings() answers nothing.
+    bool eachString(std::string_view key, const std::function<void(std::string_view)>& each) const;
     std::optional<std::vector<double>> numbers(std::string_view key) const;
     std::optional<SettingsDate> date(std::string_view key) const;
     std::optional<std::string> data(std::string_view key) const;  // raw bytes

@@ -14,7 +14,7 @@ TEST_F(BarLayoutTest, FlexibleGraphsShareTheFreeWidthByWeightWithAMinimum) {
     render(444);  // margin 10 and row chrome 34 leave 400 free
     EXPECT_EQ(layout.graphSpan.width, 400);
     // The scope's 100 is raised to the minimum; the meter is not in the row.
-    EXPECT_EQ(layout.rowWidths, (std::map<ColorArea, double>{{ColorArea::scope, 150}, {ColorArea::spectrum, 300}}));
+    EXPECT_EQ(layout.rowWidths, (AreaMap<double>{{ColorArea::scope, 150}, {ColorArea::spectrum, 300}}));
     ASSERT_EQ(layout.trailingLines.size(), 2u);
     EXPECT_EQ(layout.trailingLines[0], (TrailingLine{{148, 0, 10, 36}, 0, -1, 10, 150, ColorArea::scope, 150}));
 }
@@ -95,30 +95,22 @@ TEST_F(BarLayoutTest, MinimumWidthCountsGripMarginMeterAndGraphSlots) {
     EXPECT_EQ(view.minimumWidth(), 320);  // with nothing to show
 }
 
-TEST_F(BarLayoutTest, ANotchReservesItsWidthOrOnlyTwentyPointsBesideAStatus) {
-    view.setNotchGap(NotchGap{400, 500});
-    render(1200);
-    EXPECT_EQ(layout.content.width, 1200 - (100 + 12 + 20));
-    view.setStatus(std::string("Start Ableton Live to meter the master"));
-    render(1200);
-    EXPECT_EQ(layout.content.width, 1200 - 20);
-    view.setNotchGap(std::nullopt);
-    render(1200);
-    EXPECT_EQ(layout.content.width, 1200);
-}
-
-TEST_F(BarLayoutTest, StackedMetricsGrowWithTheHeight) {
-    render(1400, 50);
-    ASSERT_TRUE(layout.meter.stacked.has_value());
-    const StackedMeter small = *layout.meter.stacked;
-    EXPECT_EQ((std::vector{small.labelFont.size(), small.rowGap, small.columnGap}), (std::vector{10.0, 4.0, 12.0}));
-    render(1400, 100);
-    const StackedMeter large = *layout.meter.stacked;
-    // The label size is round(10 + 3 * 50/78).
-    EXPECT_EQ((std::vector{large.labelFont.size(), large.rowGap, large.columnGap}), (std::vector{12.0, 8.0, 16.0}));
-    EXPECT_GT(large.fieldWidth, small.fieldWidth);
-    // The stacked grid's panels sit further in: both rows must fit.
-    EXPECT_EQ(layout.groundY, std::min(8.0, std::floor((100 - (2 * large.fieldHeight + large.rowGap) - 4) / 2)));
+TEST_F(BarLayoutTest, StackedMetricsGrowWithTheHeightAndBothRowsFit) {
+    std::optional<StackedMeter> smaller, smallest;
+    for (const double height : {50.0, 75.0, 100.0}) {
+        render(1400, height);
+        ASSERT_TRUE(layout.meter.stacked.has_value()) << height;
+        const StackedMeter& m = *layout.meter.stacked;
+        if (smaller) {
+            EXPECT_GT(m.labelFont.size(), smaller->labelFont.size()) << height;
+            EXPECT_GE(m.fieldWidth, smaller->fieldWidth) << height;
+        }
+        // The panels sit far enough in for both rows.
+        EXPECT_LE(2 * m.fieldHeight + m.rowGap + 2 * layout.groundY, height) << height;
+        smaller = m;
+        if (!smallest) smallest = m;
+    }
+    EXPECT_GT(smaller->fieldWidth, smallest->fieldWidth);
 }
 
 TEST_F(BarLayoutTest, DashboardsAreResizableWithinTheirLimitsAndANotchKeepsTheRow) {
@@ -237,24 +229,6 @@ TEST_F(BarLayoutTest, TheStatusTextIsDrawnLeftOfTheMeter) {
     EXPECT_EQ(background.rgb(), view.barTheme().background.toQColor().rgb());
     EXPECT_GT(count(image, Rect{text.minX(), text.midY(), text.width, 0.5}, [&](QColor c) { return c != background; }),
               20);
-}
-
-TEST_F(BarLayoutTest, PanelsInsetTheModulesAndNarrowTheGaps) {
-    BarTheme live = BarTheme::liveLight();
-    live.panel = Colour{0.5, 0.5, 0.5, 1.0};
-    view.setTheme(live);
-    render(1400);
-    EXPECT_EQ(layout.groundY, 8);  // floor((36 - 15 - 4) / 2), capped at 8; the margin is the ground
-    EXPECT_EQ(layout.areaShapes.at(ColorArea::scope), (Rect{8, 8, layout.rowWidths.at(ColorArea::scope) - 8, 20}));
-    view.setHasTitleBar(true);  // a window title bar lifts the panels by one point
-    render(1400);
-    EXPECT_EQ(layout.groundY, 8);  // floor((36 - 15 - 4 - 1) / 2)
-    EXPECT_EQ(std::pair(layout.areaShapes.at(ColorArea::scope).x, layout.areaShapes.at(ColorArea::scope).y),
-              std::pair(9.0, 9.0));
-    view.setHasTitleBar(false);
-    view.setNotchGap(NotchGap{600, 700});
-    render(1400, 60);
-    EXPECT_EQ(layout.groundY, 4);  // beside a notch the inset is at most 4
 }
 
 TEST_F(BarLayoutTest, TheNotchPictureShowsTheRowOnBothSidesOfTheNotch) {

@@ -149,6 +149,13 @@ TEST_F(BarPointerTest, DividerDraggedBelowTheMinimumStopsAtIt) {
     // Never wider than the bar.
     dragFromTo({narrow.pairMinX + 300.0 - layout.gap / 2.0, 18.0}, {1e6, 18.0});
     EXPECT_LE(settings.moduleWidth(ColorArea::scope).value_or(0.0), layout.moduleWidthLimit);
+
+    // The horizontal dashboard's meter is sized by the user and stops at its own minimum.
+    frame(120.0);
+    const TrailingLine dashboard = lineOf(ColorArea::meter);
+    EXPECT_EQ(dashboard.minimum, 300.0);
+    dragFromTo(dividerOf(ColorArea::meter), {dashboard.pairMinX + 10.0, 60.0});
+    EXPECT_EQ(settings.moduleWidth(ColorArea::meter), 300.0);
 }
 
 TEST_F(BarPointerTest, MeterDividerSpreadsItsColumnsUpToTheLimit) {
@@ -167,14 +174,6 @@ TEST_F(BarPointerTest, MeterDividerSpreadsItsColumnsUpToTheLimit) {
     frame();
     dragFromTo(dividerOf(ColorArea::meter), {x0 - 50.0, 18.0});
     EXPECT_EQ(settings.meterSpread(), std::nullopt);
-}
-
-TEST_F(BarPointerTest, DashboardMeterStopsAtItsMinimumWidth) {
-    frame(120.0);  // the horizontal dashboard: the user sizes the meter
-    const TrailingLine line = lineOf(ColorArea::meter);
-    EXPECT_EQ(line.minimum, 300.0);
-    dragFromTo(dividerOf(ColorArea::meter), {line.pairMinX + 10.0, 60.0});
-    EXPECT_EQ(settings.moduleWidth(ColorArea::meter), 300.0);
 }
 
 TEST_F(BarPointerTest, DoubleClickOnADividerGivesTheAutomaticWidthBack) {

@@ -18,12 +18,9 @@ TEST(BarTheme, PresetColoursAreReencodedToGamma18) {
     // Grey 105: linear 0.14126, to the power 1/1.8; not 105/255.
     EXPECT_NEAR(light.background.red, 0.3371, 0.0001);
     EXPECT_EQ(light.background, (Colour{light.background.red, light.background.red, light.background.red, 1.0}));
-    // 0 and 255 stay exact, alphas pass through; warning colours are plain sRGB.
+    // 0 and 255 stay exact and alphas pass through.
     EXPECT_EQ(light.separator, (Colour{0.0, 0.0, 0.0, 0.32}));
     EXPECT_EQ(light.integratedMarker, (Colour{1.0, 1.0, 1.0, 1.0}));
-    EXPECT_EQ(BarTheme::liveDark().valueColor, (Colour{1.0, 1.0, 1.0, 0.92}));
-    EXPECT_EQ(light.warnColor, (Colour{0.72, 0.11, 0.07, 1.0}));
-    EXPECT_EQ(BarTheme::scope().warnColor, (Colour{1.0, 0.38, 0.36, 1.0}));
 }
 
 TEST(BarTheme, NamesRoundTripAndUnknownNamesAreNothing) {

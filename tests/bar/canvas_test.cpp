@@ -4,6 +4,7 @@
 
 #include "bar/live_font.h"
 #include "bar/text_cache.h"
+#include "bar/trace_layer.h"
 #include "tests/bar/bar_fixture.h"
 
 namespace crestline {
@@ -91,6 +92,43 @@ TEST_F(CanvasTest, TallShapesAreBandedWithoutChangingThePicture) {
         c.painter().strokePath(border.qt(), QPen(red.toQColor(), 1.0, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
     });
     EXPECT_LE(maximumDifference(banded, direct), 2);
+}
+
+// The trace layer writes only the rows a trace covers now or covered in
+// the frame before; whatever came earlier, its picture must be the one a
+// fresh layer draws for the same frame.
+TEST(TraceLayer, APictureKeptBetweenFramesMatchesAFreshOne) {
+    struct Span {
+        int pass, column;
+        double low, high;
+    };
+    const Colour glow{1.0, 0.5, 0.0, 0.3}, trace{1.0, 1.0, 1.0, 0.9};
+    const std::vector<std::vector<Span>> frames{
+        {{0, 0, 0.0, 40.0}, {1, 0, 10.5, 30.25}, {0, 7, 2.0, 39.0}, {1, 31, 0.0, 40.0}},
+        {{0, 0, 19.5, 20.5}, {1, 7, 5.0, 6.0}},  // short spans inside the tall ones before
+        {},                                      // nothing at all
+        {{1, 3, 38.2, 40.0}, {0, 3, 0.0, 1.7}, {1, 31, 12.0, 12.0}}};
+    const auto draw = [&](TraceLayer& layer, const std::vector<Span>& spans) {
+        layer.begin(32, 40);
+        layer.addPass(glow);
+        layer.addPass(trace);
+        for (const Span& s : spans) layer.span(s.pass, s.column, s.low, s.high);
+        layer.finish();
+    };
+    TraceLayer kept;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        draw(kept, frames[i]);
+        TraceLayer fresh;
+        draw(fresh, frames[i]);
+        EXPECT_TRUE(kept.image() == fresh.image()) << "frame " << i;
+    }
+    // A new size starts from a clear picture too.
+    kept.begin(20, 50);
+    kept.finish();
+    EXPECT_EQ(kept.image().size(), QSize(20, 50));
+    for (int y = 0; y < 50; ++y) {
+        for (int x = 0; x < 20; ++x) ASSERT_EQ(kept.image().pixel(x, y), 0u);
+    }
 }
 
 using TextCacheTest = CanvasTest;

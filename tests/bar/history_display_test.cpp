@@ -131,10 +131,10 @@ TEST(HistoryDisplay, ValueTextsAndLegends) {
         EXPECT_EQ(out, std::string("x") + text) << value;
     }
     using S = HistorySource;
-    EXPECT_EQ(HistoryDisplay::legend(1.0, {S::shortTerm, S::integrated}, false), "1 min \u00b7 Short-term \u00b7 Integrated");
-    EXPECT_EQ(HistoryDisplay::legend(0.5, {S::momentary, S::shortTerm}, true), "30 s \u00b7 M \u00b7 S");
+    EXPECT_EQ(HistoryDisplay::legend(1.0, std::vector{S::shortTerm, S::integrated}, false), "1 min \u00b7 Short-term \u00b7 Integrated");
+    EXPECT_EQ(HistoryDisplay::legend(0.5, std::vector{S::momentary, S::shortTerm}, true), "30 s \u00b7 M \u00b7 S");
     EXPECT_EQ(HistoryDisplay::legend(10.0, {}, false), "10 min");
-    EXPECT_EQ(HistoryDisplay::legend(2.75, {S::truePeak, S::psr}, true), "2 min \u00b7 TP \u00b7 PSR");
+    EXPECT_EQ(HistoryDisplay::legend(2.75, std::vector{S::truePeak, S::psr}, true), "2 min \u00b7 TP \u00b7 PSR");
 }
 
 TEST_F(HistoryDisplayTest, HalfASpanOfHistoryFillsOnlyTheRightHalf) {
@@ -242,6 +242,19 @@ TEST_F(HistoryDisplayTest, TheReadOutNamesTheBarAndTheValuesAndAlwaysEndsWithTru
     fed.pointer.historyPointerX = xAt(-10.0);
     draw();
     EXPECT_EQ(history().readout(), "");
+
+    // A narrow history drops the first items rather than cutting the pill
+    // at the field's edge; the true peak stays.
+    settings.setHistoryShows({HistorySource::momentary, HistorySource::shortTerm, HistorySource::integrated});
+    for (const double width : {300.0, 200.0, 120.0}) {
+        renderBar(fed, {width, 60.0}, 2.0);
+        fed.pointer.historyPointerX = field().minX() + 0.9 * field().width;
+        renderBar(fed, {width, 60.0}, 2.0);
+        ASSERT_TRUE(history().readoutPill()) << width;
+        EXPECT_GE(history().readoutPill()->minX(), field().minX()) << width;
+        EXPECT_LE(history().readoutPill()->maxX(), field().maxX()) << width;
+        EXPECT_TRUE(history().readout().ends_with("−12.0 TP")) << history().readout();
+    }
 }
 
 TEST_F(HistoryDisplayTest, TheLegendGivesWayToLocatorNamesAndNeedsFortyPoints) {

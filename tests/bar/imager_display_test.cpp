@@ -146,6 +146,8 @@ TEST(ImagerDisplay, CorrelationTexts) {
     EXPECT_EQ(ImagerDisplay::correlationText(-1.0), "\u22121.00");
     EXPECT_EQ(ImagerDisplay::correlationText(std::nan("")), "\u2013");
     EXPECT_EQ(ImagerDisplay::correlationText(0.0), "+0.00");
+    EXPECT_EQ(ImagerDisplay::correlationText(-0.004), "+0.00");  // dither on silence: no side
+    EXPECT_EQ(ImagerDisplay::correlationText(-0.006), "\u22120.01");
 }
 
 TEST_F(ImagerDisplayTest, MonoStandsOnTheMiddleLineInEveryView) {

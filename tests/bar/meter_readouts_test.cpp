@@ -23,9 +23,13 @@ TEST(MeterFormats, MinusSignsMissingValuesAndRounding) {
     const std::pair<std::string, std::string> cases[] = {
         {formatLevel(-14.04), "\u221214.0"}, {formatLevel(3.25), "3.2"},       {formatLevel(-98.9), "\u221298.9"},
         {formatLevel(-99.0), kMinusInf},     {formatLevel(-kInf), kMinusInf},  {formatLevel(NAN), kMinusInf},
-        {formatLevel(kInf), kMinusInf},      {formatLevel(-0.04), "\u22120.0"}, {formatAmount(6.54), "6.5"},
+        {formatLevel(kInf), kMinusInf},      {formatLevel(-0.04), "0.0"}, {formatAmount(6.54), "6.5"},
         {formatAmount(NAN), kEnDash},        {formatAmount(-kInf), kEnDash},   {formatDifference(1.5), "+1.5"},
-        {formatDifference(-2.4), "\u22122.4"}, {formatDifference(0.0), "+0.0"}, {formatDifference(NAN), kEnDash},
+        {formatDifference(-2.4), "\u22122.4"}, {formatDifference(0.0), "0.0"}, {formatDifference(NAN), kEnDash},
+        // Whatever rounds to zero has no side: no sign.
+        {formatAmount(-0.04), "0.0"},        {formatDifference(-0.04), "0.0"}, {formatDifference(0.049), "0.0"},
+        {formatDifference(0.05), "+0.1"},    {formatLevel(-0.05), "\u22120.1"}, {formatTarget(0.0), "0"},
+        {formatTarget(-0.04), "0.0"},
         {formatTarget(-14.0), "\u221214"},   {formatTarget(-16.5), "\u221216.5"}, {formatTarget(-23.25), "\u221223.2"},
     };
     for (const auto& [actual, expected] : cases) EXPECT_EQ(actual, expected);
@@ -77,7 +81,7 @@ TEST(MeterReadouts, VsTargetStatusFollowsTheDistanceToTheTarget) {
 }
 
 TEST(MeterReadouts, HiddenPartsUndefinedValuesAndGridColumns) {
-    EXPECT_EQ(gridColumns(readouts({}, MeterParts{}, -14.0, false, kColours)),
+    EXPECT_EQ(gridColumns(readouts({}, MeterParts{}, -14.0, false, kColours)).vectors(),
               (std::vector<std::vector<int>>{{0, 1}, {2, 3}, {4, 5}, {6, 7}}));
     MeterParts parts;
     parts.loudnessRange = parts.psr = false;
@@ -91,7 +95,7 @@ TEST(MeterReadouts, HiddenPartsUndefinedValuesAndGridColumns) {
     EXPECT_EQ(find(items, "PSR")->text, "3.0");
     EXPECT_TRUE(find(items, "PSR")->warn);
     EXPECT_FALSE(find(items, "True Peak")->warn);
-    EXPECT_EQ(gridColumns(items), (std::vector<std::vector<int>>{{0}, {1}, {2}, {3}}));
+    EXPECT_EQ(gridColumns(items).vectors(), (std::vector<std::vector<int>>{{0}, {1}, {2}, {3}}));
     // With no short-term the PSR is undefined and does not warn.
     const auto empty = readouts({}, parts, std::nullopt, false, kColours);
     EXPECT_EQ(find(empty, "PSR")->text, kEnDash);

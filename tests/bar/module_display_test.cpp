@@ -3,7 +3,7 @@
 // back (zones).
 #include "bar/analyser_source.h"
 #include "live/live_sync.h"
-#include "tests/bar/bar_fixture.h"
+#include "tests/bar/transport_fixture.h"
 
 namespace crestline {
 namespace {
@@ -36,13 +36,6 @@ public:
 
 private:
     ColorArea area_;
-};
-
-class NoMidi final : public MidiInput {
-public:
-    MidiOpenResult open(const std::string&, Handler) override { return {MidiOpenResult::Failure::client, 0}; }
-    void close() override {}
-    bool isOpen() const override { return false; }
 };
 
 class ModuleDisplayTest : public testing::BarFixture {
@@ -104,7 +97,7 @@ TEST_F(ModuleDisplayTest, DisplaysReadTheSourcesAnalysersTheSyncAndTheSet) {
     auto display = std::make_unique<ProbeDisplay>(ColorArea::scope);
     ProbeDisplay& seen = *display;
     fed.replaceDisplay(GraphKind::scope, std::move(display));
-    LiveSync sync(clock, std::make_unique<NoMidi>());
+    LiveSync sync(clock, std::make_unique<testing::NoMidi>());
     LiveSet set;
     set.locators = {{16.0, "Drop"}};
     fed.setSync(&sync);

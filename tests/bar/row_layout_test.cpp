@@ -81,6 +81,10 @@ TEST_F(RowLayoutTest, PanelsInsetTheShapesAndTheAddButtonUnderATitleBar) {
     // shape is the rectangle.
     in.topInset = 50;
     EXPECT_FALSE(layoutRow(in).modules.front().panel);
+    // Beside a notch the inset is at most 4.
+    in.topInset = 0;
+    in.notchGap = NotchGap{600, 700};
+    EXPECT_EQ(layoutRow(in).groundY, 4);
 }
 
 TEST_F(RowLayoutTest, AStatusKeepsOnlyTheMeterAtTheRightEndOrPastANotch) {
@@ -111,14 +115,6 @@ TEST_F(RowLayoutTest, TheScrollOffsetIsKeptWithinTheNewRange) {
     EXPECT_EQ(row.modules.front().rect.minX(), 10 - row.scrollRange);
     in.scrollOffset = -5;
     EXPECT_EQ(layoutRow(in).scrollOffset, 0);
-}
-
-TEST_F(RowLayoutTest, MinimumWidthCountsGripMarginMeterAndSlots) {
-    EXPECT_EQ(minimumRowWidth(settings, false, 10, 400.5), 10 + 400 + 150 + 150);
-    settings.setGraphOrder({GraphKind::scope});
-    EXPECT_EQ(minimumRowWidth(settings, true, 10, 400), 14 + 10 + 400 + 150);
-    settings.setModuleOrder({});
-    EXPECT_EQ(minimumRowWidth(settings, true, 9, 0), 320);
 }
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include "live/live_sync.h"
 #include "platform/clock.h"
 #include "settings/settings.h"
-#include "tests/bar/bar_fixture.h"
+#include "tests/bar/transport_fixture.h"
 
 namespace crestline {
 namespace {
@@ -56,17 +56,12 @@ TEST(ScopeMath, TriggerFindsTheLastArmedRisingCrossingWithItsFraction) {
 }
 
 TEST(ScopeMath, CopySizesPerWindowAndRate) {
-    EXPECT_EQ(scope::triggeredFrames(48000.0, 40.0), 1920);
-    EXPECT_EQ(scope::triggeredFrames(48000.0, 10.0), 480);
-    EXPECT_EQ(scope::triggeredFrames(44100.0, 250.0), 11025);
-    EXPECT_EQ(scope::triggeredFrames(1000.0, 10.0), 32);
-    EXPECT_EQ(scope::triggeredFrames(std::nan(""), 10.0), 32);
-
-    EXPECT_EQ(scope::overviewChunks(48000.0, 30.0), 22500);
-    EXPECT_EQ(scope::overviewChunks(44100.0, 1.0), 689);
-    EXPECT_EQ(scope::overviewChunks(768000.0, 30.0), 225000);
-    EXPECT_EQ(scope::overviewChunks(0.0, 4.0), 0);
-    EXPECT_EQ(scope::overviewChunks(-48000.0, 4.0), 0);
+    const std::tuple<double, double, int> triggered[] = {
+        {48000.0, 40.0, 1920}, {48000.0, 10.0, 480}, {44100.0, 250.0, 11025}, {1000.0, 10.0, 32}, {std::nan(""), 10.0, 32}};
+    for (const auto& [rate, ms, frames] : triggered) EXPECT_EQ(scope::triggeredFrames(rate, ms), frames) << rate;
+    const std::tuple<double, double, int> overview[] = {
+        {48000.0, 30.0, 22500}, {44100.0, 1.0, 689}, {768000.0, 30.0, 225000}, {0.0, 4.0, 0}, {-48000.0, 4.0, 0}};
+    for (const auto& [rate, seconds, chunks] : overview) EXPECT_EQ(scope::overviewChunks(rate, seconds), chunks) << rate;
 
     // Columns cover every chunk once, each at least one.
     int next = 0;
@@ -172,13 +167,6 @@ TEST(ScopeMath, MarksStayBoundedWhateverTheBeatsClaim) {
     EXPECT_DOUBLE_EQ(marks[1].position, 14.0 / 16.0);
 }
 
-class NoMidi final : public MidiInput {
-public:
-    MidiOpenResult open(const std::string&, Handler) override { return {MidiOpenResult::Failure::client, 0}; }
-    void close() override {}
-    bool isOpen() const override { return false; }
-};
-
 // One scope display drawn straight into an image, fed by analysers of its
 // own and, when asked, a transport.
 class ScopeDisplayTest : public ::testing::Test {
@@ -225,7 +213,7 @@ protected:
                           (::testing::UnitTest::GetInstance()->current_test_info()->name() + std::string(".json")),
                       clock, Settings::Writing::manual};
     AnalyserSource source;
-    LiveSync sync{clock, std::make_unique<NoMidi>()};
+    LiveSync sync{clock, std::make_unique<testing::NoMidi>()};
     PointerState pointer;
     LevelGradients gradients;
     TextCache texts;
@@ -367,13 +355,12 @@ TEST_F(ScopeDisplayTest, SyncedViewFollowsTheBeatAndChoosesItsPath) {
     draw(rect, 2.0, true);
     EXPECT_EQ(display.note(), "1 Bar waits for Live");
     EXPECT_EQ(display.smoother().beatsPerFrame(), 0.0);
-}
 
-TEST_F(ScopeDisplayTest, FrequencyColouringTakesTheBlockPathEvenForOneBeat) {
+    // Frequency colouring takes the block path even for one beat.
     settings.setScopeWindow(ScopeWindow::beat1);
     settings.setScopeColorMap(ColorMap::frequency);
-    play(300.0, 0.0);
-    draw({0, 0, 300, 60}, 2.0, true);
+    play(300.0, 400.0);
+    draw(rect, 2.0, true);
     EXPECT_TRUE(display.syncView().usesBlocks);
     EXPECT_EQ(display.syncView().length, 150);
 }

@@ -96,6 +96,26 @@ TEST_F(SpectrogramDisplayTest, AToneLiesOnTheRowOfItsFrequencyUnderItsGridLine) 
     }
 }
 
+TEST_F(SpectrogramDisplayTest, GridLabelsStayLegibleOverLoudMaterial) {
+    // Loud tones all about the 100 Hz label: under it the heat map is at
+    // its lightest, as light as the text itself.
+    settings.setSpectrogramColorMap(ColorMap::heat);
+    testing::feedTones(source, {{80.0, 0.3}, {100.0, 0.3}, {125.0, 0.3}, {160.0, 0.3}}, 12.0);
+    const QImage image = draw(400.0);
+    const auto label = std::find_if(spectrogram().labels().begin(), spectrogram().labels().end(),
+                                    [](const auto& l) { return l.hz == 100.0; });
+    ASSERT_NE(label, spectrogram().labels().end());
+    int lightest = 0, darkest = 255;
+    for (double x = label->rect.minX(); x < label->rect.maxX(); x += 0.5) {
+        for (double y = label->rect.minY(); y < label->rect.maxY(); y += 0.5) {
+            const int grey = qGray(pixelAt(image, x, y).rgb());
+            lightest = std::max(lightest, grey);
+            darkest = std::min(darkest, grey);
+        }
+    }
+    EXPECT_GT(lightest - darkest, 90);
+}
+
 TEST_F(SpectrogramDisplayTest, TheImageIsRenderedForANewColumnOrAChangeOnlyAndStandsStillWhenFrozen) {
     feedSine(source, 1000.0, 0.1, 2.0);
     QImage image = draw();
@@ -124,6 +144,9 @@ TEST_F(SpectrogramDisplayTest, TheImageIsRenderedForANewColumnOrAChangeOnlyAndSt
     fed.setTheme(BarTheme::scope());
     EXPECT_NE(pixelAt(draw(), x, y), module);
     EXPECT_EQ(spectrogram().renders(), ++renders);
+    // Its translucent track: the span before the audio is dark, not white.
+    EXPECT_LT(qGray(pixelAt(draw(), r.minX() + 20.0, y).rgb()), 80);
+    EXPECT_EQ(spectrogram().renders(), renders);
 
     // Frozen: the picture stands while the recorder goes on.
     fed.pointer.frozenArea = ColorArea::spectrogram;

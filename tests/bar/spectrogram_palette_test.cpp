@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QColor>
 #include <cmath>
 
 #include "bar/spectrogram_palette.h"
@@ -39,6 +40,15 @@ TEST(SpectrogramPalette, LevelTablesSpanTheirRangeAndTheSpectrumRunsFromQuietToL
     const Table spectrum = spectrumColours(theme);
     EXPECT_EQ(spectrum[0], packed(mix(theme.meterTrack, theme.meterFill, 0.3)));
     EXPECT_EQ(spectrum[255], packed(mix(theme.meterFill, Colour::white(), 0.55)));
+
+    // A translucent track (the scope theme's faint white) shows as it lies
+    // over the bar: silence dark, loud light, in both tables.
+    const BarTheme& scope = BarTheme::scope();
+    const auto grey = [](std::uint32_t pixel) { return qGray(static_cast<QRgb>(pixel)); };
+    for (const Table& table : {colours(scope, SpectrogramRange::normal), spectrumColours(scope)}) {
+        EXPECT_LT(grey(table[0]), 100);
+        EXPECT_GT(grey(table[255]), grey(table[0]) + 100);
+    }
 }
 
 }  // namespace

@@ -18,9 +18,7 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kRate = 48000.0;
 
-void feed(AnalyserSource& source, const std::vector<testing::Tone>& tones, double seconds, bool antiphase = false) {
-    testing::feedTones(source, tones, seconds, antiphase);
-}
+using testing::feedTones;
 
 class SpectrumDisplayTest : public testing::BarFixture {
 protected:
@@ -149,7 +147,7 @@ TEST(SpectrumPicture, EachColumnIsCoveredByTheAreaUnderItsEdge) {
 }
 
 TEST_F(SpectrumDisplayTest, AOneKilohertzSinePeaksOnTheColumnOfOneKilohertzAtItsLevel) {
-    feed(source, {{1000.0, 0.1}}, 0.5);  // −20 dBFS
+    feedTones(source, {{1000.0, 0.1}}, 0.5);  // −20 dBFS
     for (const double scale : {1.0, 2.0}) {
         const QImage image = draw(900.0, 60.0, scale);
         EXPECT_EQ(static_cast<double>(spectrum().columnLevels().size()), std::trunc(field().width * scale));
@@ -161,7 +159,7 @@ TEST_F(SpectrumDisplayTest, AOneKilohertzSinePeaksOnTheColumnOfOneKilohertzAtIts
     EXPECT_LT(columnLevelAt(100.0), -90.0);
 
     // Tilt: 3 dB per octave lifts 8 kHz, three octaves over the pivot, by 9 dB.
-    feed(source, {{8000.0, 0.1}}, 0.5);
+    feedTones(source, {{8000.0, 0.1}}, 0.5);
     draw();
     const double flat = columnLevelAt(8000.0);
     settings.setSpectrumTilt(3.0);
@@ -170,7 +168,7 @@ TEST_F(SpectrumDisplayTest, AOneKilohertzSinePeaksOnTheColumnOfOneKilohertzAtIts
 }
 
 TEST_F(SpectrumDisplayTest, TheChannelChoosesTheSignal) {
-    feed(source, {{1000.0, 0.1}}, 0.5, true);  // all side, no mid
+    feedTones(source, {{1000.0, 0.1}}, 0.5, true);  // all side, no mid
     draw();
     EXPECT_NEAR(columnLevelAt(1000.0), -20.0, 0.5);  // stereo: the mean power of the two
     settings.setSpectrumChannel(SpectrumChannel::mid);
@@ -182,7 +180,7 @@ TEST_F(SpectrumDisplayTest, TheChannelChoosesTheSignal) {
 }
 
 TEST_F(SpectrumDisplayTest, GridLabelsDependOnTheWidthAndTheReadOutNamesTheNote) {
-    feed(source, {{440.0, 0.1}}, 0.5);
+    feedTones(source, {{440.0, 0.1}}, 0.5);
     const auto labelled = [&] {
         std::vector<double> hz;
         for (const auto& label : spectrum().labels()) hz.push_back(label.hz);
@@ -211,7 +209,7 @@ TEST_F(SpectrumDisplayTest, GridLabelsDependOnTheWidthAndTheReadOutNamesTheNote)
 }
 
 TEST_F(SpectrumDisplayTest, HoldingKeepsTheHighestCurveAndNamesItsPeaksAsTheWidthAllows) {
-    feed(source, {{150.0, 0.1}, {1000.0, 0.3}, {6000.0, 0.03}}, 0.5);
+    feedTones(source, {{150.0, 0.1}, {1000.0, 0.3}, {6000.0, 0.03}}, 0.5);
     fed.pointer.spectrumGrabbed = true;
     draw(900.0);
     std::vector<double> named;
@@ -223,7 +221,7 @@ TEST_F(SpectrumDisplayTest, HoldingKeepsTheHighestCurveAndNamesItsPeaksAsTheWidt
 
     // Quieter audio leaves the held curve where it was (the live curve
     // falls 15 dB per update at most).
-    feed(source, {{1000.0, 0.01}}, 0.5);
+    feedTones(source, {{1000.0, 0.01}}, 0.5);
     settle();
     EXPECT_NEAR(columnLevelAt(1000.0), -40.0, 0.5);
     const Rect f = field();
@@ -243,12 +241,12 @@ TEST_F(SpectrumDisplayTest, HoldingKeepsTheHighestCurveAndNamesItsPeaksAsTheWidt
 }
 
 TEST_F(SpectrumDisplayTest, AFrozenSpectrumStandsStillUntilItThaws) {
-    feed(source, {{1000.0, 0.1}}, 0.5);
+    feedTones(source, {{1000.0, 0.1}}, 0.5);
     draw();
     fed.pointer.frozenArea = ColorArea::spectrum;
     const QImage before = draw();
     EXPECT_NEAR(columnLevelAt(1000.0), -20.0, 0.5);
-    feed(source, {{200.0, 0.3}}, 0.5);
+    feedTones(source, {{200.0, 0.3}}, 0.5);
     clock.advance(1.0);
     const QImage still = draw();
     EXPECT_EQ(still, before);
