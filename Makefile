@@ -3,6 +3,7 @@
 #   make run      the same set-up, then the main job
 #   make bench    build and run the benchmarks (Release)
 #   make fuzz     build the libFuzzer targets with clang and run each briefly
+#   make package  build the Debian package into build/ (crestline_VERSION_ARCH.deb)
 # SANITIZE=1 builds with AddressSanitizer and UBSan into build-asan/.
 
 SANITIZE ?= 0
@@ -16,7 +17,7 @@ endif
 CTEST_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build test run bench fuzz clean
+.PHONY: all deps configure build test run bench fuzz package clean
 
 all: build
 
@@ -39,6 +40,9 @@ bench: deps
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DCRESTLINE_BENCH=ON -DCRESTLINE_TESTS=OFF >/dev/null
 	@cmake --build build-bench -j $(JOBS)
 	@scripts/run-benchmarks build-bench
+
+package: build
+	@cd $(BUILD) && cpack --config CPackConfig.cmake
 
 fuzz:
 	@CRESTLINE_FUZZ=1 scripts/install-deps

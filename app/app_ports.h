@@ -85,6 +85,12 @@ public:
     virtual void setFillPending() = 0;
     virtual void requestTrustIfNeeded() = 0;
     virtual void redraw() = 0;
+    // Audio or transport activity may have returned: the display link runs
+    // again if it had stopped for lack of it.
+    virtual void wakeDisplay() = 0;
+    // The user asked for the application again: apply the mode, lay out,
+    // show the window (the floating one with the keyboard).
+    virtual void reopen() = 0;
     // The bar's module selection changed: a selection in the pinned bar
     // takes the keyboard (for Delete), none gives it back to Live.
     virtual void selectionChanged(std::optional<ColorArea> /*module*/) {}

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/qt_services.h"
 #include "app/bar_commands.h"
 #include "bar/bar_theme.h"
 #include "bar/bar_view.h"
@@ -70,6 +71,10 @@ CrestlineApp::CrestlineApp(World world, PlacementFactory makePlacement, bool lau
       sync_(std::make_unique<LiveSync>(world.clock, world.midi ? std::move(world.midi) : makeSystemMidiInput())),
       makePlacement_(std::move(makePlacement)) {
     view_->setStatus(std::string(kWaitingStatus));
+    displayWake_ = std::make_unique<ThreadWake>([this] {
+        if (placement_ && !stopped_) placement_->wakeDisplay();
+    });
+    engine_->setWake([wake = displayWake_.get()] { wake->signal(); });
     timer_.setInterval(static_cast<int>(kPeriodicSeconds * 1000));
     settingsTimer_.setInterval(static_cast<int>(kSettingsWatchSeconds * 1000));
     QObject::connect(&timer_, &QTimer::timeout, [this] { periodic(); });
@@ -134,7 +139,9 @@ void CrestlineApp::start(bool timers) {
 
     if (timers) {
         timer_.start();
-        settingsTimer_.start();
+        // Live's Settings window is watched through its controls; where the
+        // desktop cannot reach them the watch would only cost wake-ups.
+        if (accessibility().reachesControls()) settingsTimer_.start();
     }
     LiveTheme::setMouseButtonsPressed(mouseButtonsHeld_);
     LiveTheme::setMainThreadDispatcher([loop = &loop_](std::function<void()> task) { loop->post(std::move(task)); });
@@ -142,6 +149,8 @@ void CrestlineApp::start(bool timers) {
         if (*alive) watchLiveSettings();
     });
 }
+
+void CrestlineApp::displayIdle() { engine_->armWake(); }
 
 void CrestlineApp::shutDown() {
     if (stopped_) return;
@@ -233,7 +242,7 @@ CrestlineApp::State CrestlineApp::state() const {
 }
 
 std::optional<std::int32_t> CrestlineApp::meteredPid() const {
-    if (captureJobs_ > 0 || !engine_->tap()) return std::nullopt;
+    if (!engine_->tap()) return std::nullopt;
     return engine_->tap()->pid();
 }
 
@@ -244,11 +253,18 @@ void CrestlineApp::attach(std::int32_t pid, ProcessTap::Mode mode) {
     lastAttachAttempt_ = clock_.now();
     pendingDevice_.reset();
     ++captureJobs_;
-    auto failure = std::make_shared<std::optional<std::string>>();
-    AudioEngine* engine = engine_.get();
+    const std::uint64_t generation = ++attachGeneration_;
+    // The worker only asks the sound server and prepares a tap of its own;
+    // the engine is touched on the main thread alone, when the tap is ready,
+    // so the running tap meters on until it is swapped out.
+    struct Prepared {
+        std::shared_ptr<ProcessTap> tap;
+        std::optional<std::string> failure;
+    };
+    auto prepared = std::make_shared<Prepared>();
     Settings* settings = &settings_;
     captureWorker_.run(
-        [engine, settings, pid, mode, failure] {
+        [settings, pid, mode, prepared] {
             ProcessTap::Source source = ProcessTap::Source::automatic();
             bool haveProcess = pid == 0;
             std::optional<std::uint32_t> sinkInput;
@@ -265,22 +281,33 @@ void CrestlineApp::attach(std::int32_t pid, ProcessTap::Mode mode) {
                 }
             }
             try {
-                engine->attach(pid, mode, source);
+                prepared->tap = AudioEngine::prepareTap(pid, mode, source);
             } catch (const CoreAudioError& error) {
-                engine->detach();
-                *failure = error.description();
+                prepared->failure = error.description();
             } catch (const std::exception& error) {
-                engine->detach();
-                *failure = error.what();
+                prepared->failure = error.what();
             }
         },
-        [this, alive = alive_, pid, failure] {
+        [this, alive = alive_, pid, generation, prepared] {
+            // Shut down meanwhile: the tap closes with the last reference.
             if (!*alive) return;
             --captureJobs_;
-            if (*failure) {
-                lastError_ = *failure;
+            // A detach (Live went, the user chose another target) came after
+            // this attach was asked for: its tap is not wanted any more.
+            if (generation != attachGeneration_) return;
+            if (prepared->tap) {
+                try {
+                    engine_->attach(std::move(prepared->tap));
+                } catch (const CoreAudioError& error) {
+                    prepared->failure = error.description();
+                }
+            } else {
+                engine_->detach();
+            }
+            if (prepared->failure) {
+                lastError_ = *prepared->failure;
                 setStatus(std::string(pid != 0 ? kLiveTapStatus : kAllSoundStatus));
-                log("Crestline: " + **failure);
+                log("Crestline: " + *prepared->failure);
             } else {
                 lastError_.reset();
                 view_->setStatus(std::nullopt);
@@ -290,12 +317,16 @@ void CrestlineApp::attach(std::int32_t pid, ProcessTap::Mode mode) {
 }
 
 void CrestlineApp::detachCapture() {
-    ++captureJobs_;
-    AudioEngine* engine = engine_.get();
-    captureWorker_.run([engine] { engine->detach(); },
-                       [this, alive = alive_] {
-                           if (*alive) --captureJobs_;
-                       });
+    // Stopping never waits on the server; an attach still under way is
+    // dropped when it comes back.
+    ++attachGeneration_;
+    engine_->detach();
+}
+
+void CrestlineApp::reattach() {
+    if (stopped_) return;
+    detachCapture();
+    lastAttachAttempt_ = AudioEngine::kDistantPast;
 }
 
 std::optional<std::int32_t> CrestlineApp::captureTarget() const {
@@ -318,9 +349,10 @@ void CrestlineApp::keepCaptureHealthy(std::int32_t pid) {
         attach(pid, ProcessTap::Mode::tapOnly);
         return;
     }
-    if (tap->streamFailed()) {
-        // The server restarted or the device went: what was recorded is gone
-        // for good, only a new attach brings sound back.
+    if (!engine_->hasLiveTap()) {
+        // The server restarted, the device or Live's stream went: that
+        // recording delivers nothing more, only a new attach brings sound
+        // back. A server still away fails it, and the retry takes over.
         log("Crestline: opname gestopt, opnieuw koppelen");
         attach(pid, ProcessTap::Mode::tapOnly);
         return;
@@ -337,10 +369,12 @@ void CrestlineApp::keepCaptureHealthy(std::int32_t pid) {
 void CrestlineApp::probeCapture(std::int32_t pid) {
     ++captureJobs_;
     auto probe = std::make_shared<Probe>();
-    AudioEngine* engine = engine_.get();
+    const std::shared_ptr<ProcessTap> tap = engine_->tap();
+    // The rate is what the server last said; asking where the process plays
+    // now is a round trip, made on the worker.
+    probe->rate = tap->liveSampleRate();
     captureWorker_.run(
-        [engine, pid, probe] {
-            probe->rate = engine->liveSampleRate();
+        [pid, probe] {
             std::optional<std::uint32_t> sinkInput;
             if (pid != 0) {
                 try {
@@ -350,17 +384,18 @@ void CrestlineApp::probeCapture(std::int32_t pid) {
             }
             if (const auto device = ProcessTap::currentDevice(sinkInput, true)) probe->deviceUID = device->uid;
         },
-        [this, alive = alive_, pid, probe] {
+        [this, alive = alive_, probe, tap] {
             if (!*alive) return;
             --captureJobs_;
-            applyProbe(pid, *probe);
+            applyProbe(tap, *probe);
         });
 }
 
-void CrestlineApp::applyProbe(std::int32_t pid, const Probe& probe) {
+void CrestlineApp::applyProbe(const std::shared_ptr<ProcessTap>& probed, const Probe& probe) {
     const std::shared_ptr<ProcessTap> tap = engine_->tap();
     // Something else took the engine meanwhile; its own result stands.
-    if (captureJobs_ > 0 || !tap || tap->pid() != pid) return;
+    if (captureJobs_ > 0 || !tap || tap != probed) return;
+    const std::int32_t pid = tap->pid();
     if (probe.rate && std::fabs(*probe.rate - tap->sampleRate()) > kRateToleranceHz) {
         log("Crestline: samplerate gewijzigd naar " + rateText(*probe.rate) + " Hz, opnieuw koppelen");
         attach(pid, ProcessTap::Mode::tapOnly);
@@ -410,6 +445,9 @@ void CrestlineApp::periodic() {
     offerLiveRestartIfNeeded();
     if (++setPollCounter_ % 2 == 0) refreshLiveSet();
     if (const auto target = captureTarget()) keepCaptureHealthy(*target);
+    // Transport messages without sound wake no one else; nor does a wake
+    // the capture thread fired just before the link went to sleep.
+    placement_->wakeDisplay();
     // A held button may be the user moving Live's window: leave it alone.
     if (abletonPID_ && !standalone_ && !placement_->floating() && !mouseButtonsHeld_()) placement_->fitStep();
 }
@@ -608,6 +646,17 @@ void CrestlineApp::scheduleQuitCheckIfNeeded() {
         // A fresh look: Live may have come back since the last tick.
         if (settings_.quitWithAbleton() && !findLivePid()) loop_.quit();
     });
+}
+
+void CrestlineApp::reopen() {
+    if (!started_ || stopped_) return;
+    if (!abletonPID_ && !standalone_) {
+        standalone_ = true;
+        lastAttachAttempt_ = AudioEngine::kDistantPast;
+        setStatus(std::nullopt);
+        if (const auto target = captureTarget()) keepCaptureHealthy(*target);
+    }
+    placement_->reopen();
 }
 
 // ---- Theme and the later notices -----------------------------------------

@@ -7,11 +7,13 @@
 //
 // Threads: everything here runs on the main thread, driven by two timers
 // (0.8 s periodic check, 0.1 s Live-settings watch) and posted tasks. Work
-// that may block goes elsewhere: every call into the sound server (attach,
-// detach, the health probe) runs on the capture worker, one job at a time,
-// and the main thread looks at the engine's tap only while no job is under
-// way; the set file is read on the set worker. The engine's analysers are
-// read by the bar under their own locks.
+// that may block goes elsewhere: every request that waits on the sound
+// server (finding the process's stream and sink, preparing a tap) runs on
+// the capture worker, one job at a time, and touches nothing of the
+// engine's; the prepared tap comes back to the main thread, which swaps it
+// into the engine (never waiting on the server), as it stops taps and reads
+// their state. The set file is read on the set worker. The engine's
+// analysers are read by the bar under their own locks.
 //
 // Shut-down is ordered: timers and pending tasks first, then the MIDI input
 // and the helper socket, then the workers (a running attach finishes), then
@@ -43,6 +45,7 @@ class LiveHelperReceiver;
 class LiveSync;
 class ProcessList;
 class Settings;
+class ThreadWake;
 
 class CrestlineApp final : public PlacementHost {
 public:
@@ -116,6 +119,10 @@ public:
     void watchLiveSettings();
     void showWhatsNewIfDue();
     void askAboutCrashIfDue();
+    // Launched again while running (applicationShouldHandleReopen): shows
+    // the bar. While waiting for Live, the user asked for Crestline itself:
+    // it stands alone, metering all sound, as a launch without Live does.
+    void reopen();
 
     // The device to re-attach to when the one the process plays to changed
     // and the change held for more than 1.5 s. `current` is the device UID
@@ -125,6 +132,10 @@ public:
     // ---- PlacementHost -------------------------------------------------------
     bool standalone() const override { return standalone_; }
     std::optional<int> livePid() const override { return abletonPID_; }
+    bool menuShortcut(const KeyPress& key) override { return onMenuShortcut && onMenuShortcut(key); }
+    bool menuOpen() const override { return isMenuOpen && isMenuOpen(); }
+    // The display link sleeps: the first sound wakes it.
+    void displayIdle() override;
 
     // ---- State, for the placement, the report and tests ----------------------
     State state() const;
@@ -138,19 +149,32 @@ public:
     const std::optional<std::string>& lastError() const { return lastError_; }
     bool asking() const { return asking_; }
     bool captureBusy() const { return captureJobs_ > 0; }
-    // The pid the running tap meters (0: all sound), when there is a tap and
-    // no capture job is under way.
+    // The pid the running tap meters (0: all sound), when there is a tap.
     std::optional<std::int32_t> meteredPid() const;
     const std::optional<LiveSet>& liveSet() const { return liveSet_; }
     bool launchedAtLogin() const { return launchedAtLogin_; }
     const std::optional<LiveHelper::Registration>& liveHelperRegistration() const { return registration_; }
 
+    // When Live was last seen starting (the clock's seconds).
+    double liveSince() const { return liveSince_; }
+
     // Hooks for the what's-new notice and the crash question, called where
-    // the lifecycle says; empty until those features exist.
+    // the lifecycle says (see app/app_services.h).
     std::function<void()> showWhatsNew;
     std::function<bool()> crashReportPending;
     std::function<void()> askAboutCrash;
     bool whatsNewPending = false;
+    // The menus: a Ctrl shortcut offered by the pinned bar, and whether one
+    // of our menus is open (keys then stay with it).
+    std::function<bool(const KeyPress&)> onMenuShortcut;
+    std::function<bool()> isMenuOpen;
+
+    // A question of another part (what's new, crash report) is on screen or
+    // answered: no other question is raised meanwhile.
+    void setAsking(bool on) { asking_ = on; }
+    // The listening choice or the output source changed: drop the tap; the
+    // next periodic tick attaches anew to what the settings now say.
+    void reattach();
 
 private:
     struct Probe;
@@ -160,7 +184,7 @@ private:
     std::optional<std::int32_t> captureTarget() const;
     void keepCaptureHealthy(std::int32_t pid);
     void probeCapture(std::int32_t pid);
-    void applyProbe(std::int32_t pid, const Probe& probe);
+    void applyProbe(const std::shared_ptr<ProcessTap>& probed, const Probe& probe);
     void detachCapture();
     void setStatus(std::optional<std::string> text);
     bool livePlayingRecently() const;
@@ -191,6 +215,7 @@ private:
 
     QTimer timer_;
     QTimer settingsTimer_;
+    std::unique_ptr<ThreadWake> displayWake_;  // the capture thread's way to the sleeping display
 
     bool standalone_ = false;
     std::optional<int> abletonPID_;
@@ -199,7 +224,8 @@ private:
     double lastAttachAttempt_ = AudioEngine::kDistantPast;
     std::optional<std::string> lastError_;
     std::optional<std::pair<std::string, double>> pendingDevice_;  // UID, when first seen
-    int captureJobs_ = 0;
+    int captureJobs_ = 0;        // worker jobs under way; each keeps the tap as it is
+    std::uint64_t attachGeneration_ = 0;  // of the latest attach or detach
     std::int64_t liveThemeGeneration_ = -1;
     bool trusted_ = false;  // Live's windows can be read; refreshed each periodic tick
 

@@ -4,8 +4,13 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdint>
 
 #include "platform/desktop_pointer.h"
 
@@ -79,6 +84,29 @@ void MessageBoxQuestions::ask(const Question& question, std::function<void(bool 
     box->open();
     box->raise();
     box->activateWindow();
+}
+
+ThreadWake::ThreadWake(std::function<void()> onWake)
+    : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), onWake_(std::move(onWake)) {
+    if (fd_ < 0) return;  // no wake: the periodic tick still restarts the display
+    auto* notifier = new QSocketNotifier(fd_, QSocketNotifier::Read);
+    notifier_.reset(notifier);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this] {
+        std::uint64_t count = 0;
+        if (::read(fd_, &count, sizeof count) == static_cast<ssize_t>(sizeof count) && onWake_) onWake_();
+    });
+}
+
+ThreadWake::~ThreadWake() {
+    notifier_.reset();
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void ThreadWake::signal() {
+    if (fd_ < 0) return;
+    const std::uint64_t one = 1;
+    // Only a counter at its maximum refuses; then a wake is pending anyway.
+    [[maybe_unused]] const ssize_t written = ::write(fd_, &one, sizeof one);
 }
 
 bool mouseButtonsHeld() {

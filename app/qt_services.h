@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -56,6 +57,24 @@ public:
 
 private:
     QPointer<QMessageBox> open_;
+};
+
+// Runs a function on the main thread when another thread signals, without
+// the signalling thread allocating or blocking (an eventfd watched by the
+// main loop): how the capture thread wakes the sleeping display link.
+// Signals that come before the main thread got round to it count once.
+class ThreadWake final {
+public:
+    explicit ThreadWake(std::function<void()> onWake);
+    ~ThreadWake();
+    ThreadWake(const ThreadWake&) = delete;
+    ThreadWake& operator=(const ThreadWake&) = delete;
+    void signal();  // any thread
+
+private:
+    int fd_ = -1;
+    std::unique_ptr<QObject> notifier_;
+    std::function<void()> onWake_;
 };
 
 // Whether a mouse button is held anywhere on the desktop: X11 when there is

@@ -7,13 +7,17 @@
 #include <vector>
 
 #include "app/app_report.h"
+#include "app/app_version.h"
 #include "app/command_line.h"
+#include "app/controller_services.h"
+#include "app/crash_handler.h"
 #include "app/crestline_app.h"
 #include "app/desktop_appearance.h"
 #include "app/desktop_placement.h"
 #include "app/qt_services.h"
 #include "app/x11_desktop.h"
 #include "app/quit_signals.h"
+#include "app/single_instance.h"
 #include "bar/bar_view.h"
 #include "bar/third_party_leaks.h"
 #include "live/live_helper_receiver.h"
@@ -56,9 +60,24 @@ int main(int argc, char** argv) {
         std::fputs(crestline::appUsage().c_str(), stdout);
         return 0;
     }
+    // From here on a crash leaves a report that the next launch offers.
+    const auto crashes = crestline::defaultCrashFolder();
+    crestline::installCrashHandler({crashes, crestline::kAppVersion, crestline::kAppBuild});
+    crestline::removeStaleRunningFiles(crashes);
     if (!displayReachable()) {
         std::fprintf(stderr, "crestline: no display to show the bar on (DISPLAY and WAYLAND_DISPLAY are unset)\n");
         return 1;
+    }
+    // One Crestline per desktop: a second launch shows the running one's bar
+    // (a login launch only makes sure one runs) and ends.
+    const std::string instanceSocket = crestline::SingleInstance::socketPath();
+    const auto request = parsed.options->autostart ? crestline::SingleInstance::Request::none
+                                                   : crestline::SingleInstance::Request::reopen;
+    if (crestline::SingleInstance::tellRunning(instanceSocket, request)) {
+        if (request == crestline::SingleInstance::Request::reopen) {
+            std::fprintf(stderr, "crestline: already running on this desktop; showing its bar\n");
+        }
+        return 0;
     }
     // Under Wayland with XWayland the bar goes through X11: only there can it
     // be pinned and Live's window (an X11 client under Wine) be fitted.
@@ -90,6 +109,7 @@ int main(int argc, char** argv) {
                                                                      crestline::systemClock());
             },
             parsed.options->autostart);
+        crestline::ControllerServices services(app);
         QObject::connect(&application, &QCoreApplication::aboutToQuit, [&app] { app.shutDown(); });
 
         QTimer report;
@@ -101,7 +121,9 @@ int main(int argc, char** argv) {
                 std::fflush(stdout);
             });
         }
+        crestline::SingleInstance instance(instanceSocket, [&app] { app.reopen(); });
         app.start();
+        services.start();
         if (parsed.options->reportSeconds) report.start();
         code = QApplication::exec();
         report.stop();
