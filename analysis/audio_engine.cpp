@@ -7,6 +7,16 @@
 #include "settings/settings.h"
 
 namespace crestline {
+namespace {
+
+bool carriesSignal(const float* left, const float* right, int frames) {
+    for (int i = 0; i < frames; ++i) {
+        if (left[i] != 0.0f || right[i] != 0.0f) return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 AudioEngine::AudioEngine(const Clock& clock) : clock_(clock), attachWorker_(queueLabel(".attach")) {
     spectrogram_.setChannel(Settings::shared().spectrogramChannel());
@@ -40,7 +50,15 @@ void AudioEngine::attach(std::shared_ptr<ProcessTap> prepared) {
     // Nothing feeds the analysers now; each takes its own lock.
     scope_.configure(prepared->sampleRate());
     meter_.configure(prepared->sampleRate());
-    prepared->start(BlockHandler(meter_, peaks_, &scope_));
+    prepared->start([this, block = BlockHandler(meter_, peaks_, &scope_)](const float* left, const float* right,
+                                                                         int frames) mutable {
+        block(left, right, frames);
+        // Costs one relaxed load per block while nobody sleeps.
+        if (wakeArmed_.load(std::memory_order_relaxed) && wake_ && carriesSignal(left, right, frames) &&
+            wakeArmed_.exchange(false, std::memory_order_relaxed)) {
+            wake_();
+        }
+    });
     tap_ = std::move(prepared);
     attachedAt_ = clock_.now();
 }

@@ -28,6 +28,7 @@
 // only then do the analysers go.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -94,6 +95,13 @@ public:
     // when detached or unknown.
     std::optional<double> liveSampleRate() const;
 
+    // Wakes whoever sleeps through silence (the bar's display link): after
+    // `armWake`, the first block with a sample other than 0 calls `wake` on
+    // the capture thread, once. `wake` must neither block nor allocate.
+    // Set before the first attach; arm from any thread.
+    void setWake(std::function<void()> wake) { wake_ = std::move(wake); }
+    void armWake() { wakeArmed_.store(true, std::memory_order_relaxed); }
+
     // Reset commands, each under the analysers' own locks.
     void resetShortTerm();
     void resetIntegrated();  // integrated loudness and loudness range
@@ -118,6 +126,10 @@ private:
     SpectrogramRecorder spectrogram_;
     std::shared_ptr<ProcessTap> tap_;
     double attachedAt_ = kDistantPast;
+    std::function<void()> wake_;
+    // Writers: any thread (arming) and the capture thread (firing); relaxed:
+    // nothing is published with it, a late wake only draws a frame later.
+    std::atomic<bool> wakeArmed_{false};
 
     // The outcome of the latest `beginAttach`, handed from the worker to
     // the main thread.

@@ -1,23 +1,16 @@
 #include "app/bar_commands.h"
 
 #include <QColorDialog>
-#include <QInputDialog>
 #include <algorithm>
 #include <cmath>
 
 #include "analysis/audio_engine.h"
+#include "app/settings_window.h"
 #include "bar/bar_theme.h"
 #include "bar/bar_view.h"
 #include "settings/settings.h"
 
 namespace crestline {
-
-namespace {
-
-constexpr double kLowestTarget = -70.0;
-constexpr double kHighestTarget = 0.0;
-
-}  // namespace
 
 std::shared_ptr<BarCommands> BarCommands::install(Settings& settings, BarView& view, AudioEngine& engine,
                                                   Hooks hooks) {
@@ -206,18 +199,7 @@ void BarCommands::openColorWheel(ColorArea area) {
 }
 
 void BarCommands::askCustomTarget(std::optional<double> current, std::function<void(std::optional<double>)> set) {
-    auto* dialog = new QInputDialog;
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setInputMode(QInputDialog::DoubleInput);
-    dialog->setWindowTitle(QStringLiteral("Custom Target"));
-    dialog->setLabelText(QStringLiteral("Target loudness in LUFS:"));
-    dialog->setDoubleRange(kLowestTarget, kHighestTarget);
-    dialog->setDoubleDecimals(1);
-    dialog->setDoubleValue(current.value_or(-14.0));
-    QObject::connect(dialog, &QInputDialog::doubleValueSelected, dialog, [set = std::move(set)](double value) {
-        if (set && std::isfinite(value)) set(std::clamp(value, kLowestTarget, kHighestTarget));
-    });
-    dialog->open();
+    crestline::askCustomTarget(settings_, current, std::move(set));
 }
 
 }  // namespace crestline

@@ -119,6 +119,7 @@ BarPlacement::BarPlacement(Settings& settings, BarView& view, PlacementHost& hos
     floating_->layout()->addWidget(widget_);
     view_.setDraggable(false);
     view_.onHeightDrag = [this](double height, bool finished) { barHeightDragged(height, finished); };
+    widget_->onIdle = [this] { host_.displayIdle(); };
     edgeTimer_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&edgeTimer_, &QTimer::timeout, [this] { pollLiveEdge(); });
     if (!desktop_.hasX11()) {
@@ -152,8 +153,9 @@ BarWidget& BarPlacement::widget() { return *widget_; }
 bool BarPlacement::barShown() const { return shown_; }
 
 std::optional<DesktopRect> BarPlacement::barFrame() const {
-    const QWidget& window = floating() ? static_cast<const QWidget&>(*floating_) : *pinned_;
-    return rectOf(window.geometry());
+    // Floating, the window manager's frame is part of the window on screen.
+    if (floating()) return rectOf(floating_->frameGeometry());
+    return rectOf(pinned_->geometry());
 }
 
 void BarPlacement::moveWidgetTo(QWidget& window) {
@@ -161,6 +163,28 @@ void BarPlacement::moveWidgetTo(QWidget& window) {
     widget_->setParent(&window);
     window.layout()->addWidget(widget_);
     widget_->show();
+}
+
+FrameMargins BarPlacement::floatingMargins() const {
+    // Known once the window manager framed the window; none before.
+    const QRect outer = floating_->frameGeometry();
+    const QRect inner = floating_->geometry();
+    if (!floating_->isVisible() || outer == inner) return {};
+    return {static_cast<double>(inner.left() - outer.left()), static_cast<double>(inner.top() - outer.top()),
+            static_cast<double>(outer.right() - inner.right()), static_cast<double>(outer.bottom() - inner.bottom())};
+}
+
+void BarPlacement::setFloatingFrame(const DesktopRect& outer, const FrameMargins& margins) {
+    const QRect wanted = qRectOf(outer);
+    const QSize inner(static_cast<int>(std::lround(outer.width - margins.left - margins.right)),
+                      static_cast<int>(std::lround(outer.height - margins.top - margins.bottom)));
+    if (floating_->frameGeometry().topLeft() == wanted.topLeft() && floating_->size() == inner) return;
+    applyingFrame_ = true;
+    floating_->resize(inner);
+    // A move places the whole frame (the window manager puts its title bar
+    // at this point), where setGeometry would place the window's own area.
+    floating_->move(wanted.topLeft());
+    applyingFrame_ = false;
 }
 
 void BarPlacement::setFrame(QWidget& window, const DesktopRect& frame) {
@@ -203,7 +227,8 @@ void BarPlacement::layoutBar() {
         if (origin) stored.origin = DesktopPoint{origin->x, origin->y};
         stored.width = settings_.floatingWidth();
         stored.height = settings_.floatingHeight();
-        setFrame(*floating_, floatingFrame(stored, all));
+        const FrameMargins margins = floatingMargins();
+        setFloatingFrame(floatingFrame(stored, all, margins), margins);
         return;
     }
     std::optional<int> index = pinnedScreenIndex(all);
@@ -324,7 +349,8 @@ void BarPlacement::barHeightDragged(double height, bool finished) {
     if (isFloating) {
         // The window keeps its top edge and grows downwards.
         const QRect now = floating_->geometry();
-        settings_.setFloatingOrigin(Point{static_cast<double>(now.x()), static_cast<double>(now.y())});
+        const QPoint origin = floating_->frameGeometry().topLeft();
+        settings_.setFloatingOrigin(Point{static_cast<double>(origin.x()), static_cast<double>(origin.y())});
         settings_.setFloatingSize(static_cast<double>(now.width()), bounded);
     } else {
         settings_.setBarHeight(bounded);
@@ -354,8 +380,18 @@ bool BarPlacement::recordRefusal(double height) {
 
 void BarPlacement::storeFloatingFrame() {
     if (applyingFrame_ || !floating() || floating_->isFullScreen()) return;
+    // The window manager framed the window (or changed its frame): lay it
+    // out again, for the frame it planned without counts now.
+    if (const FrameMargins margins = floatingMargins(); margins != knownMargins_) {
+        knownMargins_ = margins;
+        layoutBar();
+        return;
+    }
+    // The origin is the whole frame's, the size the window's own area: what
+    // layoutBar puts back together.
     const QRect frame = floating_->geometry();
-    settings_.setFloatingOrigin(Point{static_cast<double>(frame.x()), static_cast<double>(frame.y())});
+    const QPoint origin = floating_->frameGeometry().topLeft();
+    settings_.setFloatingOrigin(Point{static_cast<double>(origin.x()), static_cast<double>(origin.y())});
     settings_.setFloatingSize(static_cast<double>(frame.width()),
                               std::max(static_cast<double>(frame.height()), placement::kMinimumBarHeight));
     view_.setTopInset(0.0);
@@ -500,14 +536,29 @@ void BarPlacement::reopen() {
     }
 }
 
+void BarPlacement::wakeDisplay() { widget_->wake(); }
+
+void BarPlacement::pointerButtonsChanged() {
+    if (!edgeWatched_) return;
+    // The pointer is where the press happened; no earlier poll to look back to.
+    lastFreePointer_.reset();
+    pollLiveEdge();
+}
+
 // ---- Following Live's top edge ---------------------------------------------------
 
 void BarPlacement::updateEdgeWatch() {
     const bool watch = !floating() && settings_.fitAbleton() && desktop_.hasX11() && host_.livePid() &&
                        !liveFullScreen() && pinned_->isVisible();
+    edgeWatched_ = watch;
     if (!watch) {
         edgeTimer_.stop();
         state_.liveEdgeHeld = false;
+        return;
+    }
+    // Told of every press and release: nothing to poll.
+    if (desktop_.reportsButtons()) {
+        edgeTimer_.stop();
         return;
     }
     const int interval = state_.liveEdgeHeld ? kEdgePollMilliseconds : kPressPollMilliseconds;

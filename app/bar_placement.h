@@ -85,6 +85,8 @@ public:
     virtual bool menuOpen() const { return false; }
     // The bar window was shown or hidden.
     virtual void barVisibilityChanged(bool /*shown*/) {}
+    // The bar's display link stopped for lack of activity.
+    virtual void displayIdle() {}
 };
 
 // What the placement needs from the desktop: screens, the pointer, our own
@@ -106,6 +108,10 @@ public:
     virtual void pinAsDock(QWidget& window, const DesktopRect& frame, bool above) = 0;
     // Brings Live's main window forward and gives it the keyboard.
     virtual bool activate(int pid) = 0;
+    // Whether the desktop tells of every press and release of a pointer
+    // button (`BarPlacement::pointerButtonsChanged`); else the placement
+    // polls the pointer while it watches Live's top edge.
+    virtual bool reportsButtons() const { return false; }
     // Replays a key (press and release) into Live, after activating it.
     virtual bool forwardKey(int pid, const KeyPress& key) = 0;
 };
@@ -181,6 +187,10 @@ public:
     void screensChanged();
     // The user asked for the application again (launcher, tray).
     void reopen();
+    // Activity may have returned: the stopped display link runs again.
+    void wakeDisplay();
+    // A pointer button went down or up anywhere on the desktop.
+    void pointerButtonsChanged();
 
     // ---- State, for the controller's report and for tests ------------------
     const PlacementState& state() const { return state_; }
@@ -215,6 +225,9 @@ private:
     void setBarVisible(bool shown);
     void moveWidgetTo(QWidget& window);
     void setFrame(QWidget& window, const DesktopRect& frame);
+    // Places the floating window's whole frame, decorations included.
+    void setFloatingFrame(const DesktopRect& outer, const FrameMargins& margins);
+    FrameMargins floatingMargins() const;
     bool liveFullScreen() const { return state_.fullScreenScreen.has_value(); }
 
     Settings& settings_;
@@ -235,6 +248,8 @@ private:
     bool panelTookKeys_ = false;   // a selection gave the pinned bar the keyboard
     bool repeatingDrag_ = false;   // a refused height repeats a drag once
     bool buttonWasHeld_ = false;   // at the last pointer poll
+    bool edgeWatched_ = false;     // Live's top edge may be grabbed now
+    FrameMargins knownMargins_;    // of the floating window, as last laid out for
     std::optional<DesktopPoint> lastFreePointer_;  // where the pointer was with no button held
 };
 

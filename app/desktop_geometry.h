@@ -54,4 +54,19 @@ struct DesktopScreen {
 // The screens in the desktop's order: the primary (main) screen first.
 using DesktopScreens = std::vector<DesktopScreen>;
 
+// The screen whose frame shares the largest area with `frame` (the first
+// of equals); nothing when it overlaps none.
+inline std::optional<int> screenOverlapping(const DesktopRect& frame, const DesktopScreens& screens) {
+    std::optional<int> best;
+    double bestArea = 0.0;
+    for (std::size_t i = 0; i < screens.size(); ++i) {
+        const double area = screens[i].frame.overlapArea(frame);
+        if (area > bestArea) {
+            bestArea = area;
+            best = static_cast<int>(i);
+        }
+    }
+    return best;
+}
+
 }  // namespace crestline

@@ -42,6 +42,13 @@ DesktopPlacement::DesktopPlacement(Settings& settings, BarView& view, PlacementH
       placement_(std::make_unique<BarPlacement>(settings, view, host, *desktop_, accessibility(), clock)),
       frames_(std::make_unique<FrameCounter>()) {
     placement_->widget().installEventFilter(frames_.get());
+    desktop_->onActivated = [this](std::optional<long> pid) {
+        const auto live = host_.livePid();
+        if (placement_ && live && pid == static_cast<long>(*live)) placement_->liveActivated();
+    };
+    desktop_->onButtons = [this] {
+        if (placement_) placement_->pointerButtonsChanged();
+    };
     // Screens come, go and change size: the bar is laid out anew. (Not on
     // a change of the available area: our own strut changes that.)
     const auto watch = [this](QScreen* screen) {
@@ -89,6 +96,14 @@ void DesktopPlacement::redraw() {
     if (placement_) placement_->widget().update();
 }
 
+void DesktopPlacement::wakeDisplay() {
+    if (placement_) placement_->wakeDisplay();
+}
+
+void DesktopPlacement::reopen() {
+    if (placement_) placement_->reopen();
+}
+
 void DesktopPlacement::selectionChanged(std::optional<ColorArea> module) {
     if (placement_) placement_->selectionChanged(module);
 }
@@ -121,6 +136,10 @@ std::optional<std::string> DesktopPlacement::colourSpaceName() const {
 }
 
 void DesktopPlacement::shutDown() {
+    if (desktop_) {
+        desktop_->onActivated = nullptr;
+        desktop_->onButtons = nullptr;
+    }
     // Windows first, then the desktop they were pinned on.
     if (placement_ && frames_) placement_->widget().removeEventFilter(frames_.get());
     frames_.reset();  // its connections go with it

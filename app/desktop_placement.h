@@ -31,6 +31,8 @@ public:
     void setFillPending() override;
     void requestTrustIfNeeded() override {}  // X11 asks no one's leave to read windows
     void redraw() override;
+    void wakeDisplay() override;
+    void reopen() override;
     void selectionChanged(std::optional<ColorArea> module) override;
     bool floating() const override;
     bool barShown() const override;

@@ -16,16 +16,7 @@ std::optional<int> screenWithFrame(const DesktopScreens& screens, const std::opt
 
 std::optional<int> screenOf(const DesktopRect& frame, const DesktopScreens& screens) {
     if (screens.empty()) return std::nullopt;
-    int best = 0;
-    double bestArea = 0.0;
-    for (std::size_t i = 0; i < screens.size(); ++i) {
-        const double area = screens[i].frame.overlapArea(frame);
-        if (area > bestArea) {
-            bestArea = area;
-            best = static_cast<int>(i);
-        }
-    }
-    return best;
+    return screenOverlapping(frame, screens).value_or(0);
 }
 
 HeightBounds barHeightBounds(bool floating, double visibleHeight, std::optional<double> liveMinimumHeight) {
@@ -68,11 +59,18 @@ DesktopRect clamped(const DesktopRect& frame, const DesktopScreens& screens) {
     return result;
 }
 
-DesktopRect floatingFrame(const FloatingValues& stored, const DesktopScreens& screens) {
-    const double width = std::max(stored.width > 0.0 ? stored.width : kDefaultFloatingWidth, kFloatingMinimumWidth);
-    const double height = stored.height > 0.0 ? stored.height : kDefaultBarHeight;
+DesktopRect floatingFrame(const FloatingValues& stored, const DesktopScreens& screens, const FrameMargins& margins) {
+    const double width = std::max(stored.width > 0.0 ? stored.width : kDefaultFloatingWidth, kFloatingMinimumWidth) +
+                         margins.left + margins.right;
+    const double height = (stored.height > 0.0 ? stored.height : kDefaultBarHeight) + margins.top + margins.bottom;
     const DesktopPoint origin = stored.origin.value_or(defaultFloatingOrigin(width, height, screens));
-    return clamped({origin.x, origin.y, width, height}, screens);
+    DesktopRect frame = clamped({origin.x, origin.y, width, height}, screens);
+    // A title bar above the screen's top could not be grabbed to move the window back.
+    if (const auto index = screenOf(frame, screens)) {
+        const DesktopRect& visible = screens[static_cast<std::size_t>(*index)].visible;
+        if (frame.y < visible.top()) frame.y = visible.top();
+    }
+    return frame;
 }
 
 DesktopRect firstFloatingFrame(const DesktopScreen& screen, double height) {

@@ -64,14 +64,29 @@ DesktopPoint defaultFloatingOrigin(double width, double height, const DesktopScr
 // 80 points of it can be reached.
 DesktopRect clamped(const DesktopRect& frame, const DesktopScreens& screens);
 
-// The floating window's frame from the stored values: width at least 320
-// (900 when unset), origin stored or default, then clamped.
+// What the window manager adds around a window's own area: its title bar
+// on top, borders on the other sides (_NET_FRAME_EXTENTS), in points. No
+// content lies under the title bar.
+struct FrameMargins {
+    double left = 0.0;
+    double top = 0.0;  // the title bar's height
+    double right = 0.0;
+    double bottom = 0.0;
+    bool operator==(const FrameMargins&) const = default;
+};
+
+// The floating window's whole frame, decorations included, from the stored
+// values: the window's own area at least 320 wide (900 when unset) and the
+// stored height high, the frame's origin stored or default, then clamped.
+// Its top never lies above the visible top of the screen it is on, so the
+// title bar can always be grabbed.
 struct FloatingValues {
-    std::optional<DesktopPoint> origin;
-    double width = 0.0;   // "floatingWidth"; 0 or less: unset
+    std::optional<DesktopPoint> origin;  // of the whole frame
+    double width = 0.0;   // "floatingWidth", the window's own area; 0 or less: unset
     double height = 0.0;  // "floatingHeight", else "barHeight"; 0 or less: 36
 };
-DesktopRect floatingFrame(const FloatingValues& stored, const DesktopScreens& screens);
+DesktopRect floatingFrame(const FloatingValues& stored, const DesktopScreens& screens,
+                          const FrameMargins& margins = {});
 
 // The first switch to floating without a stored origin: at most 1100 wide
 // (the visible width less 80), centred, 60 points below the visible top of

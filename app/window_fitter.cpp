@@ -81,16 +81,7 @@ bool place(AXElement& window, const DesktopRect& target, const DesktopRect& curr
 }
 
 std::optional<int> screen(const DesktopRect& frame, const DesktopScreens& screens) {
-    std::optional<int> best;
-    double bestArea = 0.0;
-    for (std::size_t i = 0; i < screens.size(); ++i) {
-        const double area = screens[i].frame.overlapArea(frame);
-        if (area > bestArea) {
-            bestArea = area;
-            best = static_cast<int>(i);
-        }
-    }
-    return best;
+    return screenOverlapping(frame, screens);
 }
 
 std::optional<bool> hasFullScreen(Accessibility& ax, int pid) {

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QWidget>
 #include <chrono>
 #include <cmath>
@@ -29,10 +30,34 @@ bool preferX11Platform() {
 X11Desktop::X11Desktop(std::optional<std::vector<DesktopRect>> monitors) : monitors_(std::move(monitors)) {
     if (QGuiApplication::platformName() != QStringLiteral("xcb")) return;
     auto x11 = std::make_unique<X11Windows>();
-    if (x11->available()) x11_ = std::move(x11);
+    if (!x11->available()) return;
+    x11_ = std::move(x11);
+    auto watch = std::make_unique<X11RootWatch>();
+    if (!watch->available()) return;
+    watch_ = std::move(watch);
+    watchNotifier_ = std::make_unique<QSocketNotifier>(watch_->fd(), QSocketNotifier::Read);
+    QObject::connect(watchNotifier_.get(), &QSocketNotifier::activated, watchNotifier_.get(), [this] {
+        bool activated = false;
+        bool buttons = false;
+        watch_->dispatch([&](X11RootWatch::Event event) {
+            if (event == X11RootWatch::Event::activeWindowChanged) {
+                activated = true;
+            } else {
+                buttons = true;
+            }
+        });
+        // A burst of events counts once each way.
+        if (activated && onActivated) onActivated(watch_->activeWindowPid());
+        if (buttons && onButtons) onButtons();
+    });
 }
 
-X11Desktop::~X11Desktop() = default;
+X11Desktop::~X11Desktop() {
+    watchNotifier_.reset();  // before the connection it watches
+    watch_.reset();
+}
+
+bool X11Desktop::reportsButtons() const { return watch_ && watch_->watchesButtons(); }
 
 bool X11Desktop::hasX11() const { return x11_ != nullptr; }
 

@@ -11,12 +11,16 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "app/bar_placement.h"
+#include "platform/x11_root_watch.h"
 #include "platform/x11_windows.h"
+
+class QSocketNotifier;
 
 namespace crestline {
 
@@ -41,10 +45,18 @@ public:
     void pinAsDock(QWidget& window, const DesktopRect& frame, bool above) override;
     bool activate(int pid) override;
     bool forwardKey(int pid, const KeyPress& key) override;
+    bool reportsButtons() const override;
+
+    // Told as the desktop's events arrive (main thread): a window became
+    // active (its process, when it names one); a button went down or up.
+    std::function<void(std::optional<long> pid)> onActivated;
+    std::function<void()> onButtons;
 
 private:
     std::optional<std::vector<DesktopRect>> monitors_;
     std::unique_ptr<X11Windows> x11_;  // null without an X11 display
+    std::unique_ptr<X11RootWatch> watch_;
+    std::unique_ptr<QSocketNotifier> watchNotifier_;
     std::uint64_t ownDock_ = 0;        // our pinned bar's window, whose strut is ours
     // One tick asks for the screens several times; other programs' panels
     // are read from the server at most this often (each costs a request

@@ -7,6 +7,8 @@
 #      and the CPU share once idle.
 # Not a test: it prints figures. Everything it starts it stops by pid.
 #   bench/app_load.sh [BIN_DIR]     (default build/bin; needs crestline and fake_live)
+# PERF_OUT=PREFIX also records each phase with perf into PREFIX.metering.data
+# and PREFIX.idle.data (perf report -i ... shows where the time goes).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=${1:-build/bin}
@@ -62,14 +64,39 @@ done
 sleep 2  # settle: the first frames lay out and fill the text cache
 
 ticks() { awk '{print $14 + $15}' "/proc/$app/stat"; }
+# Per thread: "name ticks wakeups" lines (the name may hold spaces, so cut
+# at the last parenthesis of each stat line); wake-ups are the thread's
+# voluntary context switches, each one a return from poll, a futex or a read.
+threads() {
+  for task in /proc/$app/task/*; do
+    switches=$(sed -n 's/^voluntary_ctxt_switches:[[:space:]]*//p' "$task/status" 2>/dev/null)
+    sed -n 's/^[0-9]* (\(.*\)) \(.*\)$/\1\t\2/p' "$task/stat" 2>/dev/null |
+      awk -F'\t' -v w="${switches:-0}" '{ split($2, f, " "); name = $1; gsub(/ /, "_", name); print name, f[12] + f[13], w }'
+  done | awk '{ t[$1] += $2; w[$1] += $3 } END { for (n in t) print n, t[n], w[n] }' | sort
+}
+# The share of one core and the wake-ups per second per thread between two
+# `threads` snapshots.
+thread_shares() {
+  join -a 2 -e 0 -o 0,1.2,1.3,2.2,2.3 "$1" "$2" |
+    awk -v s="$3" -v hz="$hz" '{ d = $4 - $2; w = $5 - $3
+      if (d > 0 || w > 0) printf "    %-24s %5.2f %%  %6.1f wake-ups/s\n", $1, 100 * d / hz / s, w / s }'
+}
 frames() { tail -n 1 "$dir/report.log" | sed -n 's/.*"frames":\([0-9]*\).*/\1/p'; }
 hz=$(getconf CLK_TCK)
 share() { awk -v t="$1" -v s="$2" -v hz="$hz" 'BEGIN { printf "%.2f", 100 * t / hz / s }'; }
 rate() { awk -v f="$1" -v s="$2" 'BEGIN { printf "%.1f", f / s }'; }
 
-t0=$(ticks); f0=$(frames)
-sleep "$metering"
-t1=$(ticks); f1=$(frames)
+# Samples one phase with perf when asked; otherwise just waits.
+phase() {
+  if [ -n "${PERF_OUT:-}" ]; then
+    perf record -q -g -F ${PERF_FREQUENCY:-499} -p "$app" -o "$PERF_OUT.$1.data" -- sleep "$2" >/dev/null 2>&1 || sleep "$2"
+  else
+    sleep "$2"
+  fi
+}
+t0=$(ticks); f0=$(frames); threads >"$dir/threads0"
+phase metering "$metering"
+t1=$(ticks); f1=$(frames); threads >"$dir/threads1"
 echo "sound off" >&6
 # Silence begins when the last buffered sound has played: the momentary
 # loudness (a 0.4 s window) then reads nothing.
@@ -81,13 +108,17 @@ done
 [ $quiet = 1 ] || echo "app_load: the sound did not stop within 10 s" >&2
 f1b=$(frames)
 sleep 4
-t2=$(ticks); f2=$(frames)
-sleep $((silence - 4))
-t3=$(ticks); f3=$(frames)
+t2=$(ticks); f2=$(frames); threads >"$dir/threads2"
+phase idle $((silence - 4))
+t3=$(ticks); f3=$(frames); threads >"$dir/threads3"
 
 echo "app_load: pinned 1920 x 36 points, meter and five graph modules, Live's tone at -18 dBFS"
 echo "  metering ${metering} s: CPU $(share $((t1 - t0)) "$metering") % of one core, $(rate $((f1 - f0)) "$metering") frames/s"
 echo "  silence ${silence} s: $((f3 - f1b)) frames in all, $((f3 - f2)) after the first 4 s;" \
      "CPU $(share $((t3 - t2)) $((silence - 4))) % once idle"
+echo "  per thread while metering:"
+thread_shares "$dir/threads0" "$dir/threads1" "$metering"
+echo "  per thread once idle:"
+thread_shares "$dir/threads2" "$dir/threads3" $((silence - 4))
 geometry=$(tail -n 1 "$dir/report.log" | sed -n 's/.*"bar":{\([^}]*\)}.*/\1/p')
 echo "  bar: $geometry"

@@ -87,6 +87,9 @@ public:
     virtual ~Accessibility() = default;
     // Whether the platform lets us read other applications' windows at all.
     virtual bool isProcessTrusted() = 0;
+    // Whether elements inside windows (a window's controls and their
+    // values) can be reached, or only the windows themselves.
+    virtual bool reachesControls() const { return true; }
     // The application element of a process; never null (requests to a
     // process that has no windows simply answer nothing).
     virtual AXElementRef application(int pid) = 0;

@@ -1,12 +1,38 @@
 #include "platform/midi_input.h"
 
+#include <alsa/asoundlib.h>
 #include <rtmidi/RtMidi.h>
 
+#include <cstdarg>
+#include <iostream>
 #include <mutex>
+#include <streambuf>
 #include <vector>
 
 namespace crestline {
 namespace {
+
+// ALSA's library prints its own line for every failure ("open /dev/snd/seq
+// failed"); our log line says what matters, once.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+// RtMidi writes an error to std::cerr before it throws it; the caller logs
+// the failure itself. Only our own thread's RtMidi calls run meanwhile.
+class QuietCerr {
+public:
+    QuietCerr() : previous_(std::cerr.rdbuf(&sink_)) {}
+    ~QuietCerr() { std::cerr.rdbuf(previous_); }
+    QuietCerr(const QuietCerr&) = delete;
+    QuietCerr& operator=(const QuietCerr&) = delete;
+
+private:
+    struct Sink final : std::streambuf {
+        int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+        std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+    };
+    Sink sink_;
+    std::streambuf* previous_;
+};
 
 class RtMidiInput final : public MidiInput {
 public:
@@ -16,6 +42,9 @@ public:
         std::scoped_lock lock(mutex_);
         if (port_) return {};
         std::unique_ptr<RtMidiIn> port;
+        static std::once_flag alsaQuieted;
+        std::call_once(alsaQuieted, [] { snd_lib_error_set_handler(&quietAlsa); });
+        QuietCerr quiet;
         try {
             port = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, name);
         } catch (const RtMidiError& error) {

@@ -15,6 +15,8 @@
 #include <iterator>
 #include <memory>
 
+#include "platform/x11_properties.h"
+
 namespace crestline {
 
 namespace {
@@ -62,34 +64,12 @@ struct DisplayCloser {
 };
 
 std::optional<unsigned long> cardinal(Display* display, Window window, Atom property) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, property, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after,
-                           &data) != Success) {
-        return std::nullopt;
-    }
-    std::optional<unsigned long> value;
-    if (data != nullptr && format == 32 && count == 1) value = reinterpret_cast<unsigned long*>(data)[0];
-    if (data != nullptr) XFree(data);
-    return value;
+    return readCardinal(display, window, property, XA_CARDINAL);
 }
 
 std::vector<Window> windowList(Display* display, Window root, Atom property) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    std::vector<Window> windows;
-    if (XGetWindowProperty(display, root, property, 0, 65536, False, XA_WINDOW, &type, &format, &count, &after,
-                           &data) == Success &&
-        data != nullptr && format == 32) {
-        const auto* ids = reinterpret_cast<unsigned long*>(data);
-        windows.assign(ids, ids + count);
-    }
-    if (data != nullptr) XFree(data);
-    return windows;
+    const std::vector<unsigned long> ids = readCardinals(display, root, property, XA_WINDOW, 65536);
+    return {ids.begin(), ids.end()};
 }
 
 }  // namespace

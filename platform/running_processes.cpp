@@ -66,7 +66,9 @@ std::shared_ptr<ProcessList>& installedList() {
 }  // namespace
 
 std::vector<RunningProcess> ProcFsProcessList::running() {
+    std::scoped_lock lock(mutex_);
     std::vector<RunningProcess> result;
+    std::map<int, Known> seen;
     std::error_code error;
     for (std::filesystem::directory_iterator it(root_, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
@@ -76,16 +78,41 @@ std::vector<RunningProcess> ProcFsProcessList::running() {
         // A process may exit between the listing and the reads: it then
         // simply has no names and is not the DAW.
         const std::string stat = readSmall(it->path() / "stat");
+        const auto open = stat.find('(');
         const auto close = stat.rfind(')');
-        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z') continue;
-        RunningProcess process;
-        process.pid = pid;
-        process.command = readSmall(it->path() / "comm");
-        while (!process.command.empty() && process.command.back() == '\n') process.command.pop_back();
-        process.program = programOf(readSmall(it->path() / "cmdline"));
-        process.executable = baseName(process.program);
-        result.push_back(std::move(process));
+        if (open == std::string::npos || close == std::string::npos || close < open) continue;
+        if (close + 2 < stat.size() && stat[close + 2] == 'Z') continue;
+        // "pid (name) state ppid ... starttime ...": the name, and the 20th
+        // field after it (the start time) tell one process from the next.
+        std::string_view rest(stat);
+        rest.remove_prefix(close + 1);
+        std::size_t field = 1;  // `at` is at the space before the state
+        std::size_t at = 0;
+        while (field < 20 && at < rest.size()) {
+            at = rest.find(' ', at + 1);
+            if (at == std::string_view::npos) break;
+            ++field;
+        }
+        const std::string_view start = at == std::string_view::npos ? std::string_view() : rest.substr(at, rest.find(' ', at + 1) - at);
+        std::string identity = stat.substr(open, close + 1 - open);
+        identity.append(start);
+
+        auto known = known_.find(pid);
+        if (known == known_.end() || known->second.identity != identity) {
+            RunningProcess process;
+            process.pid = pid;
+            process.command = stat.substr(open + 1, close - open - 1);
+            process.program = programOf(readSmall(it->path() / "cmdline"));
+            process.executable = baseName(process.program);
+            // A command line still empty (a process caught between fork and
+            // exec) is read again next time.
+            if (process.program.empty()) identity.clear();
+            known = known_.insert_or_assign(pid, Known{std::move(identity), std::move(process)}).first;
+        }
+        result.push_back(known->second.process);
+        seen.insert(*known);
     }
+    known_ = std::move(seen);  // forget the processes that ended
     std::sort(result.begin(), result.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
     return result;
 }

@@ -1,10 +1,13 @@
 // Finding the DAW among the running processes. The list comes from a
 // `ProcessList`: the /proc scan for real use, a fake in tests. The scan
-// costs one directory listing and two small reads per process, so it runs
-// on the periodic tick, not in a loop.
+// costs one directory listing and one small read per process (its stat
+// line); a command line is read only for a process not seen before under
+// that name, so it runs on the periodic tick without showing in the load.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,7 +40,16 @@ public:
     std::vector<RunningProcess> running() override;
 
 private:
+    // What the last scan read of a process. Its identity is the stat
+    // line's name and start time: a new process under a reused pid, or an
+    // exec (which renames it), reads its command line anew.
+    struct Known {
+        std::string identity;
+        RunningProcess process;
+    };
     std::string root_;
+    std::mutex mutex_;  // one scan at a time
+    std::map<int, Known> known_;
 };
 
 class FakeProcessList final : public ProcessList {

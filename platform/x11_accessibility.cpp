@@ -12,6 +12,7 @@
 
 #include "platform/serial_queue.h"
 #include "platform/x11_errors.h"
+#include "platform/x11_properties.h"
 
 // Xlib last: it defines macros (None, Bool, Status) that clash with common names.
 #include <X11/Xatom.h>
@@ -103,20 +104,7 @@ struct X11Accessibility::Connection {
     // --- Property helpers (worker thread) ---
 
     std::vector<unsigned long> cardinals(Window window, Atom property, Atom type) {
-        std::vector<unsigned long> result;
-        Atom actualType = 0;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(display, window, property, 0, 4096, False, type, &actualType, &format, &count,
-                               &after, &data) == 0 &&
-            data != nullptr && format == 32 && actualType == type) {
-            // Format-32 properties come back as arrays of long, whatever the width of long.
-            const auto* values = reinterpret_cast<const unsigned long*>(data);
-            result.assign(values, values + count);
-        }
-        if (data != nullptr) XFree(data);
-        return result;
+        return readCardinals(display, window, property, type, 4096);
     }
 
     std::optional<std::string> text(Window window, Atom property, Atom type) {

@@ -37,6 +37,8 @@ public:
 
     // True when the display can be opened.
     bool isProcessTrusted() override;
+    // Windows only: X11 knows nothing of what is inside them.
+    bool reachesControls() const override { return false; }
     AXElementRef application(int pid) override;
     std::unique_ptr<AXObserver> createObserver(int pid, AXNotificationHandler handler) override;
 

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "platform/x11_errors.h"
+#include "platform/x11_properties.h"
 
 // Xlib last: it defines macros (None, Bool, Status) that clash with common names.
 #include <X11/Xatom.h>
@@ -53,21 +54,8 @@ struct X11Windows::Connection {
     Window root() const { return DefaultRootWindow(display); }
 
     std::vector<unsigned long> cardinals(Window window, Atom property, Atom type) const {
-        std::vector<unsigned long> result;
-        Atom actualType = 0;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
         clearX11Error();
-        if (XGetWindowProperty(display, window, property, 0, 1024, False, type, &actualType, &format, &count, &after,
-                               &data) == Success &&
-            data != nullptr && format == 32 && actualType == type) {
-            // Format-32 properties come back as arrays of long, whatever the width of long.
-            const auto* values = reinterpret_cast<const unsigned long*>(data);
-            result.assign(values, values + count);
-        }
-        if (data != nullptr) XFree(data);
-        return result;
+        return readCardinals(display, window, property, type, 1024);
     }
 
     void setCardinals(Window window, const char* property, Atom type, const std::vector<long>& values) const {

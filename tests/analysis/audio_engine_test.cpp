@@ -220,3 +220,21 @@ TEST_F(AudioEngineTest, ShutDownWhileAudioArrivesIsOrderly) {
         feeder.join();
     }
 }
+
+TEST_F(AudioEngineTest, AnArmedWakeFiresOnceOnTheFirstSoundAfterSilence) {
+    std::atomic<int> wakes{0};
+    AudioEngine engine(clock);
+    engine.setWake([&] { ++wakes; });
+    engine.attach(kPid, TapMode::tapOnly, kAuto);
+    play(0.05, 0.5);
+    EXPECT_EQ(wakes, 0);  // not armed: metering costs nothing extra
+
+    engine.armWake();
+    ASSERT_EQ(sim->deliver(std::vector<float>(960, 0.0f), 2), 1);
+    EXPECT_EQ(wakes, 0);  // silence sleeps on
+    play(0.05, 0.5);
+    EXPECT_EQ(wakes, 1);  // the first block only
+    engine.armWake();
+    play(0.01, 0.5);
+    EXPECT_EQ(wakes, 2);
+}

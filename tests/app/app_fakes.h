@@ -4,7 +4,9 @@
 // asked.
 #pragma once
 
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "app/bar_placement.h"
 #include "platform/clock.h"
 #include "platform/midi_input.h"
+#include "platform/serial_queue.h"
 
 namespace crestline::testing {
 
@@ -19,7 +22,11 @@ class FakeLoop final : public MainLoop {
 public:
     explicit FakeLoop(FakeClock& clock) : clock_(clock) {}
 
-    void post(std::function<void()> task) override { posted_.push_back(std::move(task)); }
+    // Any thread, as the real loop's.
+    void post(std::function<void()> task) override {
+        std::scoped_lock lock(postedMutex_);
+        posted_.push_back(std::move(task));
+    }
     int after(double seconds, std::function<void()> task) override {
         timers_[nextId_] = {clock_.now() + seconds, std::move(task)};
         return nextId_++;
@@ -31,9 +38,14 @@ public:
     void pump() {
         for (bool ran = true; ran;) {
             ran = false;
-            while (!posted_.empty()) {
-                auto task = std::move(posted_.front());
-                posted_.erase(posted_.begin());
+            for (;;) {
+                std::function<void()> task;
+                {
+                    std::scoped_lock lock(postedMutex_);
+                    if (posted_.empty()) break;
+                    task = std::move(posted_.front());
+                    posted_.erase(posted_.begin());
+                }
                 task();
                 ran = true;
             }
@@ -48,12 +60,12 @@ public:
             }
         }
     }
-    std::size_t pendingTimers() const { return timers_.size(); }
 
     int quits = 0;
 
 private:
     FakeClock& clock_;
+    std::mutex postedMutex_;
     std::vector<std::function<void()>> posted_;
     std::map<int, std::pair<double, std::function<void()>>> timers_;
     int nextId_ = 1;
@@ -72,6 +84,48 @@ public:
 
     int jobs = 0;
     bool stopped = false;
+};
+
+// Runs each job on a worker thread of its own and hands `done` to the loop,
+// as the application's workers do, but only while the test lets it:
+// `runPending` lets every job given so far run and waits for them.
+class ThreadedBackground final : public Background {
+public:
+    explicit ThreadedBackground(MainLoop& loop) : loop_(loop) {}
+    void run(std::function<void()> work, std::function<void()> done) override {
+        queue_.async([this, work = std::move(work), done = std::move(done)]() mutable {
+            {
+                std::unique_lock lock(mutex_);
+                gate_.wait(lock, [this] { return open_; });
+            }
+            work();
+            loop_.post(std::move(done));
+        });
+    }
+    void stop() override {
+        setOpen(true);
+        queue_.stop();
+    }
+    void runPending() {
+        setOpen(true);
+        queue_.drain();
+        setOpen(false);
+    }
+
+private:
+    void setOpen(bool open) {
+        {
+            std::scoped_lock lock(mutex_);
+            open_ = open;
+        }
+        gate_.notify_all();
+    }
+
+    MainLoop& loop_;
+    std::mutex mutex_;
+    std::condition_variable gate_;
+    bool open_ = false;
+    SerialQueue queue_{"test.worker"};  // last: stops first
 };
 
 class ScriptedQuestions final : public Questions {
@@ -96,17 +150,21 @@ class FakePlacement final : public Placement {
 public:
     explicit FakePlacement(PlacementHost& host) : host_(host) {}
 
-    void applyBarMode() override { ++modeApplied; }
+    void applyBarMode() override {}
     void layoutBar() override {}
-    // The rule's core: shown while active (Live runs or standalone) and
-    // Live's window is not minimised.
-    void updateVisibility() override { shown = (host_.standalone() || host_.livePid()) && !liveMinimised; }
+    // The rule's core: shown while active (Live runs or standalone).
+    void updateVisibility() override { shown = host_.standalone() || host_.livePid(); }
     void refreshFullScreen() override {}
-    void fitStep() override { ++fitSteps; }
-    void setFillPending() override { ++fillRequests; }
+    void fitStep() override {}
+    void setFillPending() override {}
     void requestTrustIfNeeded() override {}
     void redraw() override {}
-    bool floating() const override { return isFloating || host_.standalone(); }
+    void wakeDisplay() override {}
+    void reopen() override {
+        ++reopens;
+        shown = true;
+    }
+    bool floating() const override { return host_.standalone(); }
     bool barShown() const override { return shown; }
     std::optional<DesktopFrame> barFrame() const override { return DesktopFrame{0, 0, 900, 36}; }
     std::optional<DesktopFrame> liveWindowFrame() const override { return std::nullopt; }
@@ -115,12 +173,8 @@ public:
     void shutDown() override { ++shutDowns; }
 
     bool shown = false;
-    bool isFloating = false;
-    bool liveMinimised = false;
-    int modeApplied = 0;
-    int fitSteps = 0;
-    int fillRequests = 0;
     int shutDowns = 0;
+    int reopens = 0;
 
 private:
     PlacementHost& host_;

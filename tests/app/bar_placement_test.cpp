@@ -74,9 +74,12 @@ QApplication& application() {
     return *app;
 }
 
+// Where the window's frame begins (decorations included) and the size of
+// its own area: what the floating frame stores.
 DesktopRect frameOf(const QWidget& w) {
     const QRect g = w.geometry();
-    return {double(g.x()), double(g.y()), double(g.width()), double(g.height())};
+    const QRect f = w.frameGeometry();
+    return {double(f.x()), double(f.y()), double(g.width()), double(g.height())};
 }
 
 class BarPlacementTest : public ::testing::Test {
@@ -283,10 +286,11 @@ TEST_F(BarPlacementTest, FloatingWindowFrames) {
     placement.barHeightDragged(120, true);
     EXPECT_EQ(frameOf(placement.floatingWindow()), (DesktopRect{170, 85, 1100, 120}));
 
-    // A frame stored off every screen comes back with 80 points to grab.
+    // A frame stored off every screen comes back with 80 points to grab,
+    // its decorations (2 points each side offscreen) on screen too.
     settings.setFloatingOrigin(Point{9000, 9000});
     placement.layoutBar();
-    EXPECT_EQ(frameOf(placement.floatingWindow()), (DesktopRect{1360, 780, 1100, 120}));
+    EXPECT_EQ(frameOf(placement.floatingWindow()), (DesktopRect{1360, 776, 1100, 120}));
 
     // Back to pinned: Live is fitted at once.
     setLiveFrame({300, 300, 600, 400});

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "tests/support/processes.h"
+
 namespace crestline {
 namespace {
 
@@ -40,6 +42,13 @@ TEST(CommandLine, AcceptsTheLoginFlagAndAReportIntervalAndRefusesAnythingElse) {
         EXPECT_EQ(parsed.options->autostart, row.autostart);
         EXPECT_EQ(parsed.options->reportSeconds, row.report);
     }
+}
+
+TEST(CommandLine, WithoutADisplayTheApplicationSaysSoAndEndsWithAnError) {
+    const std::string text = test::commandOutput("timeout 10 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" +
+                                                 test::binary("crestline") + "' 2>&1; echo \"exit $?\"");
+    EXPECT_NE(text.find("crestline: no display"), std::string::npos) << text;
+    EXPECT_NE(text.find("exit 1\n"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ protected:
     void make(bool atLogin = false) {
         capture.stopped = setReader.stopped = false;  // a previous controller's shut-down stopped them
         app = std::make_unique<CrestlineApp>(
-            CrestlineApp::World{settings, clock, processes, loop, capture, setReader, questions, launcher,
+            CrestlineApp::World{settings, clock, processes, loop, *captureWorker, setReader, questions, launcher,
                                 [this] { return mouseHeld; }, std::make_unique<AbsentMidi>(), 0},
             [this](CrestlineApp& host) {
                 auto made = std::make_unique<FakePlacement>(host);
@@ -102,6 +102,7 @@ protected:
     FakeProcessList processes;
     FakeLoop loop{clock};
     InlineBackground capture;
+    Background* captureWorker = &capture;
     InlineBackground setReader;
     ScriptedQuestions questions;
     FakeLauncher launcher;
@@ -275,6 +276,53 @@ TEST_F(CrestlineAppTest, TheHealthCheckReplacesATapThatStoppedOrChanged) {
     }
 }
 
+TEST_F(CrestlineAppTest, ANewTapIsPreparedOffTheMainThreadWhileTheOldOneMetersOn) {
+    ThreadedBackground worker(loop);
+    captureWorker = &worker;
+    make();
+    worker.runPending();
+    // Prepared on the worker, but only the main thread puts it to work.
+    EXPECT_EQ(service->recordingCount(), 1);
+    EXPECT_FALSE(app->engine().tap());
+    loop.pump();
+    ASSERT_TRUE(app->engine().tap());
+    const ProcessTap* first = app->engine().tap().get();
+    deliver();
+
+    // The rate changes: the probe (on the worker) asks for a new tap.
+    service->setSinkRate("speakers", 44100.0);
+    tick(2.1);
+    worker.runPending();
+    loop.pump();
+    worker.runPending();
+    // Ready but not yet swapped in: the old tap still meters, on its own.
+    EXPECT_EQ(service->recordingCount(), 2);
+    EXPECT_EQ(app->engine().tap().get(), first);
+    const std::uint64_t before = app->engine().scope().activity();
+    EXPECT_EQ(service->deliver(std::vector<float>(960, 0.1f), 2), 2);
+    EXPECT_EQ(app->engine().scope().activity(), before + 1);
+
+    loop.pump();
+    ASSERT_TRUE(app->engine().tap());
+    EXPECT_NE(app->engine().tap().get(), first);
+    EXPECT_EQ(app->engine().tap()->sampleRate(), 44100.0);
+    EXPECT_EQ(service->recordingCount(), 1);
+
+    // Live comes and goes while an attach to it is under way: the tap it
+    // brings back is not wanted any more.
+    startLive();
+    tick();
+    quitLive();
+    tick();
+    worker.runPending();
+    loop.pump();
+    EXPECT_EQ(service->recordingCount(), 0);
+    EXPECT_FALSE(app->meteredPid().has_value());
+    EXPECT_FALSE(app->lastError().has_value());
+    app.reset();
+    worker.stop();
+}
+
 TEST_F(CrestlineAppTest, MeteringResumesOnceTheSoundServerIsBack) {
     make();
     deliver();
@@ -399,7 +447,6 @@ TEST_F(CrestlineAppTest, ShutDownStopsTheCaptureBeforeTheWindowsGo) {
     ASSERT_EQ(service->recordingCount(), 1);
     app->shutDown();
     EXPECT_EQ(service->recordingCount(), 0);
-    EXPECT_EQ(service->recordingCount(), 0);
     EXPECT_TRUE(capture.stopped);
     EXPECT_TRUE(setReader.stopped);
     EXPECT_EQ(placement->shutDowns, 1);
@@ -407,6 +454,28 @@ TEST_F(CrestlineAppTest, ShutDownStopsTheCaptureBeforeTheWindowsGo) {
     app->periodic();
     EXPECT_EQ(placement->shutDowns, 1);
     EXPECT_EQ(service->recordingCount(), 0);
+}
+
+TEST_F(CrestlineAppTest, LaunchedAgainItShowsTheBarAndWhileWaitingStandsAlone) {
+    make(true);  // at login, without Live: waiting, hidden
+    tick();
+    ASSERT_EQ(app->state(), CrestlineApp::State::waiting);
+    ASSERT_FALSE(placement->shown);
+    app->reopen();
+    EXPECT_EQ(placement->reopens, 1);
+    EXPECT_TRUE(placement->shown);
+    EXPECT_EQ(app->state(), CrestlineApp::State::standalone);
+    EXPECT_EQ(app->meteredPid(), 0);
+    EXPECT_FALSE(app->view().status().has_value());
+
+    // Attached to Live it stays attached; the bar is shown again.
+    app.reset();
+    startLive();
+    make(true);
+    app->reopen();
+    EXPECT_EQ(placement->reopens, 1);
+    EXPECT_EQ(app->state(), CrestlineApp::State::attached);
+    EXPECT_EQ(app->meteredPid(), kLive);
 }
 
 TEST_F(CrestlineAppTest, TheReportSaysWhatTheApplicationDoes) {

@@ -56,15 +56,20 @@ TEST(PlacementGeometry, FloatingFrames) {
     EXPECT_EQ(floatingFrame({DesktopPoint{1500, 40}, 1000, 120}, kBoth), (DesktopRect{1500, 40, 1000, 120}));
     EXPECT_EQ(defaultFloatingOrigin(900, 36, {}), (DesktopPoint{0, 0}));
 
+    // With a window manager's frame: the whole frame is placed, clamped and
+    // kept under the top panel, the stored size is the window's own area.
+    const FrameMargins framed{1, 22, 1, 4};
+    EXPECT_EQ(floatingFrame({std::nullopt, 0, 0}, kBoth, framed), (DesktopRect{269, 25, 902, 62}));
+    EXPECT_EQ(floatingFrame({DesktopPoint{1500, 40}, 1000, 120}, kBoth, framed), (DesktopRect{1500, 40, 1002, 146}));
+    EXPECT_EQ(floatingFrame({DesktopPoint{100, 0}, 900, 36}, kBoth, framed), (DesktopRect{100, 25, 902, 62}));
+    EXPECT_EQ(floatingFrame({DesktopPoint{100, -10}, 900, 36}, kBoth), (DesktopRect{100, 25, 900, 36}));
+    EXPECT_EQ(floatingFrame({DesktopPoint{2000, -30}, 900, 36}, kBoth, framed), (DesktopRect{2000, 0, 902, 62}));
+    EXPECT_EQ(floatingFrame({DesktopPoint{100, 5000}, 900, 36}, kBoth, framed), (DesktopRect{100, 838, 902, 62}));
+
     // The first switch to floating: at most 1100 wide, centred, 60 below the top.
     EXPECT_EQ(firstFloatingFrame(kMain, 36), (DesktopRect{170, 85, 1100, 36}));
     const DesktopScreen narrow{{0, 0, 1000, 700}, {0, 0, 1000, 700}};
     EXPECT_EQ(firstFloatingFrame(narrow, 50), (DesktopRect{40, 60, 920, 50}));
-}
-
-TEST(PlacementGeometry, PinnedBarSpansItsScreenUnderThePanel) {
-    EXPECT_EQ(pinnedFrame(kMain, 36), (DesktopRect{0, 25, 1440, 36}));
-    EXPECT_EQ(pinnedFrame(kSide, 0), (DesktopRect{1440, 0, 1280, 36}));
 }
 
 TEST(PlacementGeometry, EscapeScreenWhileLiveIsFullScreen) {
@@ -114,39 +119,22 @@ TEST(PlacementGeometry, LivesTopEdgeAndTheBar) {
 }
 
 TEST(PlacementGeometry, WhenTheBarIsShown) {
-    auto with = [](auto change) {
-        VisibilityInputs in;
-        in.liveRunning = true;
-        in.liveOnScreen = true;
-        change(in);
-        return barShown(in);
+    // Live running, standalone, floating, following Live, Live on screen, Live full screen, escape screen.
+    const std::pair<VisibilityInputs, bool> cases[] = {
+        {{true, false, false, true, true, false, false}, true},
+        {{true, false, false, true, false, false, false}, false},  // minimised or hidden
+        {{true, false, false, false, false, false, false}, true},  // pinned, not following Live
+        {{true, false, true, true, false, false, false}, true},
+        {{false, false, false, true, true, false, false}, false},
+        {{false, true, true, true, false, false, false}, true},
+        {{true, false, false, true, true, true, false}, false},
+        {{true, false, false, true, true, true, true}, true},
+        {{true, false, false, false, true, true, false}, false},
     };
-    EXPECT_TRUE(with([](VisibilityInputs&) {}));
-    EXPECT_FALSE(with([](VisibilityInputs& in) { in.liveOnScreen = false; }));  // minimised or hidden
-    EXPECT_TRUE(with([](VisibilityInputs& in) {
-        in.liveOnScreen = false;
-        in.followAbleton = false;  // the pinned bar stays while Live is hidden
-    }));
-    EXPECT_TRUE(with([](VisibilityInputs& in) {
-        in.liveOnScreen = false;
-        in.floating = true;
-    }));
-    EXPECT_FALSE(with([](VisibilityInputs& in) { in.liveRunning = false; }));
-    EXPECT_TRUE(with([](VisibilityInputs& in) {
-        in.liveRunning = false;
-        in.liveOnScreen = false;
-        in.standalone = true;
-        in.floating = true;
-    }));
-    EXPECT_FALSE(with([](VisibilityInputs& in) { in.liveFullScreen = true; }));
-    EXPECT_TRUE(with([](VisibilityInputs& in) {
-        in.liveFullScreen = true;
-        in.escapeScreenExists = true;
-    }));
-    EXPECT_FALSE(with([](VisibilityInputs& in) {
-        in.liveFullScreen = true;
-        in.followAbleton = false;
-    }));
+    for (const auto& [in, shown] : cases) {
+        EXPECT_EQ(barShown(in), shown) << in.liveRunning << in.standalone << in.floating << in.followAbleton
+                                       << in.liveOnScreen << in.liveFullScreen << in.escapeScreenExists;
+    }
 }
 
 }  // namespace
