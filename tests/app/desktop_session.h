@@ -5,130 +5,20 @@
 // for Live and a player. Everything is started here and stopped by its pid.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
 #include <nlohmann/json.hpp>
-#include <optional>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
+
+#include "tests/support/processes.h"
 
 namespace crestline::testing {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 using namespace std::chrono_literals;
-
-inline std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline std::string commandOutput(const std::string& command) {
-    std::string text;
-    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-        ::pclose(pipe);
-    }
-    return text;
-}
-
-// Polls `condition` every 50 ms for at most `seconds`.
-inline bool eventually(double seconds, const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    for (;;) {
-        if (condition()) return true;
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(50ms);
-    }
-}
-
-// A started program: stdout and stderr into a file, optionally a pipe to its
-// stdin. Stopped by its pid when the object goes.
-class Child {
-public:
-    Child() = default;
-    // `program` is executed; `argv[0]` is what the process calls itself.
-    Child(const std::string& program, const std::vector<std::string>& argv, const fs::path& log,
-          bool withStdin = false) {
-        int input[2] = {-1, -1};
-        if (withStdin && ::pipe2(input, O_CLOEXEC) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-            if (withStdin) ::dup2(input[0], 0);
-            std::vector<char*> args;
-            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            ::execvp(program.c_str(), args.data());
-            ::_exit(127);
-        }
-        if (withStdin) {
-            ::close(input[0]);
-            stdin_ = input[1];
-        }
-    }
-    ~Child() { stop(); }
-    Child(Child&& other) noexcept { *this = std::move(other); }
-    Child& operator=(Child&& other) noexcept {
-        stop();
-        pid_ = std::exchange(other.pid_, -1);
-        stdin_ = std::exchange(other.stdin_, -1);
-        status_ = other.status_;
-        return *this;
-    }
-
-    pid_t pid() const { return pid_; }
-    bool running() {
-        if (pid_ <= 0) return false;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            status_ = status;
-            pid_ = -1;
-            return false;
-        }
-        return true;
-    }
-    std::optional<int> exitStatus() const { return status_; }
-    void send(const std::string& line) {
-        const std::string text = line + "\n";
-        if (stdin_ >= 0) [[maybe_unused]] auto written = ::write(stdin_, text.data(), text.size());
-    }
-    // SIGTERM, then SIGKILL after two seconds.
-    void stop(int signal = SIGTERM) {
-        if (stdin_ >= 0) ::close(std::exchange(stdin_, -1));
-        if (pid_ <= 0) return;
-        ::kill(pid_, signal);
-        if (!eventually(2.0, [this] { return !running(); })) {
-            ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-            status_ = status;
-            pid_ = -1;
-        }
-    }
-
-private:
-    pid_t pid_ = -1;
-    int stdin_ = -1;
-    std::optional<int> status_;
-};
+using test::Child;
+using test::commandOutput;
+using test::eventually;
+using test::readAll;
 
 class DesktopSession {
 public:
@@ -138,7 +28,7 @@ public:
     // Empty when everything came up; else what did not.
     std::string start() {
         for (const char* program : {"Xvfb", "openbox", "pulseaudio", "pactl", "paplay", "xdotool"}) {
-            if (commandOutput(std::string("command -v ") + program).empty()) {
+            if (!test::installed(program)) {
                 missing_ = program;
                 return std::string(program) + " missing";
             }
@@ -158,22 +48,12 @@ public:
         setenv("PULSE_SERVER", ("unix:" + (folder_ / "run" / "pulse" / "native").string()).c_str(), 1);
         for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"}) unsetenv(name);
 
-        // Xvfb names its display on the pipe once it accepts clients.
-        int ready[2];
-        if (::pipe(ready) != 0) return "no pipe";
-        xvfb_ = Child("Xvfb",
-                      {"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0",
-                       std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24", "-nolisten", "tcp"},
-                      folder_ / "xvfb.log");
-        ::close(ready[1]);
-        char number[16] = {};
-        const ssize_t length = ::read(ready[0], number, sizeof number - 1);
-        ::close(ready[0]);
-        if (length <= 0) return "Xvfb did not come up: " + readAll(folder_ / "xvfb.log");
-        display_ = ":" + std::to_string(std::atoi(number));
-        setenv("DISPLAY", display_.c_str(), 1);
+        test::Xvfb xvfb = test::startXvfb(std::to_string(kWidth) + "x" + std::to_string(kHeight), folder_ / "xvfb.log");
+        if (xvfb.display.empty()) return "Xvfb did not come up: " + readAll(folder_ / "xvfb.log");
+        xvfb_ = std::move(xvfb.process);
+        setenv("DISPLAY", xvfb.display.c_str(), 1);
 
-        openbox_ = Child("openbox", {"openbox", "--sm-disable"}, folder_ / "openbox.log");
+        openbox_ = Child({"openbox", "--sm-disable"}, folder_ / "openbox.log");
         if (!eventually(30.0, [] {
                 return commandOutput("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null").find("window id") !=
                        std::string::npos;
@@ -184,8 +64,7 @@ public:
     }
 
     std::string startSound() {
-        pulse_ = Child("pulseaudio",
-                       {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
+        pulse_ = Child({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
                         "--high-priority=no", "--disallow-exit", "--log-target=stderr",
                         "--load=module-null-sink format=float32le rate=48000 sink_name=test channels=2",
                         "--load=module-native-protocol-unix auth-anonymous=1"},
@@ -221,11 +100,7 @@ public:
     }
 
     // ---- Crestline -------------------------------------------------------
-    void startApp(std::vector<std::string> extra = {}) {
-        std::vector<std::string> argv = {crestline(), "--report", "0.25"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        app_ = Child(crestline(), argv, folder_ / "crestline.log");
-    }
+    void startApp() { app_ = Child({binary("crestline"), "--report", "0.25"}, folder_ / "crestline.log"); }
     Child& app() { return app_; }
     // The report lines printed so far (stderr's log lines are skipped).
     std::vector<Json> reports() const {
@@ -272,10 +147,9 @@ public:
     // ---- Live's stand-in and other programs --------------------------------
     // Starts the stand-in and waits until it says it is ready; its pid.
     pid_t startLive(std::vector<std::string> options = {}) {
-        std::vector<std::string> argv = {"Ableton Live 12 Test"};
-        argv.insert(argv.end(), options.begin(), options.end());
+        options.insert(options.begin(), binary("fake_live"));
         const fs::path log = folder_ / ("live-" + std::to_string(++lives_) + ".log");
-        live_ = Child(binary("fake_live"), argv, log, true);
+        live_ = Child(options, log, {.name = "Ableton Live 12 Test", .input = true});
         eventually(10.0, [&] { return readAll(log).find("ready ") != std::string::npos; });
         return live_.pid();
     }
@@ -295,8 +169,7 @@ public:
         }
         std::ofstream(file, std::ios::binary)
             .write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 4));
-        players_.emplace_back("paplay",
-                              std::vector<std::string>{"paplay", "--raw", "--format=float32le", "--rate=48000",
+        players_.emplace_back(std::vector<std::string>{"paplay", "--raw", "--format=float32le", "--rate=48000",
                                                        "--channels=2", "-d", "test", "--latency-msec=300",
                                                        file.string()},
                               folder_ / ("player-" + std::to_string(players_.size()) + ".log"));
@@ -317,11 +190,7 @@ public:
                                .c_str()) == 0;
     }
 
-    static std::string binary(const std::string& name) {
-        const char* bin = std::getenv("CRESTLINE_BIN_DIR");
-        return (fs::path(bin != nullptr ? bin : "build/bin") / name).string();
-    }
-    static std::string crestline() { return binary("crestline"); }
+    static std::string binary(const std::string& name) { return test::binary(name); }
     // The program that `start` found missing, if any; anything else that
     // failed to come up is a failure of the test, not a missing component.
     const std::string& missing() const { return missing_; }
@@ -329,7 +198,6 @@ public:
 private:
     std::string missing_;
     fs::path folder_;
-    std::string display_;
     Child xvfb_;
     Child openbox_;
     Child pulse_;

@@ -18,12 +18,6 @@ namespace {
 
 constexpr double kSaved = 1767225600.0;  // 2026-01-01, the fake clock's wall-clock start
 
-std::string askFile(const std::string& area) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Ableton MajorVersion=\"5\">\n\t<Theme>\n"
-           "\t\t<SurfaceArea Value=\"" + area + "\" />\n\t\t<SurfaceBackground Value=\"#202020\" />\n"
-           "\t\t<ControlBackground Value=\"#303030\" />\n\t</Theme>\n</Ableton>\n";
-}
-
 class LiveThemeTest : public ::testing::Test {
 protected:
     LiveThemeTest()
@@ -36,12 +30,12 @@ protected:
         for (const auto& [name, area] : {std::pair{"Dark Neutral Medium", "#141414"}, {"Dark Cool Medium", "#111111"},
                                          {"Dark Neutral High", "#111111"}, {"Light Neutral Medium", "#DADADA"},
                                          {"Light Warm High", "#EFE0D0"}, {"Light Warm Medium", "#E0E0E0"}}) {
-            fx::writeFile(appThemes_ / ("Default " + std::string(name) + ".ask"), askFile(area));
+            fx::writeFile(appThemes_ / ("Default " + std::string(name) + ".ask"), fx::askTheme(area));
         }
-        fx::writeFile(appThemes_ / "Classic Medium Light.ask", askFile("#C0C0C0"));
+        fx::writeFile(appThemes_ / "Classic Medium Light.ask", fx::askTheme("#C0C0C0"));
         fx::writeFile(appThemes_ / "Notes.txt", "not a theme");
-        fx::writeFile(userThemes_ / "Dusk.ask", askFile("#303040"));
-        fx::writeFile(userThemes_ / "Dusk Blue.ask", askFile("#203050"));
+        fx::writeFile(userThemes_ / "Dusk.ask", fx::askTheme("#303040"));
+        fx::writeFile(userThemes_ / "Dusk Blue.ask", fx::askTheme("#203050"));
     }
     ~LiveThemeTest() override {
         LiveTheme::resetForTesting();
@@ -183,8 +177,8 @@ TEST_F(LiveThemeTest, ChoiceWinsUntilTheFileIsSavedMoreThanTwoSecondsLater) {
 }
 
 TEST_F(LiveThemeTest, LightnessThresholdIsStrictlyAboveFourTenths) {
-    fx::writeFile(userThemes_ / "Grey 41.ask", askFile("#696969"));  // 105/255 = 0.41
-    fx::writeFile(userThemes_ / "Grey 40.ask", askFile("#666666"));  // 102/255 = 0.40
+    fx::writeFile(userThemes_ / "Grey 41.ask", fx::askTheme("#696969"));  // 105/255 = 0.41
+    fx::writeFile(userThemes_ / "Grey 40.ask", fx::askTheme("#666666"));  // 102/255 = 0.40
     savePrefs(u"Grey 41");
     EXPECT_TRUE(LiveTheme::current().value().isLight);
     savePrefs(u"Grey 40", kSaved + 5);

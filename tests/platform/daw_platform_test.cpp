@@ -13,21 +13,11 @@
 #include "platform/fake_accessibility.h"
 #include "platform/files.h"
 #include "platform/running_processes.h"
+#include "tests/settings/test_folder.h"
 
 using namespace crestline;
 
 namespace {
-
-struct Scratch {
-    std::filesystem::path path = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "crestline-platform-XXXXXX").string();
-        return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-    }();
-    ~Scratch() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
 
 void write(const std::filesystem::path& file, const std::string& text) {
     std::filesystem::create_directories(file.parent_path());
@@ -45,7 +35,7 @@ void fakeProcess(const std::filesystem::path& proc, int pid, const std::string& 
 }  // namespace
 
 TEST(RunningProcesses, LiveUnderWineIsFoundByItsWindowsProgramAfterTheLoader) {
-    Scratch proc;
+    const auto proc = crestline::test::freshFolder();
     const std::string exe = "C:\\ProgramData\\Ableton\\Live 12 Suite\\Program\\Ableton Live 12 Suite.exe";
     auto args = [](std::initializer_list<std::string> list) {
         std::string cmdline;
@@ -54,11 +44,11 @@ TEST(RunningProcesses, LiveUnderWineIsFoundByItsWindowsProgramAfterTheLoader) {
     };
     // The loader kept as argv[0] with the kernel's name still its own, then
     // Wine's neighbours that must not count.
-    fakeProcess(proc.path, 2000, "wine64-preload", args({"/usr/lib/wine/wine64-preloader", exe, "", ""}));
-    fakeProcess(proc.path, 1990, "start.exe", args({"C:\\windows\\system32\\start.exe", "/unix", "/x/Ableton Live 12 Suite.exe"}));
-    fakeProcess(proc.path, 1980, "Ableton Index.e", args({"C:\\ProgramData\\Ableton\\Ableton Index.exe"}));
-    fakeProcess(proc.path, 1970, "wineserver", args({"/usr/lib/wine/wineserver"}));
-    ProcFsProcessList list(proc.path.string());
+    fakeProcess(proc, 2000, "wine64-preload", args({"/usr/lib/wine/wine64-preloader", exe, "", ""}));
+    fakeProcess(proc, 1990, "start.exe", args({"C:\\windows\\system32\\start.exe", "/unix", "/x/Ableton Live 12 Suite.exe"}));
+    fakeProcess(proc, 1980, "Ableton Index.e", args({"C:\\ProgramData\\Ableton\\Ableton Index.exe"}));
+    fakeProcess(proc, 1970, "wineserver", args({"/usr/lib/wine/wineserver"}));
+    ProcFsProcessList list(proc.string());
     const auto live = findLive(list);
     ASSERT_TRUE(live);
     EXPECT_EQ(live->pid, 2000);
@@ -89,8 +79,45 @@ TEST(RunningProcesses, LiveUnderWineIsFoundByItsWindowsProgramAfterTheLoader) {
         {{1, "x", "Ableton Live.exe"}, false},         // no version between
         {{1, "x", "Ableton Live 12 Suite"}, true},     // native name
         {{1, "x", "Ableton Index.exe"}, false},
+        {{1, "ableton live 1", ""}, true},  // any case
+        {{1, "Ableton", "Ableton Index"}, false},
+        {{1, "", ""}, false},
+        {{1, "my Ableton Live", "/usr/bin/x"}, false},
     };
     for (const auto& [process, isLive] : verdicts) EXPECT_EQ(isAbleton(process), isLive) << process.executable;
+}
+
+TEST(RunningProcesses, ARescanSeesAnExecAReusedPidAndProcessesThatEnded) {
+    const auto proc = crestline::test::freshFolder();
+    const auto dir = proc / "3000";
+    // A shell about to exec Live: the scan remembers its command line.
+    fakeProcess(proc, 3000, "bash", std::string("bash\0-c\0", 8));
+    write(dir / "stat", "3000 (bash) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5000 0 0");
+    fakeProcess(proc, 3001, "sleep", std::string("sleep\0", 6), 'Z');
+    ProcFsProcessList list(proc.string());
+    EXPECT_FALSE(findLive(list));
+    ASSERT_EQ(list.running().size(), 1u);  // the zombie does not count
+
+    // The exec renames the process: its new command line is read.
+    write(dir / "cmdline", std::string("/opt/live/Ableton Live 12\0", 26));
+    write(dir / "stat", "3000 (Ableton Live 12) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5000 0 0");
+    const auto live = findLive(list);
+    ASSERT_TRUE(live);
+    EXPECT_EQ(live->executable, "Ableton Live 12");
+
+    // The pid comes back as another process with the same name, started later.
+    write(dir / "cmdline", std::string("/usr/bin/other\0", 15));
+    write(dir / "stat", "3000 (Ableton Live 12) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 9000 0 0");
+    EXPECT_EQ(list.running().front().executable, "other");
+
+    // Garbage and truncated stat lines are no process; ended ones go.
+    for (const char* text : {"", "3000", "3000 (unclosed S 1", ")(", "3000 (x)"}) {
+        write(dir / "stat", text);
+        const auto running = list.running();
+        for (const auto& process : running) EXPECT_TRUE(process.pid != 3000 || std::string(text) == "3000 (x)") << text;
+    }
+    std::filesystem::remove_all(dir);
+    EXPECT_TRUE(list.running().empty());
 }
 
 TEST(WinePrefix, WindowsPathsAreTakenApartOrRefusedWithAReason) {
@@ -127,9 +154,9 @@ TEST(WinePrefix, WindowsPathsAreTakenApartOrRefusedWithAReason) {
 }
 
 TEST(WinePrefix, PathsTranslateThroughDosdevicesMatchingCaseAsWindowsDoes) {
-    Scratch scratch;
-    const auto prefix = scratch.path / "prefix";
-    const auto unix = scratch.path / "unix";
+    const auto scratch = crestline::test::freshFolder();
+    const auto prefix = scratch / "prefix";
+    const auto unix = scratch / "unix";
     std::filesystem::create_directories(prefix / "drive_c" / "users" / "me" / "Documents" / "Ableton");
     std::filesystem::create_directories(prefix / "drive_c" / "users" / "Public");
     std::filesystem::create_directories(prefix / "drive_c" / "users" / "steamuser");
@@ -166,16 +193,16 @@ TEST(WinePrefix, PathsTranslateThroughDosdevicesMatchingCaseAsWindowsDoes) {
 }
 
 TEST(RunningProcesses, FindsLiveByCommandOrProgramNameIgnoringCase) {
-    Scratch proc;
-    fakeProcess(proc.path, 300, "bash", std::string("/bin/bash\0-l", 12));
-    fakeProcess(proc.path, 1200, "Live 12 Suite.e",
+    const auto proc = crestline::test::freshFolder();
+    fakeProcess(proc, 300, "bash", std::string("/bin/bash\0-l", 12));
+    fakeProcess(proc, 1200, "Live 12 Suite.e",
                 std::string("C:\\ProgramData\\Ableton\\Live 12 Suite\\Program\\Ableton Live 12 Suite.exe\0--x", 74));
-    fakeProcess(proc.path, 900, "ableton live 11", "", 'Z');  // a zombie is gone
-    fakeProcess(proc.path, 1500, "ABLETON LIVE 9", "/opt/x");
-    write(proc.path / "self" / "comm", "Ableton Live\n");  // not a pid
-    write(proc.path / "version", "Linux");
+    fakeProcess(proc, 900, "ableton live 11", "", 'Z');  // a zombie is gone
+    fakeProcess(proc, 1500, "ABLETON LIVE 9", "/opt/x");
+    write(proc / "self" / "comm", "Ableton Live\n");  // not a pid
+    write(proc / "version", "Linux");
 
-    ProcFsProcessList list(proc.path.string());
+    ProcFsProcessList list(proc.string());
     const auto all = list.running();
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[0].pid, 300);
@@ -184,11 +211,6 @@ TEST(RunningProcesses, FindsLiveByCommandOrProgramNameIgnoringCase) {
     const auto live = findLive(list);
     ASSERT_TRUE(live);
     EXPECT_EQ(live->pid, 1200);
-
-    EXPECT_TRUE(isAbleton({1, "ableton live 1", ""}));
-    EXPECT_FALSE(isAbleton({1, "Ableton", "Ableton Index"}));
-    EXPECT_FALSE(isAbleton({1, "", ""}));
-    EXPECT_FALSE(isAbleton({1, "my Ableton Live", "/usr/bin/x"}));
 }
 
 TEST(RunningProcesses, TheProcessWideListCanBeReplaced) {
@@ -211,19 +233,16 @@ TEST(DawRoot, EnvironmentBeatsSettingBeatsHome) {
     setenv("CRESTLINE_LIVE_ROOT", "/from/env", 1);
     EXPECT_EQ(resolveDawRoot("/from/setting"), "/from/env");
     unsetenv("CRESTLINE_LIVE_ROOT");
-    EXPECT_EQ(dawPreferencesFolder("/r"), "/r/Library/Preferences/Ableton");
-    EXPECT_EQ(dawDefaultUserLibrary("/r"), "/r/Music/Ableton/User Library");
-    EXPECT_EQ(dawThemesFolder("/A/Live.app"), "/A/Live.app/Contents/App-Resources/Themes");
 }
 
 TEST(DawRoot, PicksTheNewestLiveApplicationThatHasContents) {
-    Scratch root;
-    EXPECT_FALSE(dawApplication(root.path));
-    std::filesystem::create_directories(root.path / "Applications" / "Ableton Live 9 Suite.app" / "Contents");
-    std::filesystem::create_directories(root.path / "Applications" / "Ableton Live 12 Suite.app" / "Contents");
-    std::filesystem::create_directories(root.path / "Applications" / "Ableton Live 13 Beta.app");  // no Contents
-    std::filesystem::create_directories(root.path / "Applications" / "Other.app" / "Contents");
-    EXPECT_EQ(dawApplication(root.path), root.path / "Applications" / "Ableton Live 12 Suite.app");
+    const auto root = crestline::test::freshFolder();
+    EXPECT_FALSE(dawApplication(root));
+    std::filesystem::create_directories(root / "Applications" / "Ableton Live 9 Suite.app" / "Contents");
+    std::filesystem::create_directories(root / "Applications" / "Ableton Live 12 Suite.app" / "Contents");
+    std::filesystem::create_directories(root / "Applications" / "Ableton Live 13 Beta.app");  // no Contents
+    std::filesystem::create_directories(root / "Applications" / "Other.app" / "Contents");
+    EXPECT_EQ(dawApplication(root), root / "Applications" / "Ableton Live 12 Suite.app");
     EXPECT_TRUE(versionLess("Live 9", "Live 12"));
     EXPECT_TRUE(versionLess("Live 012", "Live 13"));
     EXPECT_FALSE(versionLess("Live 12", "Live 12"));
@@ -231,8 +250,8 @@ TEST(DawRoot, PicksTheNewestLiveApplicationThatHasContents) {
 }
 
 TEST(Files, AtomicWritesKeepModeAndNeverOverwriteWhenAskedNotTo) {
-    Scratch folder;
-    const auto file = folder.path / "Preferences.cfg";
+    const auto folder = crestline::test::freshFolder();
+    const auto file = folder / "Preferences.cfg";
     ASSERT_TRUE(writeFileAtomically(file, "first", 0640));
     auto stamp = fileStamp(file);
     ASSERT_TRUE(stamp);
@@ -244,11 +263,11 @@ TEST(Files, AtomicWritesKeepModeAndNeverOverwriteWhenAskedNotTo) {
     EXPECT_EQ(readFileBytes(file, 100), "second");
     EXPECT_EQ(fileStamp(file)->mode, 0600u);
     // No temporary files are left behind.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}), 1);
-    EXPECT_FALSE(writeFileAtomically(folder.path / "missing" / "x", "y", 0600));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+    EXPECT_FALSE(writeFileAtomically(folder / "missing" / "x", "y", 0600));
     EXPECT_FALSE(readFileBytes(file, 5));
-    EXPECT_FALSE(readFileBytes(folder.path, 5));
-    EXPECT_FALSE(fileStamp(folder.path));
+    EXPECT_FALSE(readFileBytes(folder, 5));
+    EXPECT_FALSE(fileStamp(folder));
     FileStamp read;
     EXPECT_EQ(readFileBytes(file, 6, &read), "second");
     EXPECT_EQ(read, *fileStamp(file));

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/settings/test_folder.h"
+
 namespace crestline {
 namespace {
 
@@ -15,18 +17,13 @@ namespace fs = std::filesystem;
 // A folder laid out like /proc for one process.
 class FakeProc : public ::testing::Test {
 protected:
-    FakeProc() {
-        std::string pattern = (fs::temp_directory_path() / "crestline-proc-XXXXXX").string();
-        root_ = ::mkdtemp(pattern.data());
-        fs::create_directories(root_ / "77");
-    }
-    ~FakeProc() override { fs::remove_all(root_); }
+    FakeProc() { fs::create_directories(root_ / "77"); }
 
     void write(const std::string& name, const std::string& bytes) {
         std::ofstream(root_ / "77" / name, std::ios::binary) << bytes;
     }
 
-    fs::path root_;
+    fs::path root_ = test::freshFolder();
 };
 
 TEST_F(FakeProc, TheRecordIsTheArgumentsEnvironmentAndFolderOfTheProcess) {

@@ -6,7 +6,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/serial_queue.h"
 #include "platform/timer_source.h"
@@ -102,15 +101,6 @@ TEST(TimerSource, CancelFromItsOwnHandlerStopsLaterFires) {
     timer.reset();
     queue.drain();
     EXPECT_EQ(fires, 1);
-}
-
-TEST(FakeClock, MovesOnlyWhenAdvancedAndKeepsDateInStep) {
-    FakeClock clock(50.0);
-    const auto date = clock.date();
-    EXPECT_EQ(clock.now(), 50.0);
-    clock.advance(4.1);
-    EXPECT_DOUBLE_EQ(clock.now(), 54.1);
-    EXPECT_NEAR(std::chrono::duration<double>(clock.date() - date).count(), 4.1, 1e-6);
 }
 
 TEST(Log, CaptureTakesLinesFromEveryThreadAndRestoresTheSink) {

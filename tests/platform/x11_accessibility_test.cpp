@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,7 +12,7 @@
 #include <vector>
 
 #include "platform/x11_accessibility.h"
-#include "tests/support/components.h"
+#include "tests/support/processes.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -31,42 +29,15 @@ constexpr long kDawPid = 4242;
 class XServer : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        const pid_t child = fork();
-        if (child == 0) {
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
-                   "-noreset", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        pollfd reader{fds[0], POLLIN, 0};
-        char c = 0;
-        while (poll(&reader, 1, 10000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
-        close(fds[0]);
-        if (number.empty()) {
-            kill(child, SIGKILL);
-            int status = 0;
-            waitpid(child, &status, 0);
-            missing_ = WIFEXITED(status) && WEXITSTATUS(status) == 127;
-            return;
-        }
-        pid_ = child;
-        display_ = ":" + number;
+        test::Xvfb xvfb = test::startXvfb("1280x800", "/dev/null");
+        missing_ = xvfb.missing;
+        display_ = xvfb.display;
+        server_ = std::move(xvfb.process);
     }
-    static void TearDownTestSuite() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGCONT);
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-        pid_ = 0;
-    }
+    static void TearDownTestSuite() { server_.stop(); }
     void SetUp() override {
         CRESTLINE_REQUIRE_COMPONENT(!missing_, "Xvfb");
-        ASSERT_GT(pid_, 0) << "Xvfb did not start";
+        ASSERT_FALSE(display_.empty()) << "Xvfb did not start";
         client_ = XOpenDisplay(display_.c_str());
         ASSERT_NE(client_, nullptr);
     }
@@ -105,7 +76,7 @@ protected:
 
     static inline bool missing_ = false;
     static inline std::string display_;
-    static inline pid_t pid_ = 0;
+    static inline test::Child server_;
     Display* client_ = nullptr;
 };
 
@@ -208,12 +179,12 @@ TEST_F(XServer, AStalledServerFailsRequestsWithinTheTimeout) {
     const auto app = ax.application(static_cast<int>(kDawPid + 20));
     ASSERT_TRUE(axElements(*app, "AXWindows"));  // connection open
     app->setMessagingTimeout(0.2);
-    ASSERT_EQ(kill(pid_, SIGSTOP), 0);
+    server_.signal(SIGSTOP);
     const auto started = std::chrono::steady_clock::now();
     AXValue value;
     const AXError error = app->copyAttribute("AXWindows", value);
     const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    kill(pid_, SIGCONT);
+    server_.signal(SIGCONT);
     EXPECT_EQ(error, AXError::cannotComplete);
     EXPECT_LT(waited, 2.0);
     // Once the server answers again, so does the layer.

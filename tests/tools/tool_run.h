@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/live/fixtures.h"
+#include "tests/support/processes.h"
 
 namespace crestline::tools_test {
 
@@ -29,11 +30,6 @@ inline std::string quoted(const std::string& s) {
     return q + "'";
 }
 inline std::string quoted(const fs::path& p) { return quoted(p.string()); }
-
-inline std::string toolPath(const std::string& tool) {
-    const char* bin = std::getenv("CRESTLINE_BIN_DIR");
-    return (fs::path(bin != nullptr ? bin : "build/bin") / tool).string();
-}
 
 struct ToolRun {
     int code = -1;
@@ -55,7 +51,7 @@ protected:
     ToolRun run(const std::string& tool, const std::string& arguments) const {
         const fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
         const std::string command =
-            quoted(toolPath(tool)) + " " + arguments + " >" + quoted(out) + " 2>" + quoted(err) + " </dev/null";
+            quoted(test::binary(tool)) + " " + arguments + " >" + quoted(out) + " 2>" + quoted(err) + " </dev/null";
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, fixtures::readFile(out), fixtures::readFile(err)};
     }

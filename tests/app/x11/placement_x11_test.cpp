@@ -9,17 +9,11 @@
 // openbox then sees one wide monitor, which changes nothing it does to
 // struts or to a window's frame that these cases look at.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QWidget>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -31,7 +25,7 @@
 #include "bar/bar_view.h"
 #include "platform/x11_accessibility.h"
 #include "settings/settings.h"
-#include "tests/support/components.h"
+#include "tests/support/processes.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -53,87 +47,24 @@ const DesktopRect kLeft{0, 0, 1280, 800};
 const DesktopRect kRight{1280, 0, 1024, 768};
 const DesktopRect kWhole{0, 0, kRootWidth, kRootHeight};
 
-fs::path binDir() {
-    const char* bin = std::getenv("CRESTLINE_BIN_DIR");
-    return bin != nullptr ? fs::path(bin) : fs::path("build/bin");
-}
-
-pid_t spawn(const std::vector<std::string>& argv, const fs::path& log, int stdinFd = -1, int stdoutFd = -1,
-            const std::string& argv0 = {}) {
-    const pid_t pid = ::fork();
-    if (pid != 0) return pid;
-    // A test killed half-way must not leave its server running.
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (std::FILE* out = std::fopen(log.c_str(), "w")) {
-        ::dup2(::fileno(out), 2);
-        if (stdoutFd < 0) ::dup2(::fileno(out), 1);
-    }
-    if (stdinFd >= 0) ::dup2(stdinFd, 0);
-    if (stdoutFd >= 0) ::dup2(stdoutFd, 1);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    if (!argv0.empty()) args[0] = const_cast<char*>(argv0.c_str());
-    args.push_back(nullptr);
-    ::execvp(argv[0].c_str(), args.data());
-    ::_exit(127);
-}
-
-void stop(pid_t& pid, int signal = SIGTERM) {
-    if (pid <= 0) return;
-    ::kill(pid, signal);
-    int status = 0;
-    for (int i = 0; i < 200 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(10ms);
-    if (::waitpid(pid, &status, WNOHANG) == 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    }
-    pid = 0;
-}
-
 // Live's stand-in, spoken to over its stdin and stdout.
 class FakeLive {
 public:
-    FakeLive(const fs::path& folder, const std::vector<std::string>& options) {
-        int in[2], out[2];
-        if (::pipe(in) != 0 || ::pipe(out) != 0) return;
-        std::vector<std::string> argv{(binDir() / "fake_live").string(), "--silent"};
-        argv.insert(argv.end(), options.begin(), options.end());
-        pid_ = spawn(argv, folder / "fake_live.log", in[0], out[1], "Ableton Live 12 Test");
-        ::close(in[0]);
-        ::close(out[1]);
-        to_ = in[1];
-        from_ = out[0];
-        const std::string ready = line();
-        if (ready.rfind("ready ", 0) != 0) stop(pid_, SIGKILL);
+    FakeLive(const fs::path& folder, std::vector<std::string> options) {
+        options.insert(options.begin(), {test::binary("fake_live"), "--silent"});
+        process_ = test::Child(options, folder / "fake_live.log",
+                               {.name = "Ableton Live 12 Test", .input = true, .output = true});
+        if (process_.readLine().rfind("ready ", 0) != 0) process_.stop(SIGKILL);
     }
-    ~FakeLive() {
-        if (to_ >= 0) {
-            const char quit[] = "quit\n";
-            (void)!::write(to_, quit, sizeof quit - 1);
-            ::close(to_);
-        }
-        stop(pid_);
-        if (from_ >= 0) ::close(from_);
-    }
-    int pid() const { return pid_; }
+    ~FakeLive() { process_.send("quit"); }
+    int pid() const { return process_.pid(); }
     std::string ask(const std::string& command) {
-        const std::string text = command + "\n";
-        if (::write(to_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return {};
-        return line();
+        process_.send(command);
+        return process_.readLine();
     }
 
 private:
-    std::string line() {
-        std::string text;
-        pollfd reader{from_, POLLIN, 0};
-        char c = 0;
-        while (::poll(&reader, 1, 5000) == 1 && ::read(from_, &c, 1) == 1 && c != '\n') text.push_back(c);
-        return text;
-    }
-
-    pid_t pid_ = 0;
-    int to_ = -1;
-    int from_ = -1;
+    test::Child process_;
 };
 
 class Host final : public PlacementHost {
@@ -149,27 +80,14 @@ protected:
     static void SetUpTestSuite() {
         folder_ = fs::path(std::getenv("XDG_RUNTIME_DIR")) / "placement-x11";
         fs::create_directories(folder_);
-        int ready[2];
-        if (::pipe(ready) != 0) return;
-        xvfb_ = spawn({"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0",
-                       std::to_string(kRootWidth) + "x" + std::to_string(kRootHeight) + "x24", "-nolisten", "tcp"},
-                      folder_ / "xvfb.log");
-        ::close(ready[1]);
-        std::string number;
-        pollfd reader{ready[0], POLLIN, 0};
-        char c = 0;
-        while (::poll(&reader, 1, 10000) == 1 && ::read(ready[0], &c, 1) == 1 && c != '\n') number.push_back(c);
-        ::close(ready[0]);
-        if (number.empty()) {
-            int status = 0;
-            missing_ = ::waitpid(xvfb_, &status, WNOHANG) == xvfb_ && WIFEXITED(status) && WEXITSTATUS(status) == 127;
-            stop(xvfb_, SIGKILL);
-            return;
-        }
-        display_ = ":" + number;
+        test::Xvfb xvfb = test::startXvfb(std::to_string(kRootWidth) + "x" + std::to_string(kRootHeight), folder_ / "xvfb.log");
+        missing_ = xvfb.missing;
+        display_ = xvfb.display;
+        if (display_.empty()) return;
+        xvfb_ = std::move(xvfb.process);
         ::setenv("DISPLAY", display_.c_str(), 1);
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-        openbox_ = spawn({"openbox", "--sm-disable"}, folder_ / "openbox.log");
+        openbox_ = test::Child({"openbox", "--sm-disable"}, folder_ / "openbox.log");
         client_ = XOpenDisplay(display_.c_str());
         // The window manager is up once it names itself on the root.
         for (int i = 0; i < 500 && client_ != nullptr && !windowManagerUp(); ++i) std::this_thread::sleep_for(10ms);
@@ -197,8 +115,8 @@ protected:
         application_ = nullptr;
         if (client_ != nullptr) XCloseDisplay(client_);
         client_ = nullptr;
-        stop(openbox_);
-        stop(xvfb_);
+        openbox_.stop();
+        xvfb_.stop();
     }
     static bool windowManagerUp() {
         return !cardinals(DefaultRootWindow(client_), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW).empty();
@@ -241,7 +159,8 @@ protected:
         BarPlacement placement;
     };
     std::unique_ptr<World> world(std::optional<std::vector<DesktopRect>> monitors = std::vector<DesktopRect>{kWhole}) {
-        const auto file = folder_ / ::testing::UnitTest::GetInstance()->current_test_info()->name() / "settings.json";
+        static int made = 0;  // a settings file of each world's own
+        const auto file = folder_ / ("world-" + std::to_string(++made)) / "settings.json";
         return std::make_unique<World>(file, std::move(monitors));
     }
 
@@ -271,46 +190,48 @@ protected:
     static inline bool missing_ = false;
     static inline fs::path folder_;
     static inline std::string display_;
-    static inline pid_t xvfb_ = 0;
-    static inline pid_t openbox_ = 0;
+    static inline test::Child xvfb_;
+    static inline test::Child openbox_;
     static inline Display* client_ = nullptr;
     static inline QApplication* application_ = nullptr;
 };
 
-TEST_F(PlacementX11Test, PinnedDockAcrossTheTopWithLiveFittedRightBelow) {
-    FakeLive live(folder_, {"--geometry", "200,200,900,500"});
-    ASSERT_GT(live.pid(), 0);
-    auto w = world();
-    start(*w, live.pid());
-    const DesktopRect wanted{0, 36, kRootWidth, kRootHeight - 36};
-    ASSERT_TRUE(tickUntil(*w, [&] { return liveFrame(*w, live.pid()) == wanted && w->placement.barShown(); }))
-        << ::testing::PrintToString(liveFrame(*w, live.pid()).value_or(DesktopRect{})) << " shown "
-        << w->placement.barShown() << " " << live.ask("frame") << " windows "
-        << axElements(*w->accessibility.application(live.pid()), "AXWindows").value_or(AXElementList{}).size();
-    EXPECT_EQ(barFrame(*w), (DesktopRect{0, 0, kRootWidth, 36}));
+// Pinned: a dock across the top with Live fitted right below, keys passed
+// on to Live; a Live too tall for the room shrinks the bar and its minimum
+// is stored.
+TEST_F(PlacementX11Test, PinnedDockAcrossTheTopWithLiveFittedBelowOrTheBarShrunkForIt) {
+    {
+        FakeLive live(folder_, {"--geometry", "200,200,900,500"});
+        ASSERT_GT(live.pid(), 0);
+        auto w = world();
+        start(*w, live.pid());
+        const DesktopRect wanted{0, 36, kRootWidth, kRootHeight - 36};
+        ASSERT_TRUE(tickUntil(*w, [&] { return liveFrame(*w, live.pid()) == wanted && w->placement.barShown(); }))
+            << ::testing::PrintToString(liveFrame(*w, live.pid()).value_or(DesktopRect{})) << " shown "
+            << w->placement.barShown() << " " << live.ask("frame") << " windows "
+            << axElements(*w->accessibility.application(live.pid()), "AXWindows").value_or(AXElementList{}).size();
+        EXPECT_EQ(barFrame(*w), (DesktopRect{0, 0, kRootWidth, 36}));
 
-    // A dock on every desktop, out of the task bar, reserving its height.
-    const unsigned long bar = w->placement.pinnedWindow().winId();
-    EXPECT_EQ(cardinals(bar, "_NET_WM_WINDOW_TYPE", XA_ATOM), std::vector<long>{atom("_NET_WM_WINDOW_TYPE_DOCK")});
-    EXPECT_EQ(cardinals(bar, "_NET_WM_DESKTOP", XA_CARDINAL), std::vector<long>{-1});  // 0xFFFFFFFF: all desktops
-    EXPECT_EQ(cardinals(bar, "_NET_WM_STRUT_PARTIAL", XA_CARDINAL),
-              (std::vector<long>{0, 0, 36, 0, 0, 0, 0, 0, 0, kRootWidth - 1, 0, 0}));
-    const auto states = cardinals(bar, "_NET_WM_STATE", XA_ATOM);
-    EXPECT_NE(std::find(states.begin(), states.end(), atom("_NET_WM_STATE_SKIP_TASKBAR")), states.end());
-    // openbox's work area starts under the bar; our own screens do not shrink by it.
-    EXPECT_EQ(cardinals(DefaultRootWindow(client_), "_NET_WORKAREA", XA_CARDINAL).at(1), 36);
-    EXPECT_EQ(w->desktop.screens().front().visible, kWhole);
+        // A dock on every desktop, out of the task bar, reserving its height.
+        const unsigned long bar = w->placement.pinnedWindow().winId();
+        EXPECT_EQ(cardinals(bar, "_NET_WM_WINDOW_TYPE", XA_ATOM), std::vector<long>{atom("_NET_WM_WINDOW_TYPE_DOCK")});
+        EXPECT_EQ(cardinals(bar, "_NET_WM_DESKTOP", XA_CARDINAL), std::vector<long>{-1});  // 0xFFFFFFFF: all desktops
+        EXPECT_EQ(cardinals(bar, "_NET_WM_STRUT_PARTIAL", XA_CARDINAL),
+                  (std::vector<long>{0, 0, 36, 0, 0, 0, 0, 0, 0, kRootWidth - 1, 0, 0}));
+        const auto states = cardinals(bar, "_NET_WM_STATE", XA_ATOM);
+        EXPECT_NE(std::find(states.begin(), states.end(), atom("_NET_WM_STATE_SKIP_TASKBAR")), states.end());
+        // openbox's work area starts under the bar; our own screens do not shrink by it.
+        EXPECT_EQ(cardinals(DefaultRootWindow(client_), "_NET_WORKAREA", XA_CARDINAL).at(1), 36);
+        EXPECT_EQ(w->desktop.screens().front().visible, kWhole);
 
-    // Keys typed into the pinned bar reach Live.
-    w->placement.handleKey({Qt::Key_A, false, false, false, false, 38});
-    std::string keys;
-    for (int i = 0; i < 100 && (keys = live.ask("keys")).find("38") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(20ms);
+        // Keys typed into the pinned bar reach Live.
+        w->placement.handleKey({Qt::Key_A, false, false, false, false, 38});
+        std::string keys;
+        for (int i = 0; i < 100 && (keys = live.ask("keys")).find("38") == std::string::npos; ++i) {
+            std::this_thread::sleep_for(20ms);
+        }
+        EXPECT_EQ(keys, "keys 38");
     }
-    EXPECT_EQ(keys, "keys 38");
-}
-
-TEST_F(PlacementX11Test, LiveTooTallForTheRoomShrinksTheBarAndStoresItsMinimum) {
     FakeLive live(folder_, {"--geometry", "100,100,900,500", "--min-size", "300,700"});
     ASSERT_GT(live.pid(), 0);
     auto w = world();
@@ -328,25 +249,22 @@ TEST_F(PlacementX11Test, LiveTooTallForTheRoomShrinksTheBarAndStoresItsMinimum) 
     EXPECT_EQ(barFrame(*w).height, kRootHeight - minimum);
 }
 
-TEST_F(PlacementX11Test, TheBarHidesWhileLiveIsMinimisedAndReturnsWithIt) {
-    FakeLive live(folder_, {});
-    ASSERT_GT(live.pid(), 0);
-    auto w = world();
-    start(*w, live.pid());
-    ASSERT_TRUE(tickUntil(*w, [&] { return w->placement.pinnedWindow().isVisible(); }));
-    EXPECT_EQ(live.ask("minimise"), "ok minimise");
-    ASSERT_TRUE(tickUntil(*w, [&] { return !w->placement.pinnedWindow().isVisible(); }));
-    EXPECT_FALSE(w->placement.barShown());
-    EXPECT_EQ(live.ask("restore"), "ok restore");
-    ASSERT_TRUE(tickUntil(*w, [&] { return w->placement.pinnedWindow().isVisible(); }));
-}
-
-TEST_F(PlacementX11Test, LiveFullScreenSendsTheBarToTheOtherScreenOrHidesIt) {
+// The bar follows Live's window to the other screen, and Live full screen
+// sends it to the other screen or, with none, hides it.
+TEST_F(PlacementX11Test, TheBarFollowsLiveToAnotherScreenAndLeavesItsFullScreen) {
     FakeLive live(folder_, {"--geometry", "100,100,900,500"});
     ASSERT_GT(live.pid(), 0);
     {
         auto w = world(std::vector<DesktopRect>{kLeft, kRight});
         start(*w, live.pid());
+        ASSERT_TRUE(tickUntil(*w, [&] { return liveFrame(*w, live.pid()) == DesktopRect{0, 36, 1280, 764}; }));
+        EXPECT_EQ(live.ask("move 1400 200 800 400"), "ok move");
+        ASSERT_TRUE(tickUntil(*w, [&] { return barFrame(*w) == DesktopRect{1280, 0, 1024, 36}; }))
+            << ::testing::PrintToString(barFrame(*w));
+        ASSERT_TRUE(tickUntil(*w, [&] {
+            return w->placement.liveMainWindowFrame(live.pid(), 1792) == DesktopRect{1280, 36, 1024, 732};
+        }));
+        EXPECT_EQ(live.ask("move 100 100 900 500"), "ok move");
         ASSERT_TRUE(tickUntil(*w, [&] { return liveFrame(*w, live.pid()) == DesktopRect{0, 36, 1280, 764}; }));
         EXPECT_EQ(live.ask("fullscreen on"), "ok fullscreen");
         ASSERT_TRUE(tickUntil(*w, [&] { return barFrame(*w) == DesktopRect{1280, 0, 1024, 36}; }))
@@ -364,21 +282,37 @@ TEST_F(PlacementX11Test, LiveFullScreenSendsTheBarToTheOtherScreenOrHidesIt) {
     ASSERT_TRUE(tickUntil(*w, [&] { return !w->placement.pinnedWindow().isVisible(); }));
 }
 
-TEST_F(PlacementX11Test, TheBarFollowsLivesWindowToAnotherScreen) {
-    FakeLive live(folder_, {"--geometry", "100,100,900,500"});
-    ASSERT_GT(live.pid(), 0);
-    auto w = world(std::vector<DesktopRect>{kLeft, kRight});
-    start(*w, live.pid());
-    ASSERT_TRUE(tickUntil(*w, [&] { return liveFrame(*w, live.pid()) == DesktopRect{0, 36, 1280, 764}; }));
-    EXPECT_EQ(live.ask("move 1400 200 800 400"), "ok move");
-    ASSERT_TRUE(tickUntil(*w, [&] { return barFrame(*w) == DesktopRect{1280, 0, 1024, 36}; }))
-        << ::testing::PrintToString(barFrame(*w));
-    ASSERT_TRUE(tickUntil(*w, [&] {
-        return w->placement.liveMainWindowFrame(live.pid(), 1792) == DesktopRect{1280, 36, 1024, 732};
-    }));
-}
+// Floating: the title bar lands on screen and the frame is what is stored;
+// a frame stored off-screen comes back reachable.
+TEST_F(PlacementX11Test, TheFloatingWindowsFrameIsWhatIsStoredAndComesBackOnScreen) {
+    {
+        auto w = world();
+        w->host.alone = true;
+        w->placement.applyBarMode();
+        w->placement.layoutBar();
+        w->placement.updateVisibility();
+        QWidget& window = w->placement.floatingWindow();
+        // openbox frames the window: its title bar lies above the window's own area.
+        ASSERT_TRUE(tickUntil(*w, [&] { return window.isVisible() && window.frameGeometry() != window.geometry(); }));
+        const QRect frame = window.frameGeometry();
+        EXPECT_EQ(frame.top(), 0);                                   // the whole frame at the top, grabbable
+        EXPECT_GT(window.geometry().top(), 10);                      // the title bar above the bar
+        EXPECT_EQ(window.geometry().height(), 36);                   // the bar keeps its height
+        EXPECT_NEAR(frame.center().x(), kRootWidth / 2, 2);         // centred
+        EXPECT_EQ(barFrame(*w), (DesktopRect{static_cast<double>(frame.x()), 0.0, static_cast<double>(frame.width()),
+                                             static_cast<double>(frame.height())}));
 
-TEST_F(PlacementX11Test, AFloatingFrameStoredOffScreenComesBackReachable) {
+        // The user moves the window: the frame's origin and the window's own
+        // size are stored, and laying out again puts it exactly back.
+        window.move(300, 200);
+        ASSERT_TRUE(tickUntil(*w, [&] { return window.frameGeometry().topLeft() == QPoint(300, 200); }));
+        EXPECT_EQ(w->settings.floatingOrigin(), (Point{300, 200}));
+        EXPECT_EQ(w->settings.floatingHeight(), 36.0);
+        const QRect moved = window.frameGeometry();
+        w->placement.layoutBar();
+        ASSERT_TRUE(tickUntil(*w, [&] { return true; }, 200ms));
+        EXPECT_EQ(window.frameGeometry(), moved);
+    }
     auto w = world();
     w->host.alone = true;
     w->settings.setFloatingOrigin(Point{9000, 9000});

