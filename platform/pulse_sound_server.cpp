@@ -2,6 +2,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cstring>
@@ -14,6 +15,10 @@ namespace crestline {
 namespace {
 
 constexpr pa_usec_t kFragmentMicroseconds = 10'000;
+// After this much digital silence nobody watches the sound closely (the bar
+// stops drawing too), so the server may wake us ten times less often.
+constexpr pa_usec_t kQuietFragmentMicroseconds = 100'000;
+constexpr double kQuietAfterSeconds = 4.0;
 constexpr pa_usec_t kWatchMicroseconds = 1'000'000;
 constexpr pa_usec_t kStallMicroseconds = 3'000'000;    // far beyond an idle sink's first wake-up
 constexpr pa_usec_t kNoAnswerMicroseconds = 2'000'000;
@@ -251,6 +256,8 @@ struct PulseRecording final : Recording {
     bool connected = false;
     bool ended = false;
     pa_usec_t lastFrames = 0;
+    std::int64_t silentFrames = 0;  // since the last sample other than 0
+    bool quietFragments = false;
 
     // Writer: the loop thread; readers: any. Relaxed: one value, nothing published with it.
     std::atomic<double> currentSinkRate{0.0};
@@ -326,11 +333,36 @@ struct PulseRecording final : Recording {
             if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
             // A hole (no data) delivers nothing.
             if (data && !recording->ended && bytes >= frameBytes) {
+                const auto* samples = static_cast<const float*>(data);
+                const int frames = static_cast<int>(bytes / frameBytes);
                 recording->lastFrames = pa_rtclock_now();
-                recording->callbacks.onFrames(static_cast<const float*>(data), static_cast<int>(bytes / frameBytes),
-                                              recording->sink.channels);
+                recording->callbacks.onFrames(samples, frames, recording->sink.channels);
+                recording->noteSilence(samples, frames);
             }
             pa_stream_drop(stream);
+        }
+    }
+
+    // Fragments of 100 ms after a few seconds of digital silence (an idle
+    // Live still plays zeros), of 10 ms again from the first sound. Where
+    // our request sets the sink's pace, idle costs a tenth of the wake-ups
+    // (a player asking for less latency keeps it fast); the bar wakes at
+    // most 0.1 s late, and no sample is lost either way.
+    void noteSilence(const float* samples, int frames) {
+        const std::size_t count = static_cast<std::size_t>(frames) * static_cast<std::size_t>(sink.channels);
+        const bool silent = std::all_of(samples, samples + count, [](float v) { return v == 0.0f; });
+        silentFrames = silent ? silentFrames + frames : 0;
+        const bool quiet = static_cast<double>(silentFrames) >= kQuietAfterSeconds * sink.rate;
+        if (quiet == quietFragments || stream == nullptr) return;
+        quietFragments = quiet;
+        const pa_buffer_attr* current = pa_stream_get_buffer_attr(stream);
+        if (current == nullptr) return;
+        pa_buffer_attr attributes = *current;
+        attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(
+            quiet ? kQuietFragmentMicroseconds : kFragmentMicroseconds, pa_stream_get_sample_spec(stream)));
+        // Fire and forget: a server that ignores it only keeps waking us as often.
+        if (pa_operation* operation = pa_stream_set_buffer_attr(stream, &attributes, nullptr, nullptr)) {
+            pa_operation_unref(operation);
         }
     }
 

@@ -109,7 +109,8 @@ public:
     // Nothing when the server has no default sink.
     virtual std::optional<Sink> defaultSink(Deadline deadline) = 0;
     // Records `sink`'s monitor in its own channel count and map, unmixed, in
-    // fragments of about 10 ms; with `sinkInput`, only that stream.
+    // fragments of about 10 ms (longer ones are allowed after seconds of
+    // digital silence); with `sinkInput`, only that stream.
     virtual std::unique_ptr<Recording> record(const Sink& sink, std::optional<std::uint32_t> sinkInput,
                                               RecordingCallbacks callbacks, Deadline deadline) = 0;
 };

@@ -123,14 +123,15 @@ private:
     Child pulse_;
 };
 
-// Twenty seconds of 1 kHz at 48 kHz in float32 of amplitude(channel): raw
-// for paplay, or a WAV file for pw-play.
+// Twenty seconds of 1 kHz at 48 kHz in float32 of amplitude(channel), the
+// first `silentSeconds` of them zeros: raw for paplay, or a WAV file for pw-play.
 std::string tone(const std::string& name, int channels, const std::function<double(int)>& amplitude,
-                 bool wav = false) {
+                 bool wav = false, int silentSeconds = 0) {
     std::vector<float> samples;
     for (int f = 0; f < 20 * kRate; ++f) {
         for (int c = 0; c < channels; ++c) {
-            samples.push_back(static_cast<float>(amplitude(c) * std::sin(2.0 * M_PI * 1000.0 * f / kRate)));
+            const double gain = f < silentSeconds * kRate ? 0.0 : amplitude(c);
+            samples.push_back(static_cast<float>(gain * std::sin(2.0 * M_PI * 1000.0 * f / kRate)));
         }
     }
     const std::string path = runtimeFolder() + "/" + name;
@@ -340,6 +341,47 @@ TEST_P(Capture, TapsHearTheirPlayerAllSoundOrAPairOfEightChannels) {
     EXPECT_NEAR(mixed.db(0), sineDb(1.0), 0.05);
     EXPECT_NEAR(mixed.db(1), sineDb(1.25), 0.05);
     tap.reset();
+}
+
+// Through digital silence the server delivers in long fragments, and in
+// short ones again from the first sound, without losing any of it.
+TEST_P(Capture, SilenceLengthensTheFragmentsUntilTheFirstSound) {
+    struct Delivery {
+        double at;
+        int frames;
+        bool sound;
+    };
+    std::mutex mutex;
+    std::vector<Delivery> deliveries;
+    const auto start = std::chrono::steady_clock::now();
+    RecordingCallbacks callbacks;
+    callbacks.onFrames = [&](const float* samples, int frames, int channels) {
+        const bool sound = std::any_of(samples, samples + frames * channels, [](float v) { return std::fabs(v) > 0.01f; });
+        std::scoped_lock lock(mutex);
+        deliveries.push_back({secondsSince(start), frames, sound});
+    };
+    auto recording = soundServer()->record(soundServer()->sink("test", deadlineIn(2.0)), std::nullopt, callbacks,
+                                           deadlineIn(2.0));
+    const Child player = play(tone("late.raw", 2, [](int) { return 0.25; }, false, 7));
+    const auto soundFor = [&](double seconds) {
+        std::scoped_lock lock(mutex);
+        const auto first = std::find_if(deliveries.begin(), deliveries.end(), [](const Delivery& d) { return d.sound; });
+        return first != deliveries.end() && deliveries.back().at - first->at >= seconds;
+    };
+    ASSERT_TRUE(eventually(20.0, [&] { return soundFor(1.5); }));
+    recording.reset();
+
+    int longestQuiet = 0;
+    int longestLoud = 0;
+    double firstSound = -1.0;
+    for (const Delivery& d : deliveries) {
+        if (firstSound < 0.0 && d.sound) firstSound = d.at;
+        if (firstSound < 0.0) longestQuiet = std::max(longestQuiet, d.frames);
+        if (firstSound >= 0.0 && d.at > firstSound + 0.5) longestLoud = std::max(longestLoud, d.frames);
+    }
+    EXPECT_GE(longestQuiet, kRate / 20);  // 50 ms or more
+    EXPECT_GT(longestLoud, 0);
+    EXPECT_LE(longestLoud, kRate * 3 / 100);  // 30 ms at most
 }
 
 // The tool meters one process or all sound and prints the file JSON with
